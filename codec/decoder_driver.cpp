@@ -1,0 +1,117 @@
+// Decoder drivers: a .vek file back into a BMP file, or into the picture
+// image that the codec object keeps in memory.
+#include <cstdlib>
+#include <cstring>
+
+#include "block_sort.h"
+#include "vek_codec.h"
+#include "work_buffers.h"
+
+namespace {
+
+const uint32_t IMAGE_FIRST_CAPACITY = 1u << 20;
+
+} // namespace
+
+int VekCodec::readStreamHeader(platform::FileHandle input, VekFileHeader *out) {
+    uint8_t bytes[VEK_HEADER_SIZE];
+    size_t got = 0;
+    if (!platform::seekFromStart(input, 0)) return 0;
+    if (!platform::readFile(input, bytes, sizeof(bytes), &got) || got != sizeof(bytes)) return 0;
+    if (!platform::seekFromStart(input, 0)) return 0;
+    const VekFileHeader h = unpackVekHeader(bytes);
+    if (std::memcmp(h.magic, VEK_MAGIC, 4) != 0) return 0;
+    if (h.blockFactor == 0) return 0;
+    // The restored BMP file's size field must be able to hold it.
+    if (dataSizeOf(h) + BMP_HEADERS_SIZE > UINT32_MAX) return 0;
+    *out = h;
+    return 1;
+}
+
+namespace {
+
+// Reads the header straight from the file (not through the coder's buffer)
+// and notes how many data bytes the stream must restore.
+void readHeaderForDecode(VekCodec &codec, platform::FileHandle input) {
+    codec.startDecoderReader(input);
+    uint8_t bytes[VEK_HEADER_SIZE];
+    size_t got = 0;
+    if (!platform::readFile(input, bytes, sizeof(bytes), &got) || got != sizeof(bytes)) failureExit();
+    codec.header = unpackVekHeader(bytes);
+    codec.expectedBytes = static_cast<uint32_t>(dataSizeOf(codec.header));
+    codec.deliveredBytes = 0;
+}
+
+} // namespace
+
+int VekCodec::decodeStream(platform::FileHandle input, platform::FileHandle output) {
+    readHeaderForDecode(*this, input);
+    // Room for the BMP headers, written once the data are complete.
+    std::memset(outBuffer, 0, BMP_HEADERS_SIZE);
+    if (!platform::writeFile(output, outBuffer, BMP_HEADERS_SIZE)) failureExit();
+    allocDecoderWorkspace(*this, header.blockFactor);
+    startDecoderCoder();
+    int isLast;
+    do {
+        isLast = decodeBlockSymbols();
+        invertBlock();
+        writeBlockToFile(output, isLast);
+    } while (!isLast);
+    // A restored file holds exactly the data bytes its header announces.
+    if (deliveredBytes != expectedBytes) failureExit();
+    freeDecoderWorkspace();
+    writeBitmapHeaders(output);
+    return 1;
+}
+
+int VekCodec::decodeToMemory(platform::FileHandle input) {
+    readHeaderForDecode(*this, input);
+    if (image != nullptr) {
+        std::free(image);
+        image = nullptr;
+    }
+    imageLength = 0;
+    imageCapacity = 0;
+    // The image starts small and grows with the data (up to N), so a header
+    // that announces a huge picture costs nothing until data arrive.
+    const uint32_t first = expectedBytes < IMAGE_FIRST_CAPACITY ? expectedBytes : IMAGE_FIRST_CAPACITY;
+    image = static_cast<uint8_t *>(std::malloc(first > 0 ? first : 1));
+    if (image == nullptr) failureExit();
+    imageCapacity = first;
+    allocDecoderWorkspace(*this, header.blockFactor);
+    startDecoderCoder();
+    int isLast;
+    do {
+        isLast = decodeBlockSymbols();
+        invertBlock();
+        writeBlockToImage(isLast);
+    } while (!isLast);
+    if (imageLength != expectedBytes) failureExit();
+    freeDecoderWorkspace();
+    writeBitmapHeaders(platform::INVALID_FILE);
+    return 1;
+}
+
+void VekCodec::writeBitmapHeaders(platform::FileHandle output) {
+    const uint32_t s = static_cast<uint32_t>(pixelDataSize(header.width, header.bitCount, header.height));
+    fileHeader.bfType = BMP_SIGNATURE;
+    fileHeader.bfSize = BMP_HEADERS_SIZE + header.paletteSize + s;
+    fileHeader.bfReserved1 = 0;
+    fileHeader.bfReserved2 = 0;
+    fileHeader.bfOffBits = BMP_HEADERS_SIZE + header.paletteSize;
+    infoHeader.biSize = 40;
+    infoHeader.biWidth = header.width;
+    infoHeader.biHeight = header.height;
+    infoHeader.biPlanes = 1;
+    infoHeader.biBitCount = header.bitCount;
+    infoHeader.biCompression = 0;
+    infoHeader.biSizeImage = s;
+    infoHeader.biXPelsPerMeter = 0;
+    infoHeader.biYPelsPerMeter = 0;
+    infoHeader.biClrUsed = 0;
+    infoHeader.biClrImportant = 0;
+    if (output == platform::INVALID_FILE) return;
+    uint8_t bytes[BMP_HEADERS_SIZE];
+    packBitmapHeaders(fileHeader, infoHeader, bytes);
+    if (!platform::seekFromStart(output, 0) || !platform::writeFile(output, bytes, sizeof(bytes))) failureExit();
+}

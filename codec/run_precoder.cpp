@@ -1,0 +1,193 @@
+// Byte-run pre-coding and block assembly (encoder), run expansion (decoder)
+// and the choice of the block size.
+//
+// A run of k equal bytes (cut after 256) is stored as itself for k < 4 and as
+// four copies plus a count byte k - 4 otherwise. Blocks hold whole runs; the
+// last block ends with the marker 0x7F.
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include "vek_codec.h"
+#include "window_messages.h"
+#include "work_buffers.h"
+
+namespace {
+
+const uint32_t RUN_END = 0x00010101;
+const uint8_t BLOCK_END_MARKER = 0x7F;
+const uint32_t MAX_RUN = 256;
+const uint32_t MAX_SINGLE_BLOCK_DATA = 255 * BLOCK_UNIT; // 2,088,960
+const int32_t BLOCK_CLOSE_MARGIN = 20;
+const uint32_t IMAGE_FIRST_CAPACITY = 1u << 20;
+
+bool isRunEnd(uint32_t run) {
+    return (run & 0xFFFF) == (RUN_END & 0xFFFF);
+}
+
+} // namespace
+
+void VekCodec::chooseBlockFactor() {
+    if (!autoBlockFactor) return;
+    const int32_t n = dataSize;
+    if (n <= static_cast<int32_t>(MAX_SINGLE_BLOCK_DATA)) {
+        BlockFactor = n <= static_cast<int32_t>(BLOCK_UNIT) ? 1 : (static_cast<uint32_t>(n) + BLOCK_UNIT - 1) / BLOCK_UNIT;
+        return;
+    }
+    const uint32_t size = static_cast<uint32_t>(n);
+    uint32_t parts = 2;
+    while (size / parts > MAX_SINGLE_BLOCK_DATA) ++parts;
+    BlockFactor = (size / parts) / BLOCK_UNIT;
+}
+
+uint8_t VekCodec::readDataByte() {
+    if (inAvail == 0) {
+        size_t got = 0;
+        if (!platform::readFile(pictureFile, inBuffer, IO_BUFFER_SIZE, &got)) failureExit();
+        // Past the end of the file the picture's data read as zeros.
+        if (got < IO_BUFFER_SIZE) std::memset(inBuffer + got, 0, IO_BUFFER_SIZE - got);
+        inFilled = IO_BUFFER_SIZE;
+        inAvail = IO_BUFFER_SIZE;
+    }
+    return inBuffer[inFilled - inAvail--];
+}
+
+void VekCodec::unreadDataByte() {
+    ++inAvail;
+}
+
+uint32_t VekCodec::readRun() {
+    if (--remaining < 0) return RUN_END;
+    const uint8_t v = readDataByte();
+    uint32_t length = 1;
+    for (;;) {
+        if (--remaining < 0) break;  // the data end with this run
+        const uint8_t b = readDataByte();
+        if (b == v && length < MAX_RUN) {
+            ++length;
+            continue;
+        }
+        ++remaining;  // the byte starts the next run
+        unreadDataByte();
+        break;
+    }
+    return (length << 16) | v;
+}
+
+int VekCodec::fillBlock() {
+    uint32_t *packed = workspace.packedBlock;
+    const int32_t closeAt = static_cast<int32_t>(BlockFactor * BLOCK_UNIT) - BLOCK_CLOSE_MARGIN;
+    int32_t last = 0;
+    uint32_t run = readRun();
+    for (;;) {
+        if (isRunEnd(run)) {
+            packed[last] = (packed[last] & 0x00FFFFFFu) | (static_cast<uint32_t>(BLOCK_END_MARKER) << 24);
+            workspace.blockLast = last;
+            return 1;
+        }
+        const uint32_t v = run & 0xFF;
+        const uint32_t length = run >> 16;
+        const uint32_t copies = std::min<uint32_t>(length, 4);
+        for (uint32_t k = 0; k < copies; ++k, ++last) packed[last] = (packed[last] & 0x00FFFFFFu) | (v << 24);
+        if (length >= 4) {
+            packed[last] = (packed[last] & 0x00FFFFFFu) | ((length - 4) << 24);
+        } else {
+            --last;  // stay on the last word written
+        }
+        if (length >= 4 && progressWindow != nullptr) {
+            int32_t percentDone = 100;
+            if (remaining >= 0 && dataSize > 0)
+                percentDone = 100 - static_cast<int32_t>(static_cast<int64_t>(remaining) * 100 / dataSize);
+            if (percentDone != lastProgress) {
+                lastProgress = percentDone;
+                platform::postMessage(progressWindow, progressMessage, progressParam, percentDone);
+            }
+        }
+        if (last >= closeAt) {
+            workspace.blockLast = last;
+            return 0;
+        }
+        ++last;
+        run = readRun();
+    }
+}
+
+namespace {
+
+// Expands the runs of the decoded block into `sink`, which counts and bounds
+// the restored bytes. A count byte must lie inside the block.
+template <typename Sink> void expandBlock(int isLast, Sink &sink) {
+    const uint8_t *text = workspace.blockText;
+    const int32_t end = isLast ? workspace.blockLast - 1 : workspace.blockLast;
+    int previous = -1;
+    int count = 0;
+    for (int32_t i = 0; i <= end; ++i) {
+        const uint8_t b = text[i];
+        sink.put(b, 1);
+        if (b != previous) {
+            count = 1;
+        } else if (++count == 4) {
+            if (i + 1 > end) failureExit();
+            sink.put(b, text[++i]);
+            count = 0;
+        }
+        previous = b;
+    }
+    if (isLast && text[workspace.blockLast] != BLOCK_END_MARKER) failureExit();
+}
+
+struct FileSink {
+    VekCodec &codec;
+    platform::FileHandle file;
+    void put(uint8_t b, uint32_t copies) {
+        if (copies > codec.expectedBytes - codec.deliveredBytes) failureExit();
+        codec.deliveredBytes += copies;
+        while (copies > 0) {
+            const uint32_t room = IO_BUFFER_SIZE - codec.outPos;
+            const uint32_t n = std::min(room, copies);
+            std::memset(codec.outBuffer + codec.outPos, b, n);
+            codec.outPos += n;
+            copies -= n;
+            if (codec.outPos == IO_BUFFER_SIZE) flush();
+        }
+    }
+    void flush() {
+        if (codec.outPos > 0 && !platform::writeFile(file, codec.outBuffer, codec.outPos)) failureExit();
+        codec.outPos = 0;
+    }
+};
+
+struct ImageSink {
+    VekCodec &codec;
+    void put(uint8_t b, uint32_t copies) {
+        if (copies > codec.expectedBytes - codec.imageLength) failureExit();
+        const uint32_t needed = codec.imageLength + copies;
+        if (needed > codec.imageCapacity) grow(needed);
+        std::memset(codec.image + codec.imageLength, b, copies);
+        codec.imageLength = needed;
+    }
+    // The image grows with the restored data, up to the header's data size,
+    // so a small damaged file cannot make the codec reserve a huge picture.
+    void grow(uint32_t needed) {
+        uint64_t capacity = std::max<uint64_t>(codec.imageCapacity, IMAGE_FIRST_CAPACITY);
+        while (capacity < needed) capacity *= 2;
+        capacity = std::min<uint64_t>(capacity, codec.expectedBytes);
+        uint8_t *bigger = static_cast<uint8_t *>(std::realloc(codec.image, static_cast<size_t>(capacity)));
+        if (bigger == nullptr) failureExit();
+        codec.image = bigger;
+        codec.imageCapacity = static_cast<uint32_t>(capacity);
+    }
+};
+
+} // namespace
+
+void VekCodec::writeBlockToFile(platform::FileHandle output, int isLast) {
+    FileSink sink{*this, output};
+    expandBlock(isLast, sink);
+    sink.flush();
+}
+
+void VekCodec::writeBlockToImage(int isLast) {
+    ImageSink sink{*this};
+    expandBlock(isLast, sink);
+}

@@ -1,0 +1,165 @@
+// Move-to-front ranks with zero-run codes, coded with an 11-symbol main
+// alphabet and seven rank-bucket models; also the block start value that
+// carries the primary index and the last-block flag.
+#include <cstring>
+
+#include "vek_codec.h"
+#include "work_buffers.h"
+
+namespace {
+
+enum : uint32_t {
+    SYM_RUN_2 = 1,
+    SYM_RUN_1 = 2,
+    SYM_RANK_1 = 3,
+    SYM_BUCKET_1 = 4,  // buckets 1..7 are symbols 4..10
+    SYM_END = 11,
+};
+
+const uint32_t MAIN_SYMBOLS = 11;
+
+// Bucket number of rank r at index r - 1: floor(log2 r) for r = 2..255.
+struct BucketTable {
+    uint8_t bucketOf[256];
+    BucketTable() {
+        bucketOf[0] = 0;
+        for (int r = 2; r <= 255; ++r) {
+            int b = 0;
+            while ((r >> (b + 1)) != 0) ++b;
+            bucketOf[r - 1] = static_cast<uint8_t>(b);
+        }
+        bucketOf[255] = 0;
+    }
+};
+const BucketTable BUCKETS;
+
+// First rank of bucket b minus 1: 2^b - 1.
+const uint32_t OFFSET_BASE[8] = {0, 1, 3, 7, 15, 31, 63, 127};
+
+struct ModelSetting {
+    uint32_t symbols, increment, limit;
+};
+const ModelSetting SYMBOL_MODELS[8] = {
+    {MAIN_SYMBOLS, 8, 900}, {2, 12, 900},  {4, 8, 1200},  {8, 6, 1600},
+    {16, 3, 2000},          {32, 2, 2200}, {64, 1, 2400}, {128, 1, 3200},
+};
+
+void resetMoveToFront() {
+    for (int k = 0; k < 256; ++k) mtfList[k] = static_cast<uint8_t>(k);
+}
+
+} // namespace
+
+void VekCodec::resetSymbolModels() {
+    for (int m = 0; m < 8; ++m)
+        initModel(symbolModels[m], SYMBOL_MODELS[m].symbols, SYMBOL_MODELS[m].increment, SYMBOL_MODELS[m].limit);
+}
+
+void VekCodec::encodeRunLength(uint32_t n) {
+    // Bijective base 2 with digits 1 and 2, most significant digit first.
+    uint32_t digits[32];
+    int count = 0;
+    while (n > 0) {
+        if (n & 1) {
+            digits[count++] = SYM_RUN_1;
+            n = (n - 1) / 2;
+        } else {
+            digits[count++] = SYM_RUN_2;
+            n = (n - 2) / 2;
+        }
+    }
+    while (count > 0) encodeSymbol(mainModel(), digits[--count]);
+}
+
+void VekCodec::encodeBlockSymbols(int isLast) {
+    const int32_t primary = workspace.primaryIndex;
+    encodeValue32(isLast ? ~static_cast<uint32_t>(primary) : static_cast<uint32_t>(primary + 1));
+    resetSymbolModels();
+    resetMoveToFront();
+
+    const uint32_t *packed = workspace.packedBlock;
+    const int32_t *index = workspace.sortIndex;
+    const int32_t length = workspace.blockLength;
+    uint32_t run = 0;
+    for (int32_t i = 0; i <= workspace.blockLast; ++i) {
+        int32_t p = index[i] - 1;
+        if (p < 0) p += length;
+        const uint8_t c = static_cast<uint8_t>(packed[p] >> 24);
+
+        // Find c and move it to the front in one pass.
+        uint32_t rank = 0;
+        uint8_t carried = mtfList[0];
+        while (carried != c) {
+            ++rank;
+            const uint8_t next = mtfList[rank];
+            mtfList[rank] = carried;
+            carried = next;
+        }
+        mtfList[0] = c;
+
+        if (rank == 0) {
+            ++run;
+            continue;
+        }
+        encodeRunLength(run);
+        run = 0;
+        if (rank == 1) {
+            encodeSymbol(mainModel(), SYM_RANK_1);
+        } else {
+            const uint32_t b = BUCKETS.bucketOf[rank - 1];
+            encodeSymbol(mainModel(), 3 + b);
+            encodeSymbol(symbolModels[b], rank - OFFSET_BASE[b]);
+        }
+    }
+    encodeRunLength(run);
+    encodeSymbol(mainModel(), SYM_END);
+}
+
+int VekCodec::decodeBlockSymbols() {
+    const int32_t start = static_cast<int32_t>(decodeValue32());
+    if (start == 0) failureExit();  // no encoder writes it
+    const int isLast = start < 0;
+    // |start| - 1 without overflow for the most negative value.
+    const uint32_t magnitude = start < 0 ? 0u - static_cast<uint32_t>(start) : static_cast<uint32_t>(start);
+    const uint32_t primary = magnitude - 1;
+
+    resetSymbolModels();
+    resetMoveToFront();
+    const int64_t capacity = static_cast<int64_t>(BlockFactor) * BLOCK_UNIT;
+    uint8_t *column = workspace.lastColumn;
+    int64_t last = -1;
+
+    uint32_t s = decodeSymbol(mainModel());
+    for (;;) {
+        if (s == SYM_RUN_2 || s == SYM_RUN_1) {
+            uint64_t n = 0;
+            while (s == SYM_RUN_2 || s == SYM_RUN_1) {
+                n = 2 * n + (s == SYM_RUN_2 ? 2 : 1);
+                if (n > static_cast<uint64_t>(capacity)) failureExit();
+                s = decodeSymbol(mainModel());
+            }
+            if (last + static_cast<int64_t>(n) >= capacity) failureExit();
+            std::memset(column + last + 1, mtfList[0], static_cast<size_t>(n));
+            last += static_cast<int64_t>(n);
+            continue;
+        }
+        if (s == SYM_END) break;
+        uint32_t rank = 1;
+        if (s != SYM_RANK_1) {
+            const uint32_t b = s - 3;
+            rank = decodeSymbol(symbolModels[b]) + OFFSET_BASE[b];
+        }
+        if (++last >= capacity) failureExit();
+        const uint8_t c = mtfList[rank];
+        column[last] = c;
+        std::memmove(mtfList + 1, mtfList, rank);
+        mtfList[0] = c;
+        s = decodeSymbol(mainModel());
+    }
+
+    if (last < 0) failureExit();                            // a block ends before its first byte
+    if (primary > static_cast<uint64_t>(last)) failureExit(); // primary index outside the block
+    workspace.blockLast = static_cast<int32_t>(last);
+    workspace.primaryIndex = static_cast<int32_t>(primary);
+    return isLast;
+}

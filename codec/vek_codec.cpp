@@ -1,0 +1,198 @@
+// The codec object, its exported factory and destructor, and the three file
+// operations that open and close the files around the drivers.
+#include "vek_codec.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "work_buffers.h"
+
+#define VEK_EXPORT extern "C" __attribute__((visibility("default")))
+
+namespace {
+
+const int VEK_VERSION = 1;
+const uint32_t DEFAULT_BLOCK_FACTOR = 2;
+const uint32_t SORT_SIZE_CLASSES[10] = {2, 15, 16, 255, 256, 4095, 4096, 65535, 65536,
+                                        DEFAULT_BLOCK_FACTOR * BLOCK_UNIT};
+
+// Closes both files of an operation. When the operation failed, or the output
+// could not be completed, an output file it created is removed: a half-written
+// output is worse than none.
+int finishFileOperation(int result, bool failed, platform::FileHandle input, platform::FileHandle output,
+                        const char *outputPath) {
+    const bool removable = platform::isRegularFile(output);
+    const bool outputClosed = platform::closeFile(output);
+    platform::closeFile(input);
+    if (failed || !outputClosed) {
+        if (removable) platform::deleteFile(outputPath);
+        return 0;
+    }
+    return result;
+}
+
+} // namespace
+
+VekCodec::VekCodec() {
+    // Only the construction values matter; the rest is zeroed so that the
+    // accessors answer predictably before any operation has run.
+    dataSize = 0;
+    outPos = inAvail = inFilled = 0;
+    remaining = 0;
+    std::memset(&header, 0, sizeof(header));
+    std::memset(&fileHeader, 0, sizeof(fileHeader));
+    std::memset(&infoHeader, 0, sizeof(infoHeader));
+    streamFile = pictureFile = platform::INVALID_FILE;
+    bitBuffer = bitsLeft = low = range = code = pending = 0;
+    std::memset(&byteModel, 0, sizeof(byteModel));
+    std::memset(symbolModels, 0, sizeof(symbolModels));
+    imageLength = imageCapacity = expectedBytes = deliveredBytes = 0;
+
+    autoBlockFactor = 1;
+    BlockFactor = DEFAULT_BLOCK_FACTOR;
+    std::memcpy(sortSizeClasses, SORT_SIZE_CLASSES, sizeof(sortSizeClasses));
+    image = nullptr;
+    progressWindow = nullptr;
+    progressMessage = 0;
+    progressParam = 0;
+}
+
+VekCodec::~VekCodec() {
+    std::free(image);
+}
+
+int VekCodec::getVersion() {
+    return VEK_VERSION;
+}
+
+int VekCodec::decodeFile(const char *vekPath, const char *bmpPath) {
+    if (vekPath == nullptr || bmpPath == nullptr) return 0;
+    const platform::FileHandle input = platform::openForReading(vekPath);
+    if (input == platform::INVALID_FILE) return 0;
+    VekFileHeader checked;
+    if (!readStreamHeader(input, &checked) || platform::isSameFile(input, bmpPath)) {
+        platform::closeFile(input);
+        return 0;
+    }
+    const platform::FileHandle output = platform::createForWriting(bmpPath);
+    if (output == platform::INVALID_FILE) {
+        platform::closeFile(input);
+        return 0;
+    }
+    int result = 0;
+    bool failed = false;
+    try {
+        result = decodeStream(input, output);
+    } catch (const VekFailure &) {
+        failed = true;
+    }
+    return finishFileOperation(result, failed, input, output, bmpPath);
+}
+
+int VekCodec::encodeFile(const char *bmpPath, const char *vekPath) {
+    if (bmpPath == nullptr || vekPath == nullptr) return 0;
+    const platform::FileHandle input = platform::openForReading(bmpPath);
+    if (input == platform::INVALID_FILE) return 0;
+    if (platform::isSameFile(input, vekPath)) {
+        platform::closeFile(input);
+        return 0;
+    }
+    const platform::FileHandle output = platform::createForWriting(vekPath);
+    if (output == platform::INVALID_FILE) {
+        platform::closeFile(input);
+        return 0;
+    }
+    int result = 0;
+    bool failed = false;
+    try {
+        result = encodeStream(input, output);
+    } catch (const VekFailure &) {
+        failed = true;
+    }
+    return finishFileOperation(result, failed, input, output, vekPath);
+}
+
+int VekCodec::loadFile(const char *vekPath) {
+    if (vekPath == nullptr) return 0;
+    const platform::FileHandle input = platform::openForReading(vekPath);
+    if (input == platform::INVALID_FILE) return 0;
+    VekFileHeader checked;
+    if (!readStreamHeader(input, &checked)) {
+        platform::closeFile(input);  // the previous picture stays
+        return 0;
+    }
+    int result = 0;
+    try {
+        result = decodeToMemory(input);
+    } catch (const VekFailure &) {
+        // A damaged stream leaves no picture behind.
+        std::free(image);
+        image = nullptr;
+        imageLength = imageCapacity = 0;
+        result = 0;
+    }
+    platform::closeFile(input);
+    return result;
+}
+
+BITMAPFILEHEADER VekCodec::getFileHeader() {
+    return fileHeader;
+}
+
+void VekCodec::getInfoHeader(BITMAPINFOHEADER *out) {
+    if (out != nullptr) *out = infoHeader;
+}
+
+uint8_t *VekCodec::getImage() {
+    return image;
+}
+
+int VekCodec::getImageLength() {
+    return static_cast<int>(imageLength);
+}
+
+uint8_t *VekCodec::getBits() {
+    if (image == nullptr) return nullptr;
+    return image + (fileHeader.bfOffBits - BMP_HEADERS_SIZE);
+}
+
+int VekCodec::getHeight() {
+    return header.height;
+}
+
+int VekCodec::getWidth() {
+    return header.width;
+}
+
+int VekCodec::getStride() {
+    return (header.width + 3) & ~3;
+}
+
+int VekCodec::getBitCount() {
+    return header.bitCount;
+}
+
+void VekCodec::setProgressTarget(VekWindowHandle window, VekMessage message, VekMessageParam param) {
+    progressWindow = window;
+    progressMessage = message;
+    progressParam = param;
+}
+
+int VekCodec::clearProgressTarget() {
+    progressWindow = nullptr;
+    progressMessage = 0;
+    progressParam = 0;
+    return 0;
+}
+
+VEK_EXPORT VekCodecInterface *VEK_Constructor() {
+    VekCodec *codec = new (std::nothrow) VekCodec();
+    if (codec == nullptr) return nullptr;
+    clearWorkspaceReferences();
+    return codec;
+}
+
+VEK_EXPORT void VEK_Destructor(VekCodecInterface *codec) {
+    delete static_cast<VekCodec *>(codec);
+}

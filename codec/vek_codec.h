@@ -1,0 +1,134 @@
+// The codec object: one class whose operations are spread over the stage
+// files of this folder (format, run pre-coder, block sort, arithmetic coder,
+// symbol coder, drivers). The public operations come first, in slot order.
+#ifndef VEK_CODEC_VEK_CODEC_H
+#define VEK_CODEC_VEK_CODEC_H
+
+#include <cstdint>
+
+#include "file_io.h"
+#include "vek/vek.h"
+#include "vek_format.h"
+
+// An adaptive frequency table of up to 256 symbols, numbered 1 to n.
+struct FrequencyModel {
+    uint32_t total;        // sum of freq[1..n]
+    uint32_t symbolCount;  // n
+    uint32_t increment;    // added to a symbol's count after it is coded
+    uint32_t limit;        // counts are halved once total passes this
+    uint32_t freq[258];    // freq[0] and freq[n+1] stay 0
+};
+
+// Buffer sizes of the coder's file input and output.
+const uint32_t IO_BUFFER_SIZE = 65536;
+
+class VekCodec final : public VekCodecInterface {
+public:
+    VekCodec();
+    ~VekCodec();
+    VekCodec(const VekCodec &) = delete;
+    VekCodec &operator=(const VekCodec &) = delete;
+
+    // --- Operations in slot order (vek_codec.cpp) ---
+    int getVersion() override;
+    int decodeFile(const char *vekPath, const char *bmpPath) override;
+    int encodeFile(const char *bmpPath, const char *vekPath) override;
+    int loadFile(const char *vekPath) override;
+    BITMAPFILEHEADER getFileHeader() override;
+    void getInfoHeader(BITMAPINFOHEADER *out) override;
+    uint8_t *getImage() override;
+    int getImageLength() override;
+    uint8_t *getBits() override;
+    int getHeight() override;
+    int getWidth() override;
+    int getStride() override;
+    int getBitCount() override;
+    void setProgressTarget(VekWindowHandle window, VekMessage message, VekMessageParam param) override;
+    int clearProgressTarget() override;
+
+    // --- Encoder and decoder drivers (encoder_driver.cpp, decoder_driver.cpp) ---
+    int checkBitmapHeader(platform::FileHandle input);
+    int encodeStream(platform::FileHandle input, platform::FileHandle output);
+    int decodeStream(platform::FileHandle input, platform::FileHandle output);
+    int decodeToMemory(platform::FileHandle input);
+    void writeBitmapHeaders(platform::FileHandle output);  // INVALID_FILE: headers only
+    // Reads and checks the 12-byte header of an open .vek file and leaves the
+    // file at its start. 0 for a file that no encoder writes.
+    int readStreamHeader(platform::FileHandle input, VekFileHeader *out);
+
+    // --- Run pre-coder and block assembly (run_precoder.cpp) ---
+    void chooseBlockFactor();
+    uint32_t readRun();
+    int fillBlock();
+    void writeBlockToFile(platform::FileHandle output, int isLast);
+    void writeBlockToImage(int isLast);
+
+    // --- Block sort (block_sort.cpp) ---
+    void sortBlock();
+    int compareRotations(int32_t p, int32_t q);
+    void sortBucketRange(int32_t low, int32_t high);
+
+    // --- Arithmetic coder, models and bit I/O (arithmetic_coder.cpp) ---
+    void initModel(FrequencyModel &model, uint32_t n, uint32_t increment, uint32_t limit);
+    void encodeSymbol(FrequencyModel &model, uint32_t symbol);
+    uint32_t decodeSymbol(FrequencyModel &model);
+    void encodeValue32(uint32_t value);
+    uint32_t decodeValue32();
+    void startEncoder(platform::FileHandle output, const uint8_t header[VEK_HEADER_SIZE]);
+    void finishEncoder();
+    void startDecoderReader(platform::FileHandle input);  // before the header is read
+    void startDecoderCoder();                            // before the first block
+    void putBit(uint32_t bit);
+    uint32_t getBit();
+    uint8_t readByte();
+
+    // --- Move-to-front and zero-run symbol coder (symbol_coder.cpp) ---
+    void resetSymbolModels();
+    void encodeRunLength(uint32_t n);
+    void encodeBlockSymbols(int isLast);
+    int decodeBlockSymbols();
+
+    // --- Picture input for the encoder (run_precoder.cpp) ---
+    // One data byte of the BMP file; zeros stand for bytes past its end.
+    uint8_t readDataByte();
+    void unreadDataByte();
+
+    FrequencyModel &mainModel() { return symbolModels[0]; }
+
+    // --- Fields ---
+    int32_t dataSize;
+    uint32_t autoBlockFactor;
+    uint32_t BlockFactor;
+    uint8_t outBuffer[IO_BUFFER_SIZE];
+    uint8_t inBuffer[IO_BUFFER_SIZE];
+    uint32_t outPos;
+    uint32_t inAvail;
+    int32_t remaining;
+    uint32_t inFilled;
+    VekFileHeader header;
+    BITMAPFILEHEADER fileHeader;
+    BITMAPINFOHEADER infoHeader;
+    platform::FileHandle streamFile;
+    uint32_t bitBuffer;
+    uint32_t bitsLeft;
+    uint32_t low;
+    uint32_t range;
+    uint32_t code;
+    uint32_t pending;
+    FrequencyModel byteModel;
+    FrequencyModel symbolModels[8];  // 0: main model, b: bucket model b
+    uint32_t sortSizeClasses[10];    // five (smallest, largest) pairs
+    uint8_t *image;
+    uint32_t imageLength;
+    VekWindowHandle progressWindow;
+    VekMessage progressMessage;
+    VekMessageParam progressParam;
+
+    // Bookkeeping that keeps damaged input from going out of bounds.
+    platform::FileHandle pictureFile;  // BMP input of the encoder
+    uint32_t imageCapacity;            // bytes allocated at image
+    uint32_t expectedBytes;            // N of the header being decoded
+    uint32_t deliveredBytes;           // data bytes restored so far
+};
+
+#endif

@@ -1,0 +1,109 @@
+// vekconv: converts one BMP file to a .vek file or back, through the codec
+// library loaded at run time.
+//
+// Exit codes: 0 when the conversion succeeded, 1 when it failed or the codec
+// could not be used, 2 for a usage error (too few arguments, an unknown
+// command, an output name that does not fit).
+#include <cstdio>
+#include <cstring>
+
+#include "module_loader.h"
+#include "vek/vek.h"
+
+namespace {
+
+const size_t OUTPUT_NAME_SIZE = 260;  // with the terminating zero
+const int EXIT_OK = 0;
+const int EXIT_FAILED = 1;
+const int EXIT_USAGE = 2;
+
+// The program name: the first word from the character after its last
+// backslash on (or slash, the separator of this platform).
+const char *programName(const char *argv0) {
+    const char *name = argv0;
+    for (const char *p = argv0; *p != '\0'; ++p)
+        if (*p == '\\' || *p == '/') name = p + 1;
+    return name;
+}
+
+void printUsage(const char *name) {
+    std::printf("%s <de> <input.bmp> [output.vek]\n\n"
+                "command:    <d> decode to Windows Bitmap.    <e> encode to VE-Picture.\n\n"
+                "ex:\n    %s e bitmap.bmp compress.vek\n    %s d compress.vek bitmap.bmp\n\n"
+                "\t(*) VEK compression technology is based on the ORLO archiver.\n",
+                name, name, name);
+}
+
+// Fills `out` with the given output name, or the input name with its
+// extension replaced. False when the name would not fit.
+bool outputName(const char *input, const char *given, const char *extension, char out[OUTPUT_NAME_SIZE]) {
+    if (given != nullptr) {
+        if (std::strlen(given) >= OUTPUT_NAME_SIZE) return false;
+        std::strcpy(out, given);
+        return true;
+    }
+    const char *dot = std::strrchr(input, '.');
+    const size_t stem = dot != nullptr ? static_cast<size_t>(dot - input) : std::strlen(input);
+    if (stem + std::strlen(extension) >= OUTPUT_NAME_SIZE) return false;
+    std::memcpy(out, input, stem);
+    std::strcpy(out + stem, extension);
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    platform::ModuleHandle library = platform::loadLibrary(VEK_LIBRARY_NAME);
+
+    std::printf("VEK picture compressor - console converter\n\n");
+
+    if (argc < 3) {
+        printUsage(programName(argc > 0 ? argv[0] : "vekconv"));
+        platform::freeLibrary(library);
+        return EXIT_USAGE;
+    }
+    if (library == nullptr) {
+        std::printf("File not found - VEK.DLL\n");
+        return EXIT_FAILED;
+    }
+    VekConstructorFn construct =
+        reinterpret_cast<VekConstructorFn>(platform::getProcAddress(library, VEK_CONSTRUCTOR_NAME));
+    if (construct == nullptr) {
+        std::printf("GetProc error!\n");
+        platform::freeLibrary(library);
+        return EXIT_FAILED;
+    }
+    VekCodecInterface *codec = construct();
+    if (codec == nullptr) {
+        platform::freeLibrary(library);
+        return EXIT_FAILED;
+    }
+
+    const int version = codec->getVersion();
+    std::printf("Loading... 'VEK.DLL' version %x.%02x\n", version >> 8, version & 0xFF);
+
+    int status = EXIT_USAGE;
+    const char *input = argv[2];
+    const char *given = argc > 3 ? argv[3] : nullptr;
+    char output[OUTPUT_NAME_SIZE];
+    const char command = argv[1][0];
+    if (command == 'd' || command == 'D' || command == 'e' || command == 'E') {
+        const bool decode = command == 'd' || command == 'D';
+        if (!outputName(input, given, decode ? ".bmp" : ".vek", output)) {
+            std::printf("output name too long (at most %u characters)\n",
+                        static_cast<unsigned>(OUTPUT_NAME_SIZE - 1));
+        } else {
+            std::printf(decode ? "decompressing to BMP\n" : "compressing to VEK\n");
+            std::fflush(stdout);
+            const int done = decode ? codec->decodeFile(input, output) : codec->encodeFile(input, output);
+            if (!done) std::printf("faild...\n");
+            status = done ? EXIT_OK : EXIT_FAILED;
+        }
+    }
+
+    VekDestructorFn destroy =
+        reinterpret_cast<VekDestructorFn>(platform::getProcAddress(library, VEK_DESTRUCTOR_NAME));
+    if (destroy != nullptr) destroy(codec);
+    platform::freeLibrary(library);
+    return status;
+}
