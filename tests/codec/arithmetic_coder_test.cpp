@@ -1,0 +1,179 @@
+// The arithmetic coder, its models and bit I/O, checked against known
+// streams and by round trips through a file.
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "test_support.h"
+#include "vek_codec.h"
+#include "work_buffers.h"
+
+using namespace testsupport;
+
+namespace {
+
+const uint8_t ZERO_HEADER[VEK_HEADER_SIZE] = {0};
+
+// Runs `body` between startEncoder and finishEncoder into a file and returns
+// the coded bytes after the 12 header bytes.
+template <typename Body> Bytes encodeToBytes(VekCodec &codec, const TempDir &dir, Body body) {
+    const std::string path = dir.file("stream.bin");
+    platform::FileHandle out = platform::createForWriting(path.c_str());
+    EXPECT_NE(out, platform::INVALID_FILE);
+    codec.startEncoder(out, ZERO_HEADER);
+    body(codec);
+    codec.finishEncoder();
+    platform::closeFile(out);
+    Bytes all = readFile(path);
+    return Bytes(all.begin() + VEK_HEADER_SIZE, all.end());
+}
+
+// Opens the file that encodeToBytes wrote and primes the decoder.
+platform::FileHandle startDecoding(VekCodec &codec, const TempDir &dir) {
+    const std::string path = dir.file("stream.bin");
+    platform::FileHandle in = platform::openForReading(path.c_str());
+    codec.startDecoderReader(in);
+    platform::seekFromStart(in, VEK_HEADER_SIZE);
+    codec.startDecoderCoder();
+    return in;
+}
+
+} // namespace
+
+TEST(ArithmeticCoder, KnownStreamForOneValue) {
+    auto codec = std::make_unique<VekCodec>();
+    TempDir dir;
+    Bytes coded = encodeToBytes(*codec, dir, [](VekCodec &c) { c.encodeValue32(1); });
+    EXPECT_EQ(coded, (Bytes{0xFF, 0xFF, 0xFF, 0xFF, 0x7F, 0xFF, 0xFF, 0xFF}));
+
+    platform::FileHandle in = startDecoding(*codec, dir);
+    EXPECT_EQ(codec->decodeValue32(), 1u);
+    EXPECT_EQ(codec->remaining, 0) << "a complete stream is taken exactly";
+    platform::closeFile(in);
+}
+
+TEST(ArithmeticCoder, ExtremeValuesRoundTripAndFirstBitIsZero) {
+    const uint32_t values[] = {0u, 0xFFFFFFFFu, 0x80000000u, 0x7FFFFFFFu, 12345678u, 0xFFFFFFFEu};
+    auto codec = std::make_unique<VekCodec>();
+    TempDir dir;
+    Bytes coded = encodeToBytes(*codec, dir, [&](VekCodec &c) {
+        for (uint32_t v : values) c.encodeValue32(v);
+    });
+    ASSERT_FALSE(coded.empty());
+    EXPECT_EQ(coded[0] & 0x80, 0x80) << "the first stream bit is 0, stored complemented";
+
+    platform::FileHandle in = startDecoding(*codec, dir);
+    for (uint32_t v : values) EXPECT_EQ(codec->decodeValue32(), v);
+    platform::closeFile(in);
+}
+
+TEST(FrequencyModel, HalvingRoundsUpAndKeepsTotal) {
+    auto codec = std::make_unique<VekCodec>();
+    FrequencyModel m;
+    codec->initModel(m, 5, 1, 100);
+    m.freq[1] = 1;
+    m.freq[2] = 2;
+    m.freq[3] = 3;
+    m.freq[4] = 8;
+    m.freq[5] = 8;  // total 22
+    m.total = 22;
+    m.limit = 23;
+    TempDir dir;
+    // Coding symbol 5 brings total to 23 = limit: no halving.
+    encodeToBytes(*codec, dir, [&](VekCodec &c) { c.encodeSymbol(m, 5); });
+    EXPECT_EQ(m.total, 23u);
+    EXPECT_EQ(m.freq[5], 9u);
+    // Passing the limit halves every count, rounding up: 1,2,3,8,10 -> 1,1,2,4,5.
+    encodeToBytes(*codec, dir, [&](VekCodec &c) { c.encodeSymbol(m, 5); });
+    EXPECT_EQ(m.freq[1], 1u);
+    EXPECT_EQ(m.freq[2], 1u);
+    EXPECT_EQ(m.freq[3], 2u);
+    EXPECT_EQ(m.freq[4], 4u);
+    EXPECT_EQ(m.freq[5], 5u);
+    EXPECT_EQ(m.total, 13u);
+    EXPECT_EQ(m.freq[0], 0u);
+    EXPECT_EQ(m.freq[6], 0u);
+}
+
+TEST(FrequencyModel, StaticModelNeverChanges) {
+    auto codec = std::make_unique<VekCodec>();
+    TempDir dir;
+    encodeToBytes(*codec, dir, [](VekCodec &c) {
+        for (uint32_t v = 0; v < 5000; ++v) c.encodeValue32(v * 2654435761u);
+    });
+    EXPECT_EQ(codec->byteModel.total, 256u);
+    for (int k = 1; k <= 256; ++k) ASSERT_EQ(codec->byteModel.freq[k], 1u) << k;
+}
+
+TEST(ArithmeticCoder, AdaptiveSymbolsRoundTripAcrossBufferBoundaries) {
+    // Enough skewed symbols to pass several 64 KiB output chunks and force
+    // many halvings in every model size the codec uses.
+    const uint32_t sizes[] = {2, 4, 8, 11, 16, 32, 64, 128};
+    const uint32_t increments[] = {12, 8, 6, 8, 3, 2, 1, 1};
+    const uint32_t limits[] = {900, 1200, 1600, 900, 2000, 2200, 2400, 3200};
+    const Bytes choice = randomBytes(1000000, 7);
+    auto symbolAt = [&](size_t i) {
+        const uint32_t m = i % 8;
+        const uint32_t n = sizes[m];
+        // Mostly small symbols, sometimes the highest one.
+        const uint32_t r = choice[i];
+        return r < 200 ? 1 + (r % 3) % n : (r == 255 ? n : 1 + r % n);
+    };
+    auto codec = std::make_unique<VekCodec>();
+    TempDir dir;
+    FrequencyModel models[8];
+    Bytes coded = encodeToBytes(*codec, dir, [&](VekCodec &c) {
+        for (int m = 0; m < 8; ++m) c.initModel(models[m], sizes[m], increments[m], limits[m]);
+        for (size_t i = 0; i < choice.size(); ++i) c.encodeSymbol(models[i % 8], symbolAt(i));
+    });
+    EXPECT_GT(coded.size(), 2 * IO_BUFFER_SIZE);
+
+    platform::FileHandle in = startDecoding(*codec, dir);
+    for (int m = 0; m < 8; ++m) codec->initModel(models[m], sizes[m], increments[m], limits[m]);
+    for (size_t i = 0; i < choice.size(); ++i)
+        ASSERT_EQ(codec->decodeSymbol(models[i % 8]), symbolAt(i)) << "at symbol " << i;
+    platform::closeFile(in);
+}
+
+TEST(ArithmeticCoder, PaddingAndExactByteStreams) {
+    // Each coded value adds 32 bits; with the 26 flushed bits the stream has
+    // 58 bits for one value (padded to 8 bytes), and 26 + 32k bits in general.
+    for (int values = 1; values <= 8; ++values) {
+        auto codec = std::make_unique<VekCodec>();
+        TempDir dir;
+        Bytes coded = encodeToBytes(*codec, dir, [&](VekCodec &c) {
+            for (int k = 0; k < values; ++k) c.encodeValue32(0x01010101u * k);
+        });
+        const size_t bits = 26 + 32 * static_cast<size_t>(values);
+        EXPECT_EQ(coded.size(), (bits + 7) / 8) << values;
+        const unsigned padBits = static_cast<unsigned>(coded.size() * 8 - bits);
+        const uint8_t padMask = static_cast<uint8_t>((1u << padBits) - 1);
+        EXPECT_EQ(coded.back() & padMask, padMask) << "pad bits read as 1 in the file";
+    }
+}
+
+TEST(ArithmeticCoder, ExhaustedInputTakesTheFailurePath) {
+    auto codec = std::make_unique<VekCodec>();
+    TempDir dir;
+    Bytes coded = encodeToBytes(*codec, dir, [](VekCodec &c) {
+        for (uint32_t v = 0; v < 100; ++v) c.encodeValue32(v);
+    });
+    // Cut the file in the middle of the stream.
+    Bytes all = readFile(dir.file("stream.bin"));
+    all.resize(VEK_HEADER_SIZE + coded.size() / 2);
+    writeFile(dir.file("stream.bin"), all);
+    platform::FileHandle in = startDecoding(*codec, dir);
+    EXPECT_THROW(
+        {
+            for (int k = 0; k < 100; ++k) codec->decodeValue32();
+        },
+        VekFailure);
+    platform::closeFile(in);
+
+    // A file shorter than its header fails at the first bit.
+    writeFile(dir.file("stream.bin"), Bytes{0x56, 0x45});
+    in = platform::openForReading(dir.file("stream.bin").c_str());
+    codec->startDecoderReader(in);
+    EXPECT_THROW(codec->startDecoderCoder(), VekFailure);
+    platform::closeFile(in);
+}

@@ -1,0 +1,179 @@
+// The block sort against a plain sort of rotations, and the inverse
+// transform, on blocks that reach the sort's different paths.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <numeric>
+
+#include "block_sort.h"
+#include "test_support.h"
+#include "vek_codec.h"
+#include "work_buffers.h"
+
+using namespace testsupport;
+
+namespace {
+
+struct Sorted {
+    std::vector<int32_t> index;
+    int32_t primary;
+    Bytes column;
+};
+
+// Sorts the rotations of `block` with the codec's sort.
+Sorted codecSort(VekCodec &codec, const Bytes &block) {
+    codec.BlockFactor = static_cast<uint32_t>((block.size() + BLOCK_UNIT - 1) / BLOCK_UNIT);
+    if (codec.BlockFactor == 0) codec.BlockFactor = 1;
+    codec.sortSizeClasses[9] = codec.BlockFactor * BLOCK_UNIT;
+    allocEncoderWorkspace(codec);
+    // Garbage in the low bits must not matter.
+    for (size_t i = 0; i < block.size(); ++i)
+        workspace.packedBlock[i] = (static_cast<uint32_t>(block[i]) << 24) | (static_cast<uint32_t>(i * 7919) & 0xFFFFFF);
+    workspace.blockLast = static_cast<int32_t>(block.size()) - 1;
+    codec.sortBlock();
+    findPrimaryIndex();
+    Sorted s;
+    s.index.assign(workspace.sortIndex, workspace.sortIndex + block.size());
+    s.primary = workspace.primaryIndex;
+    for (int32_t p : s.index) s.column.push_back(block[(p + block.size() - 1) % block.size()]);
+    freeEncoderWorkspace();
+    return s;
+}
+
+// -1, 0 or 1 as rotation p is smaller than, equal to or greater than q.
+int compareNaive(const Bytes &b, size_t p, size_t q) {
+    const size_t n = b.size();
+    for (size_t k = 0; k < n; ++k) {
+        const uint8_t x = b[(p + k) % n], y = b[(q + k) % n];
+        if (x != y) return x < y ? -1 : 1;
+    }
+    return 0;
+}
+
+// The order of rotations by a plain comparison; `distinct` tells whether
+// all rotations differ (then the order is unique).
+std::vector<int32_t> naiveOrder(const Bytes &b, bool *distinct) {
+    std::vector<int32_t> order(b.size());
+    std::iota(order.begin(), order.end(), 0);
+    std::sort(order.begin(), order.end(), [&](int32_t p, int32_t q) { return compareNaive(b, p, q) < 0; });
+    *distinct = true;
+    for (size_t i = 1; i < order.size(); ++i)
+        if (compareNaive(b, order[i - 1], order[i]) == 0) *distinct = false;
+    return order;
+}
+
+Bytes invert(VekCodec &codec, const Bytes &column, int32_t primary) {
+    allocDecoderWorkspace(codec, static_cast<uint32_t>((column.size() + BLOCK_UNIT - 1) / BLOCK_UNIT));
+    std::copy(column.begin(), column.end(), workspace.lastColumn);
+    workspace.blockLast = static_cast<int32_t>(column.size()) - 1;
+    workspace.primaryIndex = primary;
+    invertBlock();
+    Bytes text(workspace.blockText, workspace.blockText + column.size());
+    freeDecoderWorkspace();
+    return text;
+}
+
+// Sorts, compares with the plain order where it is unique (or checks that
+// the order is sorted where it is not), and inverts.
+void checkBlock(VekCodec &codec, const Bytes &block, const std::string &what) {
+    SCOPED_TRACE(what + ", n = " + std::to_string(block.size()));
+    const Sorted s = codecSort(codec, block);
+    bool distinct = false;
+    const std::vector<int32_t> expected = naiveOrder(block, &distinct);
+    if (distinct) {
+        EXPECT_EQ(s.index, expected);
+    } else {
+        std::vector<int32_t> perm = s.index;
+        std::sort(perm.begin(), perm.end());
+        for (size_t i = 0; i < perm.size(); ++i) ASSERT_EQ(perm[i], static_cast<int32_t>(i));
+        for (size_t i = 1; i < s.index.size(); ++i) ASSERT_LE(compareNaive(block, s.index[i - 1], s.index[i]), 0);
+    }
+    ASSERT_GE(s.primary, 0);
+    EXPECT_EQ(s.index[s.primary], 0);
+    EXPECT_EQ(invert(codec, s.column, s.primary), block);
+}
+
+Bytes repeated(const Bytes &pattern, size_t n) {
+    Bytes b(n);
+    for (size_t i = 0; i < n; ++i) b[i] = pattern[i % pattern.size()];
+    return b;
+}
+
+} // namespace
+
+TEST(BlockSort, SmallBlocksTakeTheShellSort) {
+    auto codec = std::make_unique<VekCodec>();
+    const Sorted one = codecSort(*codec, Bytes{0x7F});
+    EXPECT_EQ(one.index, std::vector<int32_t>{0});
+    EXPECT_EQ(one.primary, 0);
+    EXPECT_EQ(one.column, Bytes{0x7F});
+    for (size_t n : {2, 3, 5, 16, 17, 100, 364, 1023, 1024})
+        for (uint32_t alphabet : {2u, 3u, 256u}) checkBlock(*codec, randomBytes(n, n + alphabet, alphabet), "random");
+    checkBlock(*codec, repeated(Bytes{1, 2, 3}, 900), "pattern of three");
+    checkBlock(*codec, repeated(Bytes{7}, 1024), "one value");
+}
+
+TEST(BlockSort, PackedBlocksOfManyKinds) {
+    auto codec = std::make_unique<VekCodec>();
+    for (size_t n : {1025, 1026, 1040, 4099, 70001})
+        for (uint32_t alphabet : {2u, 5u, 256u}) checkBlock(*codec, randomBytes(n, n * alphabet, alphabet), "random");
+    checkBlock(*codec, smoothPixels(300, 100, 24, 5), "photo-like rows");
+    Bytes nearly = repeated(Bytes{3, 1, 4}, 3000);
+    nearly.resize(2999);  // length not a multiple of the period: all rotations distinct
+    checkBlock(*codec, nearly, "pattern cut short");
+    Bytes oneChanged(3000, 9);
+    oneChanged[1500] = 8;
+    checkBlock(*codec, oneChanged, "one value with one byte changed");
+    checkBlock(*codec, repeated(Bytes{1, 2, 3}, 3000), "pattern of three");
+    checkBlock(*codec, repeated(randomBytes(97, 4), 97 * 40), "random tile");
+}
+
+TEST(BlockSort, HugeBucketIsSortedInTheFirstPass) {
+    // Random bytes from {0, 1}: the pair (0, 1) starts about n / 4 rotations,
+    // more than 65,536, so that bucket falls into the largest size class.
+    auto codec = std::make_unique<VekCodec>();
+    const Bytes block = randomBytes(300000, 11, 2);
+    size_t pairs = 0;
+    for (size_t i = 0; i < block.size(); ++i) pairs += block[i] == 0 && block[(i + 1) % block.size()] == 1;
+    ASSERT_GT(pairs, 65536u);
+    checkBlock(*codec, block, "binary");
+}
+
+TEST(BlockSort, BucketsAroundTheRankLimit) {
+    // Buckets of 65,534 (ranked) and 65,535 (not ranked) members of pair
+    // (0, 0), in blocks whose rotations all differ.
+    auto codec = std::make_unique<VekCodec>();
+    for (size_t target : {65534u, 65535u}) {
+        Bytes block = randomBytes(300000, static_cast<uint32_t>(target), 2);
+        for (size_t i = 0; i < block.size(); ++i)
+            if (block[i] != 0) block[i] = static_cast<uint8_t>(1 + (i * 31) % 250);
+        auto count = [&] {
+            size_t c = 0;
+            for (size_t i = 0; i < block.size(); ++i) c += block[i] == 0 && block[(i + 1) % block.size()] == 0;
+            return c;
+        };
+        size_t c = count();
+        ASSERT_GT(c, target);
+        // Break (0, 0) pairs one at a time until the bucket has the size.
+        for (size_t i = 0; c > target && i + 2 < block.size(); ++i) {
+            if (block[i] == 0 && block[i + 1] == 0 && block[i + 2] != 0 && (i == 0 || block[i - 1] != 0)) {
+                block[i + 1] = 200;
+                --c;
+            }
+        }
+        ASSERT_EQ(count(), target);
+        checkBlock(*codec, block, "bucket of " + std::to_string(target));
+    }
+}
+
+TEST(BlockSort, InverseOfDamagedColumnStaysInsideTheBlock) {
+    // Any column with a primary index inside the block inverts without
+    // leaving the buffers, whatever it holds.
+    auto codec = std::make_unique<VekCodec>();
+    for (uint32_t seed = 1; seed <= 20; ++seed) {
+        const Bytes column = randomBytes(100 + seed * 13, seed, 1 + seed % 7);
+        const Bytes text = invert(*codec, column, static_cast<int32_t>(seed * 5 % column.size()));
+        EXPECT_EQ(text.size(), column.size());
+    }
+}

@@ -1,0 +1,228 @@
+// Byte-run pre-coding, block assembly and expansion, the block size rule
+// and the progress messages.
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "block_sort.h"
+#include "test_support.h"
+#include "vek_codec.h"
+#include "window_messages.h"
+#include "work_buffers.h"
+
+using namespace testsupport;
+
+namespace {
+
+struct Block {
+    Bytes bytes;
+    int isLast;
+};
+
+// Pre-codes `data` into blocks of the given block factor.
+std::vector<Block> precode(VekCodec &codec, const Bytes &data, uint32_t blockFactor) {
+    TempDir dir;
+    writeFile(dir.file("data"), data);
+    platform::FileHandle in = platform::openForReading(dir.file("data").c_str());
+    codec.autoBlockFactor = 0;
+    codec.BlockFactor = blockFactor;
+    codec.dataSize = static_cast<int32_t>(data.size());
+    codec.remaining = codec.dataSize;
+    codec.pictureFile = in;
+    codec.inAvail = 0;
+    allocEncoderWorkspace(codec);
+    std::vector<Block> blocks;
+    int isLast;
+    do {
+        isLast = codec.fillBlock();
+        Block b{Bytes(), isLast};
+        for (int32_t i = 0; i <= workspace.blockLast; ++i)
+            b.bytes.push_back(static_cast<uint8_t>(workspace.packedBlock[i] >> 24));
+        blocks.push_back(b);
+    } while (!isLast && blocks.size() < 1000);
+    freeEncoderWorkspace();
+    platform::closeFile(in);
+    return blocks;
+}
+
+// Expands one decoded block into the image and returns what it delivered.
+Bytes expand(VekCodec &codec, const Bytes &block, int isLast, uint32_t expected = 1u << 20) {
+    allocDecoderWorkspace(codec, 1);
+    std::copy(block.begin(), block.end(), workspace.blockText);
+    workspace.blockLast = static_cast<int32_t>(block.size()) - 1;
+    std::free(codec.image);
+    codec.image = nullptr;
+    codec.imageLength = codec.imageCapacity = 0;
+    codec.expectedBytes = expected;
+    codec.writeBlockToImage(isLast);
+    freeDecoderWorkspace();
+    return Bytes(codec.image, codec.image + codec.imageLength);
+}
+
+Bytes repeatByte(uint8_t v, size_t n) {
+    return Bytes(n, v);
+}
+
+} // namespace
+
+TEST(BlockFactor, ChosenFromTheDataSize) {
+    auto codec = std::make_unique<VekCodec>();
+    const struct {
+        int32_t n;
+        uint32_t factor;
+    } cases[] = {{-5, 1},          {0, 1},          {1, 1},           {8192, 1},        {8193, 2},
+                 {2088960, 255},   {2088961, 127},  {4177921, 255},   {4177922, 170},   {10000000, 244},
+                 {INT32_MAX, 254}};
+    for (const auto &c : cases) {
+        codec->dataSize = c.n;
+        codec->chooseBlockFactor();
+        EXPECT_EQ(codec->BlockFactor, c.factor) << "N = " << c.n;
+        EXPECT_GE(codec->BlockFactor, 1u);
+        EXPECT_LE(codec->BlockFactor, 255u);
+    }
+    codec->autoBlockFactor = 0;
+    codec->BlockFactor = 7;
+    codec->dataSize = 10000000;
+    codec->chooseBlockFactor();
+    EXPECT_EQ(codec->BlockFactor, 7u) << "a fixed block factor is kept";
+}
+
+TEST(RunPrecoder, RunsAreShortenedToFourCopiesAndACount) {
+    auto codec = std::make_unique<VekCodec>();
+    EXPECT_EQ(precode(*codec, repeatByte(9, 4), 1)[0].bytes, (Bytes{9, 9, 9, 9, 0, 0x7F}));
+    EXPECT_EQ(precode(*codec, repeatByte(9, 300), 1)[0].bytes, (Bytes{9, 9, 9, 9, 252, 9, 9, 9, 9, 40, 0x7F}));
+    EXPECT_EQ(precode(*codec, repeatByte(9, 257), 1)[0].bytes, (Bytes{9, 9, 9, 9, 252, 9, 0x7F}));
+    EXPECT_EQ(precode(*codec, Bytes{1, 1, 2, 2, 2, 3, 0x7F, 0x7F}, 1)[0].bytes,
+              (Bytes{1, 1, 2, 2, 2, 3, 0x7F, 0x7F, 0x7F}));
+    const std::vector<Block> empty = precode(*codec, Bytes(), 1);
+    ASSERT_EQ(empty.size(), 1u);
+    EXPECT_EQ(empty[0].bytes, Bytes{0x7F});
+    EXPECT_EQ(empty[0].isLast, 1);
+}
+
+TEST(RunPrecoder, BlocksCloseAfterWholeRunsAndTheMarkerMayStandAlone) {
+    auto codec = std::make_unique<VekCodec>();
+    const uint32_t closeAt = BLOCK_UNIT - 20;
+    // Distinct neighbours: one byte per run, so the block closes at exactly
+    // closeAt + 1 bytes; data of exactly that length end with a full block.
+    Bytes data(closeAt + 1);
+    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i % 2 ? 1 : 2);
+    std::vector<Block> blocks = precode(*codec, data, 1);
+    ASSERT_EQ(blocks.size(), 2u);
+    EXPECT_EQ(blocks[0].isLast, 0);
+    EXPECT_EQ(blocks[0].bytes, data);
+    EXPECT_EQ(blocks[1].bytes, Bytes{0x7F});
+    EXPECT_EQ(blocks[1].isLast, 1);
+
+    // A run whose storing carries the block past the closing length stays
+    // whole: the block reaches closeAt + 5 bytes at most.
+    Bytes runs(closeAt - 2, 0);
+    for (size_t i = 0; i < runs.size(); ++i) runs[i] = static_cast<uint8_t>(i % 2 ? 1 : 2);
+    Bytes tail = repeatByte(5, 100);
+    runs.insert(runs.end(), tail.begin(), tail.end());
+    runs.push_back(6);
+    blocks = precode(*codec, runs, 1);
+    ASSERT_EQ(blocks.size(), 2u);
+    EXPECT_EQ(blocks[0].bytes.size(), closeAt - 2 + 5);
+    EXPECT_EQ(blocks[0].bytes.back(), 96);
+    EXPECT_EQ(blocks[1].bytes, (Bytes{6, 0x7F}));
+    EXPECT_LE(blocks[0].bytes.size(), BLOCK_UNIT - 15);
+}
+
+TEST(RunPrecoder, ExpansionRestoresRunsAndChecksTheMarker) {
+    auto codec = std::make_unique<VekCodec>();
+    EXPECT_EQ(expand(*codec, Bytes{4, 4, 4, 4, 0}, 0), repeatByte(4, 4));
+    EXPECT_EQ(expand(*codec, Bytes{4, 4, 4, 4, 3}, 0), repeatByte(4, 7));
+    EXPECT_EQ(expand(*codec, Bytes{4, 4, 4, 4, 0, 4}, 0), repeatByte(4, 5));
+    EXPECT_EQ(expand(*codec, Bytes{4, 4, 4, 4, 252, 4, 4, 4, 4, 40, 0x7F}, 1), repeatByte(4, 300));
+    EXPECT_EQ(expand(*codec, Bytes{0x7F, 0x7F, 0x7F}, 1), (Bytes{0x7F, 0x7F}));
+    EXPECT_EQ(expand(*codec, Bytes{0x7F}, 1), Bytes());
+    // A last block must end with the marker.
+    EXPECT_THROW(expand(*codec, Bytes{1, 2, 3}, 1), VekFailure);
+    // A count byte may not lie beyond the block (nor on the marker).
+    EXPECT_THROW(expand(*codec, Bytes{4, 4, 4, 4}, 0), VekFailure);
+    EXPECT_THROW(expand(*codec, Bytes{4, 4, 4, 4, 0x7F}, 1), VekFailure);
+    // Never more data than the header announces.
+    EXPECT_EQ(expand(*codec, Bytes{4, 4, 4, 4, 3}, 0, 7), repeatByte(4, 7));
+    EXPECT_THROW(expand(*codec, Bytes{4, 4, 4, 4, 3}, 0, 6), VekFailure);
+    EXPECT_THROW(expand(*codec, Bytes{1, 2, 0x7F}, 1, 1), VekFailure);
+    std::free(codec->image);
+    codec->image = nullptr;
+}
+
+TEST(RunPrecoder, PrecodingThenExpansionIsLossless) {
+    auto codec = std::make_unique<VekCodec>();
+    // Runs of every length around the thresholds, 0x7F data, and noise.
+    Bytes data;
+    for (uint32_t k = 1; k <= 600; k += (k < 10 ? 1 : 37)) {
+        Bytes run = repeatByte(static_cast<uint8_t>(k % 3 == 0 ? 0x7F : k), k);
+        data.insert(data.end(), run.begin(), run.end());
+    }
+    Bytes noise = randomBytes(30000, 3, 4);
+    data.insert(data.end(), noise.begin(), noise.end());
+    const std::vector<Block> blocks = precode(*codec, data, 1);
+    EXPECT_GT(blocks.size(), 1u);
+    Bytes restored;
+    for (const Block &b : blocks) {
+        Bytes part = expand(*codec, b.bytes, b.isLast);
+        restored.insert(restored.end(), part.begin(), part.end());
+    }
+    EXPECT_EQ(restored, data);
+    std::free(codec->image);
+    codec->image = nullptr;
+}
+
+namespace {
+
+struct ProgressReceiver {
+    int target = 0;  // its address is the window handle
+    std::vector<platform::PostedMessage> take() {
+        std::vector<platform::PostedMessage> got;
+        platform::PostedMessage m;
+        while (platform::peekMessage(&target, &m)) got.push_back(m);
+        return got;
+    }
+};
+
+} // namespace
+
+TEST(RunPrecoder, ProgressIsPostedAfterLongRunsOnly) {
+    auto codec = std::make_unique<VekCodec>();
+    ProgressReceiver receiver;
+    platform::registerWindow(&receiver.target, nullptr, nullptr);
+    codec->setProgressTarget(&receiver.target, 0x8001, 77);
+
+    // No run of four or more: no message.
+    Bytes plain(5000);
+    for (size_t i = 0; i < plain.size(); ++i) plain[i] = static_cast<uint8_t>(i);
+    lastProgress = -1;
+    precode(*codec, plain, 1);
+    EXPECT_TRUE(receiver.take().empty());
+
+    // Long runs spread over the data: rising percentages ending at 100.
+    Bytes data;
+    for (int k = 0; k < 50; ++k) {
+        Bytes part = randomBytes(400, k + 1);
+        data.insert(data.end(), part.begin(), part.end());
+        Bytes run = repeatByte(static_cast<uint8_t>(k), 10);
+        data.insert(data.end(), run.begin(), run.end());
+    }
+    precode(*codec, data, 4);
+    std::vector<platform::PostedMessage> got = receiver.take();
+    ASSERT_GE(got.size(), 10u);
+    for (size_t i = 0; i < got.size(); ++i) {
+        EXPECT_EQ(got[i].message, 0x8001u);
+        EXPECT_EQ(got[i].wParam, 77u);
+        if (i > 0) {
+            EXPECT_GT(got[i].lParam, got[i - 1].lParam);
+        }
+    }
+    EXPECT_EQ(got.back().lParam, 100) << "the run that ends the data reports 100";
+
+    // Once cleared, nothing more arrives.
+    EXPECT_EQ(codec->clearProgressTarget(), 0);
+    lastProgress = -1;
+    precode(*codec, data, 4);
+    EXPECT_TRUE(receiver.take().empty());
+    platform::unregisterWindow(&receiver.target);
+}

@@ -1,0 +1,138 @@
+#include "test_support.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace testsupport {
+
+TempDir::TempDir() {
+    const char *base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base && *base ? base : "/tmp") + "/vektest.XXXXXX";
+    std::vector<char> buf(pattern.begin(), pattern.end());
+    buf.push_back('\0');
+    if (::mkdtemp(buf.data()) == nullptr) std::abort();
+    path_ = buf.data();
+}
+
+TempDir::~TempDir() {
+    std::string cmd = "chmod -R u+rwx " + quote(path_) + " 2>/dev/null; rm -rf " + quote(path_);
+    if (std::system(cmd.c_str()) != 0) {
+        // Leftovers in the temporary folder are harmless.
+    }
+}
+
+void writeFile(const std::string &path, const Bytes &data) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char *>(data.data()), static_cast<std::streamsize>(data.size()));
+}
+
+Bytes readFile(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool fileExists(const std::string &path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+static void put16(Bytes &b, uint32_t v) {
+    b.push_back(static_cast<uint8_t>(v));
+    b.push_back(static_cast<uint8_t>(v >> 8));
+}
+
+static void put32(Bytes &b, uint32_t v) {
+    put16(b, v & 0xFFFF);
+    put16(b, v >> 16);
+}
+
+uint32_t bmpRowBytes(uint32_t width, uint32_t bitCount) {
+    return (width * bitCount + 31) / 32 * 4;
+}
+
+Bytes makeBmp(int32_t width, int32_t height, uint16_t bitCount, const Bytes &palette, const Bytes &pixels) {
+    Bytes b;
+    const uint32_t offBits = 54 + static_cast<uint32_t>(palette.size());
+    put16(b, 0x4D42);
+    put32(b, offBits + static_cast<uint32_t>(pixels.size()));
+    put16(b, 0);
+    put16(b, 0);
+    put32(b, offBits);
+    put32(b, 40);
+    put32(b, static_cast<uint32_t>(width));
+    put32(b, static_cast<uint32_t>(height));
+    put16(b, 1);
+    put16(b, bitCount);
+    put32(b, 0);
+    put32(b, static_cast<uint32_t>(pixels.size()));
+    put32(b, 2835);
+    put32(b, 2835);
+    put32(b, 0);
+    put32(b, 0);
+    b.insert(b.end(), palette.begin(), palette.end());
+    b.insert(b.end(), pixels.begin(), pixels.end());
+    return b;
+}
+
+Bytes randomBytes(size_t n, uint32_t seed, uint32_t alphabet) {
+    Bytes b(n);
+    uint64_t x = seed * 0x9E3779B97F4A7C15ull + 1;
+    for (size_t i = 0; i < n; ++i) {
+        x ^= x << 13;
+        x ^= x >> 7;
+        x ^= x << 17;
+        b[i] = static_cast<uint8_t>((x >> 24) % alphabet);
+    }
+    return b;
+}
+
+Bytes smoothPixels(uint32_t width, uint32_t height, uint32_t bitCount, uint32_t seed) {
+    const uint32_t row = bmpRowBytes(width, bitCount);
+    const Bytes noise = randomBytes(static_cast<size_t>(row) * height, seed, 5);
+    Bytes b(static_cast<size_t>(row) * height, 0);
+    const uint32_t bytesPerPixel = bitCount / 8;
+    for (uint32_t y = 0; y < height; ++y)
+        for (uint32_t x = 0; x < width; ++x)
+            for (uint32_t c = 0; c < bytesPerPixel; ++c) {
+                const size_t at = static_cast<size_t>(y) * row + x * bytesPerPixel + c;
+                b[at] = static_cast<uint8_t>((x * (c + 1) + y * 2 + c * 40) / 3 + noise[at]);
+            }
+    return b;
+}
+
+uint32_t get32(const Bytes &b, size_t offset) {
+    return b[offset] | (b[offset + 1] << 8) | (b[offset + 2] << 16) | (static_cast<uint32_t>(b[offset + 3]) << 24);
+}
+
+uint16_t get16(const Bytes &b, size_t offset) {
+    return static_cast<uint16_t>(b[offset] | (b[offset + 1] << 8));
+}
+
+std::string quote(const std::string &s) {
+    std::string q = "'";
+    for (char c : s) {
+        if (c == '\'')
+            q += "'\\''";
+        else
+            q += c;
+    }
+    return q + "'";
+}
+
+RunResult run(const std::string &commandLine) {
+    RunResult result{-1, std::string()};
+    FILE *pipe = ::popen(commandLine.c_str(), "r");
+    if (pipe == nullptr) return result;
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof(buf), pipe)) > 0) result.output.append(buf, n);
+    const int status = ::pclose(pipe);
+    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+} // namespace testsupport

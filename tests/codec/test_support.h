@@ -1,0 +1,62 @@
+// Helpers shared by the codec tests: temporary folders, files, generated
+// BMP pictures and running the built programs.
+#ifndef VEK_TESTS_TEST_SUPPORT_H
+#define VEK_TESTS_TEST_SUPPORT_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+typedef std::vector<uint8_t> Bytes;
+
+// A fresh folder below the system's temporary folder, removed on destruction.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir &) = delete;
+    TempDir &operator=(const TempDir &) = delete;
+    const std::string &path() const { return path_; }
+    std::string file(const std::string &name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+void writeFile(const std::string &path, const Bytes &data);
+Bytes readFile(const std::string &path);
+bool fileExists(const std::string &path);
+
+// A BMP file: the two headers, `palette` (bfOffBits = 54 + its size) and
+// `pixels` exactly as given. Height may be negative (top-down).
+Bytes makeBmp(int32_t width, int32_t height, uint16_t bitCount, const Bytes &palette, const Bytes &pixels);
+
+// Row length of the BMP format: width x bits, rounded up to 4 bytes.
+uint32_t bmpRowBytes(uint32_t width, uint32_t bitCount);
+
+// Deterministic pseudo-random bytes.
+Bytes randomBytes(size_t n, uint32_t seed, uint32_t alphabet = 256);
+
+// A picture whose pixel rows look like a photo (smooth gradients with noise).
+Bytes smoothPixels(uint32_t width, uint32_t height, uint32_t bitCount, uint32_t seed);
+
+// Little-endian field readers.
+uint32_t get32(const Bytes &b, size_t offset);
+uint16_t get16(const Bytes &b, size_t offset);
+
+struct RunResult {
+    int exitCode;
+    std::string output;
+};
+
+// Runs a command line through the shell, capturing standard output.
+RunResult run(const std::string &commandLine);
+
+// Quotes a path for the shell.
+std::string quote(const std::string &s);
+
+} // namespace testsupport
+
+#endif
