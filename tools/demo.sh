@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Sets up, builds, then compresses a picture to .vek and restores it.
+#   tools/demo.sh [picture.bmp]
+# Without a picture, a sample photo-like picture is generated.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/tools/setup.sh"
+"$root/tools/build.sh" "$root/build"
+bin="$root/build/bin"
+out="$root/out"
+mkdir -p "$out"
+
+if [ $# -ge 1 ]; then
+  picture=$1
+else
+  picture="$out/sample.bmp"
+  "$bin/vek_sample" "$picture"
+fi
+name=$(basename "${picture%.*}")
+
+"$bin/vekconv" e "$picture" "$out/$name.vek"
+"$bin/vekconv" d "$out/$name.vek" "$out/$name.restored.bmp"
+
+in_size=$(stat -c %s "$picture")
+vek_size=$(stat -c %s "$out/$name.vek")
+echo
+echo "picture:  $picture ($in_size bytes)"
+echo "packed:   $out/$name.vek ($vek_size bytes, $(( 100 * vek_size / (in_size > 0 ? in_size : 1) ))% of the picture)"
+echo "restored: $out/$name.restored.bmp"
+# The colour table and pixel rows come back byte for byte (the rebuilt
+# headers are the first 54 bytes).
+if cmp -s <(tail -c +55 "$picture" | head -c "$(( in_size > 54 ? in_size - 54 : 0 ))") \
+          <(tail -c +55 "$out/$name.restored.bmp" | head -c "$(( in_size > 54 ? in_size - 54 : 0 ))"); then
+  echo "check:    pixels and colour table identical"
+else
+  echo "check:    restored data differ from the picture" >&2
+  exit 1
+fi
