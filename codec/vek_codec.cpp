@@ -8,8 +8,6 @@
 
 #include "work_buffers.h"
 
-#define VEK_EXPORT extern "C" __attribute__((visibility("default")))
-
 namespace {
 
 const int VEK_VERSION = 1;

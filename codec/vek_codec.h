@@ -131,4 +131,9 @@ public:
     uint32_t deliveredBytes;           // data bytes restored so far
 };
 
+// The library's two exports, under their plain names.
+#define VEK_EXPORT extern "C" __attribute__((visibility("default")))
+VEK_EXPORT VekCodecInterface *VEK_Constructor();
+VEK_EXPORT void VEK_Destructor(VekCodecInterface *codec);
+
 #endif

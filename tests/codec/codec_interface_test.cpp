@@ -1,0 +1,170 @@
+// The library as its callers see it: loaded at run time by name, the two
+// exports, the fifteen operations by their slot position, and the
+// module-wide work buffers between operations.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+
+#include "module_loader.h"
+#include "test_support.h"
+#include "vek/vek.h"
+#include "vek_codec.h"
+#include "work_buffers.h"
+
+using namespace testsupport;
+
+namespace {
+
+// An 8-bit picture of 5 x 3 pixels with a 256-entry colour table: every
+// accessor gives a different value (height 3, width 5, stride 8, 8 bits).
+Bytes smallPalettePicture() {
+    Bytes palette(1024);
+    for (size_t i = 0; i < palette.size(); ++i) palette[i] = static_cast<uint8_t>(i / 4);
+    return makeBmp(5, 3, 8, palette, randomBytes(24, 9));
+}
+
+class LoadedLibrary : public ::testing::Test {
+protected:
+    void SetUp() override {
+        module = platform::loadLibrary(VEK_LIBRARY_NAME);
+        ASSERT_NE(module, nullptr) << "libvek.so beside the test program";
+        construct = reinterpret_cast<VekConstructorFn>(platform::getProcAddress(module, "VEK_Constructor"));
+        destroy = reinterpret_cast<VekDestructorFn>(platform::getProcAddress(module, "VEK_Destructor"));
+        ASSERT_NE(construct, nullptr);
+        ASSERT_NE(destroy, nullptr);
+    }
+    void TearDown() override { platform::freeLibrary(module); }
+
+    platform::ModuleHandle module = nullptr;
+    VekConstructorFn construct = nullptr;
+    VekDestructorFn destroy = nullptr;
+};
+
+// Calls the operation in slot `n` of the object's table with `Args`.
+template <typename R, typename... Args> R callSlot(VekCodecInterface *codec, int n, Args... args) {
+    void **table = *reinterpret_cast<void ***>(codec);
+    return reinterpret_cast<R (*)(VekCodecInterface *, Args...)>(table[n])(codec, args...);
+}
+
+} // namespace
+
+TEST_F(LoadedLibrary, ExportsOnlyTheTwoEntryPoints) {
+    EXPECT_EQ(platform::getProcAddress(module, "failureExit"), nullptr);
+    EXPECT_EQ(platform::getProcAddress(module, "_Z11failureExitv"), nullptr);
+    EXPECT_EQ(platform::getProcAddress(module, "_ZN8platform8readFileEiPvmPm"), nullptr);
+    destroy(nullptr);  // a null object is ignored
+}
+
+TEST_F(LoadedLibrary, OperationsAnswerInSlotOrder) {
+    TempDir dir;
+    const std::string bmp = dir.file("p.bmp"), vek = dir.file("p.vek"), back = dir.file("back.bmp");
+    const Bytes picture = smallPalettePicture();
+    writeFile(bmp, picture);
+
+    VekCodecInterface *codec = construct();
+    ASSERT_NE(codec, nullptr);
+    EXPECT_EQ((callSlot<int>(codec, 0)), 1);                                       // getVersion
+    EXPECT_EQ((callSlot<uint8_t *>(codec, 6)), nullptr);                           // getImage
+    EXPECT_EQ((callSlot<uint8_t *>(codec, 8)), nullptr);                           // getBits
+    EXPECT_EQ((callSlot<int, const char *, const char *>(codec, 2, bmp.c_str(), vek.c_str())), 1); // encodeFile
+    EXPECT_EQ((callSlot<int, const char *, const char *>(codec, 1, vek.c_str(), back.c_str())), 1); // decodeFile
+    EXPECT_EQ(readFile(back).size(), picture.size());
+    EXPECT_EQ((callSlot<int, const char *>(codec, 3, vek.c_str())), 1);            // loadFile
+    const BITMAPFILEHEADER fh = callSlot<BITMAPFILEHEADER>(codec, 4);              // getFileHeader
+    EXPECT_EQ(fh.bfType, 0x4D42);
+    EXPECT_EQ(fh.bfOffBits, 1078u);
+    BITMAPINFOHEADER ih;
+    std::memset(&ih, 0xEE, sizeof(ih));
+    callSlot<void, BITMAPINFOHEADER *>(codec, 5, &ih);                             // getInfoHeader
+    EXPECT_EQ(ih.biSize, 40u);
+    EXPECT_EQ(ih.biWidth, 5);
+    uint8_t *image = callSlot<uint8_t *>(codec, 6);
+    ASSERT_NE(image, nullptr);
+    EXPECT_EQ((callSlot<int>(codec, 7)), 1024 + 24);                               // getImageLength
+    EXPECT_EQ((callSlot<uint8_t *>(codec, 8)), image + 1024);                      // getBits
+    EXPECT_EQ(0, std::memcmp(image, picture.data() + 54, 1024 + 24));
+    EXPECT_EQ((callSlot<int>(codec, 9)), 3);                                       // getHeight
+    EXPECT_EQ((callSlot<int>(codec, 10)), 5);                                      // getWidth
+    EXPECT_EQ((callSlot<int>(codec, 11)), 8);                                      // getStride
+    EXPECT_EQ((callSlot<int>(codec, 12)), 8);                                      // getBitCount
+    int window = 0;
+    callSlot<void, VekWindowHandle, VekMessage, VekMessageParam>(codec, 13, &window, 0x400u, 5u); // setProgressTarget
+    EXPECT_EQ(static_cast<VekCodec *>(codec)->progressWindow, &window);
+    EXPECT_EQ((callSlot<int>(codec, 14)), 0);                                      // clearProgressTarget
+    EXPECT_EQ(static_cast<VekCodec *>(codec)->progressWindow, nullptr);
+    destroy(codec);
+}
+
+TEST(CodecObject, FreshObjectAnswersSafely) {
+    VekCodecInterface *codec = VEK_Constructor();
+    ASSERT_NE(codec, nullptr);
+    EXPECT_EQ(codec->getImage(), nullptr);
+    EXPECT_EQ(codec->getBits(), nullptr);
+    EXPECT_EQ(codec->getImageLength(), 0);
+    TempDir dir;
+    EXPECT_EQ(codec->loadFile(dir.file("missing.vek").c_str()), 0);
+    EXPECT_EQ(codec->getImage(), nullptr);
+    EXPECT_EQ(codec->encodeFile(nullptr, nullptr), 0);
+    VEK_Destructor(codec);
+}
+
+TEST(CodecObject, StrideRoundsTheWidthUpToFour) {
+    auto codec = std::make_unique<VekCodec>();
+    const int widths[][2] = {{0, 0}, {1, 4}, {3, 4}, {4, 4}, {5, 8}, {65535, 65536}};
+    for (const auto &w : widths) {
+        codec->header.width = static_cast<uint16_t>(w[0]);
+        EXPECT_EQ(codec->getStride(), w[1]) << w[0];
+    }
+}
+
+namespace {
+
+bool workspaceEmpty() {
+    return workspace.packedBlock == nullptr && workspace.sortIndex == nullptr && workspace.bucketTable == nullptr &&
+           workspace.blockText == nullptr && workspace.lastColumn == nullptr;
+}
+
+} // namespace
+
+TEST(WorkBuffers, NothingStaysAllocatedBetweenOperations) {
+    TempDir dir;
+    const std::string bmp = dir.file("p.bmp"), vek = dir.file("p.vek"), back = dir.file("b.bmp");
+    writeFile(bmp, makeBmp(300, 200, 24, Bytes(), smoothPixels(300, 200, 24, 1)));
+    auto first = std::make_unique<VekCodec>();
+    ASSERT_EQ(first->encodeFile(bmp.c_str(), vek.c_str()), 1);
+    EXPECT_TRUE(workspaceEmpty());
+
+    // A second object made between two operations of the first one does not
+    // disturb its next operation.
+    VekCodecInterface *second = VEK_Constructor();
+    EXPECT_TRUE(workspaceEmpty());
+    ASSERT_EQ(first->decodeFile(vek.c_str(), back.c_str()), 1);
+    EXPECT_TRUE(workspaceEmpty());
+    ASSERT_EQ(second->loadFile(vek.c_str()), 1);
+    EXPECT_TRUE(workspaceEmpty());
+    VEK_Destructor(second);
+
+    // A damaged stream releases everything on its way out.
+    Bytes damaged = readFile(vek);
+    damaged.resize(damaged.size() / 2);
+    writeFile(vek, damaged);
+    EXPECT_EQ(first->decodeFile(vek.c_str(), back.c_str()), 0);
+    EXPECT_TRUE(workspaceEmpty());
+    EXPECT_EQ(first->loadFile(vek.c_str()), 0);
+    EXPECT_TRUE(workspaceEmpty());
+}
+
+TEST(WorkBuffers, FailureExitReleasesAndUnwinds) {
+    auto codec = std::make_unique<VekCodec>();
+    codec->BlockFactor = 3;
+    allocEncoderWorkspace(*codec);
+    ASSERT_NE(workspace.packedBlock, nullptr);
+    EXPECT_THROW(failureExit(), VekFailure);
+    EXPECT_TRUE(workspaceEmpty());
+    allocDecoderWorkspace(*codec, 255);
+    EXPECT_EQ(codec->BlockFactor, 255u);
+    ASSERT_NE(workspace.blockText, nullptr);
+    EXPECT_THROW(failureExit(), VekFailure);
+    EXPECT_TRUE(workspaceEmpty());
+}

@@ -1,0 +1,293 @@
+// Encoding and decoding whole files: the header layout, the rebuilt BMP
+// headers, the pictures the encoder refuses, the decoders' checks, and round
+// trips over every accepted kind of picture.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+
+#include "test_support.h"
+#include "vek_codec.h"
+
+using namespace testsupport;
+
+namespace {
+
+Bytes greyPalette(size_t entries) {
+    Bytes p;
+    for (size_t i = 0; i < entries; ++i) {
+        const uint8_t v = static_cast<uint8_t>(i * 255 / (entries > 1 ? entries - 1 : 1));
+        p.insert(p.end(), {v, v, v, 0});
+    }
+    return p;
+}
+
+struct Files {
+    TempDir dir;
+    std::string bmp = dir.file("in.bmp"), vek = dir.file("in.vek"), back = dir.file("back.bmp");
+};
+
+// Encodes and decodes `picture`, checking that the data bytes come back.
+Bytes roundTrip(const Bytes &picture, const std::string &what) {
+    SCOPED_TRACE(what);
+    Files f;
+    writeFile(f.bmp, picture);
+    auto codec = std::make_unique<VekCodec>();
+    EXPECT_EQ(codec->encodeFile(f.bmp.c_str(), f.vek.c_str()), 1);
+    EXPECT_EQ(codec->decodeFile(f.vek.c_str(), f.back.c_str()), 1);
+    const Bytes back = readFile(f.back);
+    // The restored file holds the source's data bytes (colour table and pixel
+    // rows) first; past the source's end only zeros may follow.
+    EXPECT_GE(back.size(), picture.size());
+    for (size_t i = 54; i < back.size(); ++i) {
+        const uint8_t expected = i < picture.size() ? picture[i] : 0;
+        if (back[i] != expected) {
+            ADD_FAILURE() << "data byte " << i << " differs";
+            break;
+        }
+    }
+    // Loading into memory gives the same bytes.
+    EXPECT_EQ(codec->loadFile(f.vek.c_str()), 1);
+    EXPECT_EQ(static_cast<size_t>(codec->getImageLength()), back.size() - 54);
+    if (codec->getImage() != nullptr) {
+        EXPECT_EQ(0, std::memcmp(codec->getImage(), back.data() + 54, back.size() - 54));
+    }
+    return readFile(f.vek);
+}
+
+} // namespace
+
+TEST(FileFormat, SmallPalettePictureHeaderAndRestoredFile) {
+    Files f;
+    Bytes palette = greyPalette(256);
+    writeFile(f.bmp, makeBmp(2, 2, 8, palette, Bytes{1, 2, 0, 0, 3, 4, 0, 0}));
+    auto codec = std::make_unique<VekCodec>();
+    ASSERT_EQ(codec->encodeFile(f.bmp.c_str(), f.vek.c_str()), 1);
+    const Bytes vek = readFile(f.vek);
+    ASSERT_GE(vek.size(), 12u);
+    EXPECT_EQ(Bytes(vek.begin(), vek.begin() + 12),
+              (Bytes{0x56, 0x45, 0x4B, 0x21, 0x00, 0x04, 0x01, 0x08, 0x02, 0x00, 0x02, 0x00}));
+    EXPECT_EQ(codec->getWidth(), 2);
+    EXPECT_EQ(codec->getHeight(), 2);
+    EXPECT_EQ(codec->getBitCount(), 8);
+
+    ASSERT_EQ(codec->decodeFile(f.vek.c_str(), f.back.c_str()), 1);
+    const Bytes back = readFile(f.back);
+    ASSERT_EQ(back.size(), 1086u);
+    EXPECT_EQ(get32(back, 2), 1086u);  // bfSize
+    EXPECT_EQ(get32(back, 10), 1078u); // bfOffBits
+    EXPECT_EQ(get32(back, 34), 8u);    // biSizeImage
+    const Bytes source = readFile(f.bmp);
+    EXPECT_EQ(Bytes(back.begin() + 54, back.end()), Bytes(source.begin() + 54, source.end()));
+
+    ASSERT_EQ(codec->loadFile(f.vek.c_str()), 1);
+    EXPECT_EQ(codec->getImageLength(), 1032);
+    EXPECT_EQ(codec->getBits(), codec->getImage() + 1024);
+}
+
+TEST(FileFormat, RestoredHeadersAreRebuilt) {
+    Files f;
+    // Source with odd reserved, resolution and colour-count fields.
+    Bytes src = makeBmp(3, 2, 24, Bytes(), randomBytes(24, 4));
+    src[6] = 7;   // bfReserved1
+    src[46] = 9;  // biClrUsed
+    writeFile(f.bmp, src);
+    auto codec = std::make_unique<VekCodec>();
+    ASSERT_EQ(codec->encodeFile(f.bmp.c_str(), f.vek.c_str()), 1);
+    ASSERT_EQ(codec->decodeFile(f.vek.c_str(), f.back.c_str()), 1);
+    const Bytes back = readFile(f.back);
+    EXPECT_EQ(get16(back, 0), 0x4D42);
+    EXPECT_EQ(get16(back, 6), 0);
+    EXPECT_EQ(get32(back, 14), 40u);   // biSize
+    EXPECT_EQ(get16(back, 26), 1);     // biPlanes
+    EXPECT_EQ(get32(back, 38), 0u);    // resolution
+    EXPECT_EQ(get32(back, 42), 0u);
+    EXPECT_EQ(get32(back, 46), 0u);    // colour counts
+    EXPECT_EQ(get32(back, 50), 0u);
+    // Width 3 at 24 bits: the data size rule counts 4 x 3 bytes a row.
+    EXPECT_EQ(get32(back, 34), 24u);
+    EXPECT_EQ(back.size(), 54u + 24u);
+    const BITMAPFILEHEADER fh = codec->getFileHeader();
+    EXPECT_EQ(fh.bfSize, 78u);
+}
+
+TEST(FileFormat, OnePixelPictureIsRestoredWithTheRowRule) {
+    Files f;
+    writeFile(f.bmp, makeBmp(1, 1, 24, Bytes(), Bytes{10, 20, 30, 0}));
+    auto codec = std::make_unique<VekCodec>();
+    ASSERT_EQ(codec->encodeFile(f.bmp.c_str(), f.vek.c_str()), 1);
+    ASSERT_EQ(codec->decodeFile(f.vek.c_str(), f.back.c_str()), 1);
+    const Bytes back = readFile(f.back);
+    ASSERT_EQ(back.size(), 66u);
+    EXPECT_EQ(get32(back, 2), 66u);
+    EXPECT_EQ(get32(back, 34), 12u);
+    EXPECT_EQ(Bytes(back.begin() + 54, back.end()), (Bytes{10, 20, 30, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+}
+
+TEST(FileFormat, EmptyPictureStillMakesAFile) {
+    Files f;
+    writeFile(f.bmp, makeBmp(0, 0, 24, Bytes(), Bytes()));
+    auto codec = std::make_unique<VekCodec>();
+    ASSERT_EQ(codec->encodeFile(f.bmp.c_str(), f.vek.c_str()), 1);
+    EXPECT_GT(readFile(f.vek).size(), 12u);
+    ASSERT_EQ(codec->decodeFile(f.vek.c_str(), f.back.c_str()), 1);
+    EXPECT_EQ(readFile(f.back).size(), 54u);
+    ASSERT_EQ(codec->loadFile(f.vek.c_str()), 1);
+    EXPECT_EQ(codec->getImageLength(), 0);
+    EXPECT_NE(codec->getImage(), nullptr);
+}
+
+TEST(FileFormat, EncodingIsDeterministic) {
+    Files f;
+    writeFile(f.bmp, makeBmp(200, 150, 24, Bytes(), smoothPixels(200, 150, 24, 3)));
+    auto codec = std::make_unique<VekCodec>();
+    ASSERT_EQ(codec->encodeFile(f.bmp.c_str(), f.vek.c_str()), 1);
+    const Bytes first = readFile(f.vek);
+    auto other = std::make_unique<VekCodec>();
+    ASSERT_EQ(other->encodeFile(f.bmp.c_str(), f.back.c_str()), 1);
+    EXPECT_EQ(readFile(f.back), first);
+    ASSERT_EQ(codec->encodeFile(f.bmp.c_str(), f.vek.c_str()), 1);
+    EXPECT_EQ(readFile(f.vek), first);
+}
+
+TEST(EncoderCheck, RefusedPicturesLeaveAnEmptyOutput) {
+    const Bytes px = randomBytes(4 * 4 * 4, 1);
+    struct Case {
+        const char *what;
+        Bytes file;
+    };
+    auto patched = [](Bytes b, size_t at, std::initializer_list<uint8_t> bytes) {
+        std::copy(bytes.begin(), bytes.end(), b.begin() + static_cast<long>(at));
+        return b;
+    };
+    const Bytes good = makeBmp(4, 4, 32, Bytes(), px);
+    Bytes truncatedRows = good;
+    truncatedRows.resize(good.size() - 1);
+    const std::vector<Case> cases = {
+        {"not BM", patched(good, 0, {'B', 'A'})},
+        {"run-length compressed", patched(good, 30, {1})},
+        {"bitfields", patched(good, 30, {3})},
+        {"offset 65,536", patched(good, 10, {0x00, 0x00, 0x01, 0x00})},
+        {"offset below 54", patched(good, 10, {53, 0, 0, 0})},
+        {"4 bits per pixel", makeBmp(8, 4, 4, greyPalette(16), Bytes(16, 0x12))},
+        {"1 bit per pixel", makeBmp(8, 4, 1, greyPalette(2), Bytes(16, 0xA5))},
+        {"12 bits per pixel", patched(good, 28, {12})},
+        {"256 bits per pixel", patched(good, 28, {0, 1})},
+        {"top-down rows", makeBmp(4, -4, 32, Bytes(), px)},
+        {"width 65,536", patched(good, 18, {0x00, 0x00, 0x01, 0x00})},
+        {"height 65,536", patched(good, 22, {0x00, 0x00, 0x01, 0x00})},
+        {"info header of 12 bytes", patched(good, 14, {12})},
+        {"8 bits with a longer info header", patched(makeBmp(4, 4, 8, greyPalette(256), Bytes(16, 3)), 14, {108})},
+        {"rows cut short", truncatedRows},
+        {"shorter than its headers", Bytes(good.begin(), good.begin() + 53)},
+        {"empty file", Bytes()},
+        {"data size beyond 31 bits", patched(makeBmp(60000, 60000, 32, Bytes(), Bytes()), 0, {'B', 'M'})},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        Files f;
+        writeFile(f.bmp, c.file);
+        auto codec = std::make_unique<VekCodec>();
+        EXPECT_EQ(codec->encodeFile(f.bmp.c_str(), f.vek.c_str()), 0);
+        EXPECT_TRUE(fileExists(f.vek));
+        EXPECT_EQ(readFile(f.vek).size(), 0u);
+    }
+    // The good one passes, also with a 65,535-byte header area.
+    Files f;
+    writeFile(f.bmp, makeBmp(4, 4, 32, Bytes(65535 - 54, 0x33), px));
+    auto codec = std::make_unique<VekCodec>();
+    EXPECT_EQ(codec->encodeFile(f.bmp.c_str(), f.vek.c_str()), 1);
+}
+
+TEST(EncoderCheck, MissingInputCreatesNothing) {
+    Files f;
+    auto codec = std::make_unique<VekCodec>();
+    EXPECT_EQ(codec->encodeFile(f.bmp.c_str(), f.vek.c_str()), 0);
+    EXPECT_FALSE(fileExists(f.vek));
+    EXPECT_EQ(codec->decodeFile(f.vek.c_str(), f.back.c_str()), 0);
+    EXPECT_FALSE(fileExists(f.back));
+}
+
+TEST(DecoderCheck, FilesNoEncoderWritesAreRefusedBeforeAnyOutput) {
+    Files f;
+    writeFile(f.bmp, makeBmp(16, 16, 8, greyPalette(256), randomBytes(256, 2, 16)));
+    auto codec = std::make_unique<VekCodec>();
+    ASSERT_EQ(codec->encodeFile(f.bmp.c_str(), f.vek.c_str()), 1);
+    const Bytes good = readFile(f.vek);
+    ASSERT_EQ(codec->loadFile(f.vek.c_str()), 1);
+    const Bytes picture(codec->getImage(), codec->getImage() + codec->getImageLength());
+
+    std::vector<std::pair<const char *, Bytes>> cases;
+    cases.push_back({"shorter than the header", Bytes(good.begin(), good.begin() + 11)});
+    Bytes magic = good;
+    magic[3] = '?';
+    cases.push_back({"wrong magic", magic});
+    Bytes factor = good;
+    factor[6] = 0;
+    cases.push_back({"block factor 0", factor});
+    Bytes huge = good;
+    huge[7] = 255;  // 31 bytes a pixel
+    huge[8] = huge[9] = huge[10] = huge[11] = 0xFF;
+    cases.push_back({"data size beyond 32 bits", huge});
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.first);
+        const std::string path = f.dir.file("bad.vek"), out = f.dir.file("bad.bmp");
+        writeFile(path, c.second);
+        EXPECT_EQ(codec->decodeFile(path.c_str(), out.c_str()), 0);
+        EXPECT_FALSE(fileExists(out));
+        EXPECT_EQ(codec->loadFile(path.c_str()), 0);
+        ASSERT_NE(codec->getImage(), nullptr) << "the previous picture stays";
+        EXPECT_EQ(Bytes(codec->getImage(), codec->getImage() + codec->getImageLength()), picture);
+    }
+}
+
+TEST(DecoderCheck, RestoredDataMustMatchTheHeadersSize) {
+    Files f;
+    writeFile(f.bmp, makeBmp(16, 16, 24, Bytes(), smoothPixels(16, 16, 24, 8)));
+    auto codec = std::make_unique<VekCodec>();
+    ASSERT_EQ(codec->encodeFile(f.bmp.c_str(), f.vek.c_str()), 1);
+    const Bytes good = readFile(f.vek);
+    for (int height : {15, 17}) {
+        SCOPED_TRACE(height);
+        Bytes changed = good;
+        changed[10] = static_cast<uint8_t>(height);
+        writeFile(f.vek, changed);
+        EXPECT_EQ(codec->decodeFile(f.vek.c_str(), f.back.c_str()), 0);
+        EXPECT_FALSE(fileExists(f.back)) << "an incomplete output is removed";
+        EXPECT_EQ(codec->loadFile(f.vek.c_str()), 0);
+        EXPECT_EQ(codec->getImage(), nullptr);
+    }
+}
+
+TEST(RoundTrip, EveryAcceptedKindOfPicture) {
+    for (uint32_t w = 1; w <= 9; ++w) {
+        for (uint16_t bits : {8, 16, 24, 32}) {
+            const uint32_t h = 1 + (w * 3) % 7;
+            const Bytes palette = bits == 8 ? greyPalette(w % 2 ? 256 : 16) : Bytes();
+            roundTrip(makeBmp(static_cast<int32_t>(w), static_cast<int32_t>(h), bits, palette,
+                              randomBytes(bmpRowBytes(w, bits) * h, w * bits, w % 3 ? 256 : 3)),
+                      "w " + std::to_string(w) + ", " + std::to_string(bits) + " bits");
+        }
+    }
+    roundTrip(makeBmp(333, 111, 8, greyPalette(256), smoothPixels(333, 111, 8, 2)), "grey photo");
+    roundTrip(makeBmp(257, 130, 16, Bytes(), smoothPixels(257, 130, 16, 3)), "16-bit photo");
+    roundTrip(makeBmp(401, 203, 32, Bytes(), smoothPixels(401, 203, 32, 4)), "32-bit photo");
+    // Longer info header on a 24-bit picture: the extra bytes travel as data.
+    Bytes v4 = makeBmp(9, 5, 24, Bytes(68, 0x11), randomBytes(bmpRowBytes(9, 24) * 5, 6));
+    v4[14] = 108;
+    roundTrip(v4, "info header of 108 bytes");
+}
+
+TEST(RoundTrip, SeveralBlocksAndAFullLastBlock) {
+    // About 3.6 MB of data: two blocks of block factor 220.
+    const Bytes big = roundTrip(makeBmp(1100, 1100, 24, Bytes(), smoothPixels(1100, 1100, 24, 5)), "several blocks");
+    EXPECT_GT(big[6], 126);
+    // 8,173 data bytes with no equal neighbours fill the first block exactly
+    // (block factor 1 closes at 8,173 bytes); the marker comes alone after it.
+    Bytes palette(173);
+    for (size_t i = 0; i < palette.size(); ++i) palette[i] = static_cast<uint8_t>(i % 2 ? 5 : 6);
+    Bytes pixels(8000);
+    for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<uint8_t>(i % 2 ? 7 : 8);
+    const Bytes full = roundTrip(makeBmp(4, 2000, 8, palette, pixels), "full last block");
+    EXPECT_EQ(full[6], 1);
+}
