@@ -17,9 +17,9 @@ const int EXIT_OK = 0;
 const int EXIT_FAILED = 1;
 const int EXIT_USAGE = 2;
 
-// The program name: the first word from the character after its last
-// backslash on (or slash, the separator of this platform).
-const char *programName(const char *argv0) {
+// The file name within a path: from the character after its last backslash
+// (or slash, the separator of this platform) on.
+const char *fileNamePart(const char *argv0) {
     const char *name = argv0;
     for (const char *p = argv0; *p != '\0'; ++p)
         if (*p == '\\' || *p == '/') name = p + 1;
@@ -42,7 +42,9 @@ bool outputName(const char *input, const char *given, const char *extension, cha
         std::strcpy(out, given);
         return true;
     }
-    const char *dot = std::strrchr(input, '.');
+    // Only a dot in the file's own name starts its extension: a dot in a
+    // folder name must not cut the path there.
+    const char *dot = std::strrchr(fileNamePart(input), '.');
     const size_t stem = dot != nullptr ? static_cast<size_t>(dot - input) : std::strlen(input);
     if (stem + std::strlen(extension) >= OUTPUT_NAME_SIZE) return false;
     std::memcpy(out, input, stem);
@@ -58,7 +60,7 @@ int main(int argc, char **argv) {
     std::printf("VEK picture compressor - console converter\n\n");
 
     if (argc < 3) {
-        printUsage(programName(argc > 0 ? argv[0] : "vekconv"));
+        printUsage(fileNamePart(argc > 0 ? argv[0] : "vekconv"));
         platform::freeLibrary(library);
         return EXIT_USAGE;
     }

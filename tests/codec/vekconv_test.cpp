@@ -1,0 +1,146 @@
+// The console converter run as a program: messages, output names and exit
+// codes.
+#include <gtest/gtest.h>
+
+#include "test_support.h"
+
+using namespace testsupport;
+
+namespace {
+
+const std::string BIN = VEK_BIN_DIR;
+const std::string BANNER = "VEK picture compressor - console converter\n\n";
+const std::string VERSION = "Loading... 'VEK.DLL' version 0.01\n";
+
+std::string usage(const std::string &name) {
+    return name + " <de> <input.bmp> [output.vek]\n\n"
+                  "command:    <d> decode to Windows Bitmap.    <e> encode to VE-Picture.\n\n"
+                  "ex:\n    " + name + " e bitmap.bmp compress.vek\n    " + name +
+           " d compress.vek bitmap.bmp\n\n"
+           "\t(*) VEK compression technology is based on the ORLO archiver.\n";
+}
+
+RunResult vekconv(const std::string &args, const std::string &program = BIN + "/vekconv") {
+    return run(quote(program) + " " + args + " 2>&1");
+}
+
+Bytes samplePicture() {
+    return makeBmp(20, 10, 24, Bytes(), smoothPixels(20, 10, 24, 1));
+}
+
+// A copy of the converter in a folder of its own, with `library` (or
+// nothing) beside it as libvek.so.
+std::string lonelyConverter(const TempDir &dir, const std::string &library) {
+    const std::string bin = dir.file("bin");
+    run("mkdir -p " + quote(bin) + " && cp " + quote(BIN + "/vekconv") + " " + quote(bin));
+    if (!library.empty()) run("cp " + quote(library) + " " + quote(bin + "/libvek.so"));
+    return bin + "/vekconv";
+}
+
+} // namespace
+
+TEST(Converter, TooFewArgumentsPrintUsage) {
+    RunResult r = vekconv("");
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_EQ(r.output, BANNER + usage("vekconv"));
+    r = vekconv("e");
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_EQ(r.output, BANNER + usage("vekconv"));
+    // Also without the library.
+    TempDir dir;
+    r = vekconv("d", lonelyConverter(dir, ""));
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_EQ(r.output, BANNER + usage("vekconv"));
+}
+
+TEST(Converter, LibraryProblemsAreReported) {
+    TempDir dir;
+    RunResult r = vekconv("e a.bmp", lonelyConverter(dir, ""));
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.output, BANNER + "File not found - VEK.DLL\n");
+
+    // A library that loads but lacks the constructor.
+    TempDir other;
+    r = vekconv("e a.bmp", lonelyConverter(other, BIN + "/libvekmsg.so"));
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.output, BANNER + "GetProc error!\n");
+}
+
+TEST(Converter, UnknownCommandConvertsNothing) {
+    TempDir dir;
+    writeFile(dir.file("a.bmp"), samplePicture());
+    RunResult r = vekconv("x " + quote(dir.file("a.bmp")));
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_EQ(r.output, BANNER + VERSION);
+    EXPECT_FALSE(fileExists(dir.file("a.vek")));
+}
+
+TEST(Converter, EncodesAndDecodesWithDerivedNames) {
+    TempDir dir;
+    const Bytes picture = samplePicture();
+    writeFile(dir.file("photo.old.bmp"), picture);
+    RunResult r = vekconv("encode " + quote(dir.file("photo.old.bmp")));
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.output, BANNER + VERSION + "compressing to VEK\n");
+    ASSERT_TRUE(fileExists(dir.file("photo.old.vek")));
+
+    run("mv " + quote(dir.file("photo.old.vek")) + " " + quote(dir.file("archive")));
+    r = vekconv("D " + quote(dir.file("archive")));
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.output, BANNER + VERSION + "decompressing to BMP\n");
+    const Bytes back = readFile(dir.file("archive.bmp"));
+    ASSERT_GE(back.size(), picture.size());
+    EXPECT_EQ(Bytes(back.begin() + 54, back.begin() + static_cast<long>(picture.size())),
+              Bytes(picture.begin() + 54, picture.end()));
+
+    r = vekconv("E " + quote(dir.file("photo.old.bmp")) + " " + quote(dir.file("b.dat")));
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_TRUE(fileExists(dir.file("b.dat")));
+}
+
+TEST(Converter, FailedConversionsSayFaildAndExitOne) {
+    TempDir dir;
+    RunResult r = vekconv("e " + quote(dir.file("missing.bmp")));
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.output, BANNER + VERSION + "compressing to VEK\nfaild...\n");
+    EXPECT_FALSE(fileExists(dir.file("missing.vek")));
+
+    // A damaged .vek file: the converter survives, reports and leaves no
+    // half-written picture.
+    writeFile(dir.file("a.bmp"), samplePicture());
+    ASSERT_EQ(vekconv("e " + quote(dir.file("a.bmp"))).exitCode, 0);
+    Bytes vek = readFile(dir.file("a.vek"));
+    vek.resize(vek.size() - 20);
+    writeFile(dir.file("cut.vek"), vek);
+    r = vekconv("d " + quote(dir.file("cut.vek")));
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.output, BANNER + VERSION + "decompressing to BMP\nfaild...\n");
+    EXPECT_FALSE(fileExists(dir.file("cut.bmp")));
+
+    // Converting a file onto itself would destroy it: refused, input intact.
+    const Bytes before = readFile(dir.file("a.bmp"));
+    r = vekconv("e " + quote(dir.file("a.bmp")) + " " + quote(dir.file("a.bmp")));
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(readFile(dir.file("a.bmp")), before);
+}
+
+TEST(Converter, OutputNamesLongerThan259CharactersAreRefused) {
+    TempDir dir;
+    writeFile(dir.file("a.bmp"), samplePicture());
+    const std::string longName = dir.path() + "/" + std::string(259 - dir.path().size() - 1 + 1, 'n');
+    ASSERT_EQ(longName.size(), 260u);
+    RunResult r = vekconv("e " + quote(dir.file("a.bmp")) + " " + quote(longName));
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_NE(r.output.find("output name too long"), std::string::npos);
+    EXPECT_EQ(r.output.find("compressing"), std::string::npos);
+
+    // A derived name that grows past the limit: 256 characters + ".vek".
+    const std::string stem = dir.path() + "/" + std::string(256 - dir.path().size() - 1, 's');
+    ASSERT_EQ(stem.size(), 256u);
+    r = vekconv("e " + quote(stem));
+    EXPECT_EQ(r.exitCode, 2);
+    // Exactly 259 characters are fine (the folder exists, the file does not).
+    const std::string fits = dir.path() + "/" + std::string(259 - dir.path().size() - 1, 'f');
+    r = vekconv("e " + quote(dir.file("a.bmp")) + " " + quote(fits));
+    EXPECT_EQ(r.exitCode, 0);
+}
