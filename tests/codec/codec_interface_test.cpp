@@ -72,13 +72,13 @@ TEST_F(LoadedLibrary, OperationsAnswerInSlotOrder) {
     EXPECT_EQ(readFile(back).size(), picture.size());
     EXPECT_EQ((callSlot<int, const char *>(codec, 3, vek.c_str())), 1);            // loadFile
     const BITMAPFILEHEADER fh = callSlot<BITMAPFILEHEADER>(codec, 4);              // getFileHeader
-    EXPECT_EQ(fh.bfType, 0x4D42);
-    EXPECT_EQ(fh.bfOffBits, 1078u);
+    EXPECT_EQ(static_cast<uint32_t>(fh.bfType), 0x4D42u);
+    EXPECT_EQ(static_cast<uint32_t>(fh.bfOffBits), 1078u);
     BITMAPINFOHEADER ih;
     std::memset(&ih, 0xEE, sizeof(ih));
     callSlot<void, BITMAPINFOHEADER *>(codec, 5, &ih);                             // getInfoHeader
-    EXPECT_EQ(ih.biSize, 40u);
-    EXPECT_EQ(ih.biWidth, 5);
+    EXPECT_EQ(static_cast<uint32_t>(ih.biSize), 40u);
+    EXPECT_EQ(static_cast<uint32_t>(ih.biWidth), 5u);
     uint8_t *image = callSlot<uint8_t *>(codec, 6);
     ASSERT_NE(image, nullptr);
     EXPECT_EQ((callSlot<int>(codec, 7)), 1024 + 24);                               // getImageLength

@@ -108,7 +108,7 @@ TEST(FileFormat, RestoredHeadersAreRebuilt) {
     EXPECT_EQ(get32(back, 34), 24u);
     EXPECT_EQ(back.size(), 54u + 24u);
     const BITMAPFILEHEADER fh = codec->getFileHeader();
-    EXPECT_EQ(fh.bfSize, 78u);
+    EXPECT_EQ(static_cast<uint32_t>(fh.bfSize), 78u);
 }
 
 TEST(FileFormat, OnePixelPictureIsRestoredWithTheRowRule) {
