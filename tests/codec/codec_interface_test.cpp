@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "module_loader.h"
+#include "window_messages.h"
 #include "test_support.h"
 #include "vek/vek.h"
 #include "vek_codec.h"
@@ -94,6 +95,42 @@ TEST_F(LoadedLibrary, OperationsAnswerInSlotOrder) {
     EXPECT_EQ((callSlot<int>(codec, 14)), 0);                                      // clearProgressTarget
     EXPECT_EQ(static_cast<VekCodec *>(codec)->progressWindow, nullptr);
     destroy(codec);
+}
+
+TEST_F(LoadedLibrary, EncoderProgressReachesARegisteredWindow) {
+    // Rows of flat colour give runs all through the picture.
+    Bytes pixels = smoothPixels(256, 256, 24, 2);
+    for (size_t i = 0; i < pixels.size(); i += 2000)
+        for (size_t k = 0; k < 40 && i + k < pixels.size(); ++k) pixels[i + k] = 0x55;
+    TempDir dir;
+    writeFile(dir.file("p.bmp"), makeBmp(256, 256, 24, Bytes(), pixels));
+
+    int window = 0;
+    platform::registerWindow(&window, nullptr, nullptr);
+    VekCodecInterface *codec = construct();
+    codec->setProgressTarget(&window, 0x8123, 42);
+    ASSERT_EQ(codec->encodeFile(dir.file("p.bmp").c_str(), dir.file("p.vek").c_str()), 1);
+    std::vector<platform::PostedMessage> got;
+    platform::PostedMessage m;
+    while (platform::peekMessage(&window, &m)) got.push_back(m);
+    ASSERT_GE(got.size(), 5u);
+    for (const platform::PostedMessage &msg : got) {
+        EXPECT_EQ(msg.window, &window);
+        EXPECT_EQ(msg.message, 0x8123u);
+        EXPECT_EQ(msg.wParam, 42u);
+        EXPECT_GE(msg.lParam, 0);
+        EXPECT_LE(msg.lParam, 100);
+    }
+    EXPECT_EQ(got.back().lParam, 100);
+
+    // Decoding reports nothing; a cleared target gets nothing either.
+    ASSERT_EQ(codec->decodeFile(dir.file("p.vek").c_str(), dir.file("b.bmp").c_str()), 1);
+    EXPECT_FALSE(platform::peekMessage(&window, &m));
+    EXPECT_EQ(codec->clearProgressTarget(), 0);
+    ASSERT_EQ(codec->encodeFile(dir.file("p.bmp").c_str(), dir.file("q.vek").c_str()), 1);
+    EXPECT_FALSE(platform::peekMessage(&window, &m));
+    destroy(codec);
+    platform::unregisterWindow(&window);
 }
 
 TEST(CodecObject, FreshObjectAnswersSafely) {
