@@ -2,19 +2,39 @@
 // the primary index (encoder), and rebuilds a block from its last column
 // (decoder).
 //
-// Blocks of up to 1024 bytes take a shell sort on bytes. Longer blocks are
-// packed four bytes to a word, distributed into 65,536 two-byte buckets and
-// sorted bucket by bucket with a quicksort whose comparison takes sixteen
-// bytes a step; after a bucket of fewer than 65,535 members is sorted, every
-// member's rank is written into the low 16 bits of its word, so later
-// comparisons that reach it are decided at once. The order that results
-// among equal rotations fixes the primary index, and so the file's bytes:
-// every step below is part of the format.
+// The order is the one of the format's sort: blocks of up to 1024 bytes are
+// shell-sorted on bytes; longer blocks are distributed into 65,536 two-byte
+// buckets, sorted bucket by bucket in five size-class passes (largest buckets
+// first) with a median-of-three quicksort whose comparison takes sixteen
+// bytes a step, and after a bucket of fewer than 65,535 members is sorted its
+// members' ranks stand in for their bytes in later comparisons. Where
+// rotations are equal (a block that repeats a shorter string) the order among
+// them, and with it the primary index and so the file's bytes, comes out of
+// those steps.
+//
+// Scanning bytes makes that sort hang on repetitive blocks, so it is answered
+// in two ways that give exactly its result:
+// - A block that is no repetition has distinct rotations and so one order
+//   only; a suffix sorter finds it (rotation_order.cpp).
+// - A block u^k (k >= 2, u primitive of length P) runs the passes, quicksort
+//   and ranking step for step, with a comparison that scans nothing. Two
+//   rotations that start at different residues mod P are unequal, and the
+//   byte comparison decides them in their true order: the order of the
+//   rotations of u. Two that start at the same residue are equal; the byte
+//   comparison walks both in steps of four positions, seeing equal words until
+//   it meets a ranked position, whose ranks then decide, or gives up as equal
+//   after passing every residue of its walk. Whether a position is ranked
+//   depends only on its residue (the bucket key is its first two bytes), so
+//   an index of ranked residues tells at once where the walk stops.
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <utility>
 
 #include "block_sort.h"
 
+#include "rotation_order.h"
 #include "vek_codec.h"
 #include "work_buffers.h"
 
@@ -23,7 +43,21 @@ namespace {
 const int32_t SHELL_SORT_LIMIT = 1024;
 const int32_t INSERTION_LIMIT = 10;   // ranges of at most 11 entries
 const int32_t QUICKSORT_STACK = 40;
-const int32_t RANK_LIMIT = 65535;     // buckets this large get no ranks
+const uint32_t RANK_LIMIT = 65535;    // buckets this large get no ranks
+const uint16_t NO_RANK = 0xFFFF;      // above every rank (ranks stay below 65,534)
+const uint32_t ROOT_RANK_MASK = 0x00FFFFFFu;
+const uint32_t BYTE_MASK = 0xFF000000u;
+
+struct FreeDeleter {
+    void operator()(void *p) const { std::free(p); }
+};
+template <typename T> using Buffer = std::unique_ptr<T[], FreeDeleter>;
+
+template <typename T> Buffer<T> allocate(size_t count) {
+    T *p = static_cast<T *>(std::malloc(count * sizeof(T) + 1));
+    if (p == nullptr) failureExit();
+    return Buffer<T>(p);
+}
 
 // Rotation p greater than rotation q, comparing block bytes one at a time.
 bool byteRotationGreater(const uint32_t *packed, int32_t n, int32_t p, int32_t q) {
@@ -60,28 +94,11 @@ void shellSort(const uint32_t *packed, int32_t *index, int32_t n) {
     } while (h != 1);
 }
 
-} // namespace
-
-int VekCodec::compareRotations(int32_t p, int32_t q) {
-    const uint32_t *packed = workspace.packedBlock;
-    const int32_t n = workspace.blockLength;
-    const int32_t start = p;
-    for (;;) {
-        for (int32_t k = 0; k < 16; k += 4) {
-            const uint32_t a = packed[p + k];
-            const uint32_t b = packed[q + k];
-            if (a != b) return a > b ? 1 : 0;
-        }
-        p += 16;
-        if (p >= n) p -= n;
-        q += 16;
-        if (q >= n) q -= n;
-        if (p == start) return 0;
-    }
-}
-
-void VekCodec::sortBucketRange(int32_t low, int32_t high) {
-    int32_t *index = workspace.sortIndex;
+// The format's quicksort of index[low..high] with `greater`: insertion sort
+// for ranges of at most 11 entries, median of three, the pivot moved to
+// high - 1, and the smaller part sorted first. With ties among the entries
+// the result depends on every one of these steps, so they stay exactly so.
+template <typename Greater> void quicksortRange(int32_t *index, int32_t low, int32_t high, Greater greater) {
     int32_t stack[2 * QUICKSORT_STACK];
     int32_t depth = 0;
     for (;;) {
@@ -89,7 +106,7 @@ void VekCodec::sortBucketRange(int32_t low, int32_t high) {
             for (int32_t i = low + 1; i <= high; ++i) {
                 const int32_t v = index[i];
                 int32_t j = i;
-                while (j > low && compareRotations(index[j - 1], v)) {
+                while (j > low && greater(index[j - 1], v)) {
                     index[j] = index[j - 1];
                     --j;
                 }
@@ -102,11 +119,10 @@ void VekCodec::sortBucketRange(int32_t low, int32_t high) {
             continue;
         }
 
-        // Median of three, then the pivot goes to high - 1.
         const int32_t mid = low + (high - low) / 2;
-        if (compareRotations(index[low], index[mid])) std::swap(index[low], index[mid]);
-        if (compareRotations(index[low], index[high])) std::swap(index[low], index[high]);
-        if (compareRotations(index[mid], index[high])) std::swap(index[mid], index[high]);
+        if (greater(index[low], index[mid])) std::swap(index[low], index[mid]);
+        if (greater(index[low], index[high])) std::swap(index[low], index[high]);
+        if (greater(index[mid], index[high])) std::swap(index[mid], index[high]);
         std::swap(index[mid], index[high - 1]);
         const int32_t pivot = index[high - 1];
 
@@ -117,16 +133,15 @@ void VekCodec::sortBucketRange(int32_t low, int32_t high) {
         for (;;) {
             do {
                 ++i;
-            } while (i < high - 1 && index[i] != pivot && compareRotations(pivot, index[i]));
+            } while (i < high - 1 && index[i] != pivot && greater(pivot, index[i]));
             do {
                 --j;
-            } while (j > low && compareRotations(index[j], pivot));
+            } while (j > low && greater(index[j], pivot));
             if (i >= j) break;
             std::swap(index[i], index[j]);
         }
         std::swap(index[i], index[high - 1]);
 
-        // Go on with the smaller part; the larger one waits on the stack.
         if (i - low > high - i) {
             stack[depth] = low;
             stack[depth + 1] = i - 1;
@@ -140,6 +155,242 @@ void VekCodec::sortBucketRange(int32_t low, int32_t high) {
     }
 }
 
+int32_t greatestCommonDivisor(int32_t a, int32_t b) {
+    while (b != 0) {
+        const int32_t t = a % b;
+        a = b;
+        b = t;
+    }
+    return a;
+}
+
+// x with (a * x) mod m == 1, for a and m coprime (m >= 1).
+uint64_t modularInverse(int64_t a, int64_t m) {
+    int64_t r0 = m, r1 = a % m, s0 = 0, s1 = 1;
+    while (r1 != 0) {
+        const int64_t q = r0 / r1;
+        std::swap(r0, r1);
+        r1 -= q * r0;
+        std::swap(s0, s1);
+        s1 -= q * s0;
+    }
+    s0 %= m;
+    if (s0 < 0) s0 += m;
+    return static_cast<uint64_t>(s0);
+}
+
+int lowestBit(uint64_t word) {
+    return __builtin_ctzll(word);
+}
+
+// The residues mod P whose bucket has been ranked, indexed along the walk
+// r -> r + 4 (mod P). That walk splits the residues into g = gcd(P, 4)
+// cycles of L = P / g residues; residue r sits at place j of cycle r mod g,
+// where r = (r mod g) + 4j (mod P). The bits of one cycle are contiguous, so
+// the first ranked residue met on a walk is the next set bit after the
+// start, or the first one of the cycle when the walk wraps. A 64-ary summary
+// tree over the bits keeps the search short when ranked residues are rare.
+class RankedResidues {
+public:
+    void init(int32_t period) {
+        cycles_ = greatestCommonDivisor(period, 4);
+        cycleLength_ = period / cycles_;
+        stepInverse_ = cycleLength_ > 1 ? modularInverse(4 / cycles_, cycleLength_) : 0;
+        size_t total = 0;
+        size_t bits = static_cast<size_t>(period);
+        levels_ = 0;
+        do {
+            words_[levels_] = (bits + 63) / 64;
+            total += words_[levels_];
+            bits = words_[levels_];
+            ++levels_;
+        } while (bits > 1);
+        storage_ = allocate<uint64_t>(total);
+        std::memset(storage_.get(), 0, total * sizeof(uint64_t));
+        uint64_t *next = storage_.get();
+        for (int l = 0; l < levels_; ++l) {
+            level_[l] = next;
+            next += words_[l];
+        }
+    }
+
+    void insert(int32_t residue) {
+        size_t x = bitOf(residue);
+        for (int l = 0; l < levels_; ++l) {
+            level_[l][x >> 6] |= uint64_t(1) << (x & 63);
+            x >>= 6;
+        }
+    }
+
+    // Steps of four positions from `residue` to the first ranked residue on
+    // its walk, or -1 if its cycle has none.
+    int32_t distance(int32_t residue) const {
+        const size_t base = static_cast<size_t>(residue & (cycles_ - 1)) * static_cast<size_t>(cycleLength_);
+        const size_t start = bitOf(residue);
+        const size_t end = base + static_cast<size_t>(cycleLength_);
+        size_t hit = findNext(start);
+        if (hit < end) return static_cast<int32_t>(hit - start);
+        hit = findNext(base);
+        if (hit < start) return static_cast<int32_t>(hit + static_cast<size_t>(cycleLength_) - start);
+        return -1;
+    }
+
+private:
+    static const int MAX_LEVELS = 8;
+    static const size_t NONE = ~size_t(0);
+
+    size_t bitOf(int32_t residue) const {
+        const int32_t cycle = residue & (cycles_ - 1);
+        const uint64_t steps = static_cast<uint64_t>((residue - cycle) / cycles_) * stepInverse_ %
+                               static_cast<uint64_t>(cycleLength_);
+        return static_cast<size_t>(cycle) * static_cast<size_t>(cycleLength_) + static_cast<size_t>(steps);
+    }
+
+    size_t findNext(size_t x) const {
+        int l = 0;
+        size_t i = x;
+        for (;;) {
+            const size_t w = i >> 6;
+            if (w >= words_[l]) return NONE;
+            const uint64_t m = level_[l][w] & (~uint64_t(0) << (i & 63));
+            if (m != 0) {
+                i = (w << 6) | static_cast<size_t>(lowestBit(m));
+                break;
+            }
+            if (l + 1 == levels_) return NONE;
+            i = w + 1;
+            ++l;
+        }
+        while (l > 0) {
+            --l;
+            i = (i << 6) | static_cast<size_t>(lowestBit(level_[l][i]));
+        }
+        return i;
+    }
+
+    int32_t cycles_ = 1;
+    int32_t cycleLength_ = 1;
+    uint64_t stepInverse_ = 0;
+    int levels_ = 0;
+    size_t words_[MAX_LEVELS] = {};
+    uint64_t *level_[MAX_LEVELS] = {};
+    Buffer<uint64_t> storage_;
+};
+
+// What the comparison of a repetitive block reads while it is being sorted.
+struct PeriodicBlock {
+    int32_t length = 0;
+    int32_t period = 0;
+    // Low 24 bits of packed word p: place of rotation p mod P among the
+    // rotations of the root (the top byte keeps the block byte).
+    const uint32_t *packed = nullptr;
+    // rank[p]: place of p in its sorted bucket once that bucket is ranked;
+    // while p's own bucket is being sorted, the rank that decides between p
+    // and the other members of its residue (NO_RANK: they are equal).
+    uint16_t *rank = nullptr;
+};
+
+PeriodicBlock periodic;
+
+} // namespace
+
+// Valid while a repetitive block is sorted: 1 if rotation p is greater than
+// rotation q in the format's comparison, 0 if smaller or found equal.
+int VekCodec::compareRotations(int32_t p, int32_t q) {
+    const uint32_t a = periodic.packed[p] & ROOT_RANK_MASK;
+    const uint32_t b = periodic.packed[q] & ROOT_RANK_MASK;
+    if (a != b) return a > b ? 1 : 0;
+    return periodic.rank[p] > periodic.rank[q] ? 1 : 0;
+}
+
+void VekCodec::sortBucketRange(int32_t low, int32_t high) {
+    quicksortRange(workspace.sortIndex, low, high, [this](int32_t p, int32_t q) { return compareRotations(p, q) != 0; });
+}
+
+namespace {
+
+// Sorts the rotations of u^k, u of length `period`, into sortIndex.
+void sortPeriodicBlock(VekCodec &codec, uint8_t *text, int32_t period) {
+    uint32_t *packed = workspace.packedBlock;
+    int32_t *index = workspace.sortIndex;
+    const int32_t n = workspace.blockLength;
+
+    // Places of the root's rotations, in the low bits of the first P words,
+    // then copied along the block.
+    if (!sortPrimitiveRotations(text, period, index)) failureExit();
+    for (int32_t r = 0; r < period; ++r) {
+        const int32_t pos = index[r];
+        packed[pos] = (packed[pos] & BYTE_MASK) | static_cast<uint32_t>(r);
+    }
+    for (int32_t p = period; p < n; ++p) packed[p] = (packed[p] & BYTE_MASK) | (packed[p - period] & ROOT_RANK_MASK);
+
+    // Counting sort into the two-byte buckets; each bucket lists its
+    // positions in increasing order.
+    int32_t *bucket = workspace.bucketTable;
+    std::memset(bucket, 0, sizeof(int32_t) * (BUCKET_COUNT + 1));
+    auto key = [&](int32_t i) {
+        const int32_t next = i + 1 < n ? i + 1 : 0;
+        return ((packed[i] >> 24) << 8) | (packed[next] >> 24);
+    };
+    for (int32_t i = 0; i < n; ++i) ++bucket[key(i)];
+    for (uint32_t k = 0; k < BUCKET_COUNT; ++k) bucket[k + 1] += bucket[k];
+    for (int32_t i = n - 1; i >= 0; --i) index[--bucket[key(i)]] = i;
+
+    Buffer<uint16_t> rank = allocate<uint16_t>(static_cast<size_t>(n));
+    RankedResidues ranked;
+    ranked.init(period);
+    periodic.length = n;
+    periodic.period = period;
+    periodic.packed = packed;
+    periodic.rank = rank.get();
+
+    for (int pair = 4; pair >= 0; --pair) {
+        const uint32_t smallest = codec.sortSizeClasses[2 * pair];
+        const uint32_t largest = codec.sortSizeClasses[2 * pair + 1];
+        if (smallest > static_cast<uint32_t>(n)) continue;
+        for (uint32_t k = 0; k < BUCKET_COUNT; ++k) {
+            const int32_t first = bucket[k];
+            const uint32_t size = static_cast<uint32_t>(bucket[k + 1] - first);
+            if (size < smallest || size > largest) continue;
+            const int32_t last = first + static_cast<int32_t>(size) - 1;
+
+            // Where the walk of each member first meets a ranked residue, and
+            // the rank found there. The ranked residues do not change while
+            // the bucket is sorted.
+            bool ties = false;
+            for (int32_t i = first; i <= last; ++i) {
+                const int32_t p = index[i];
+                const int32_t t = ranked.distance(p % period);
+                if (t < 0) {
+                    rank[p] = NO_RANK;
+                    ties = true;
+                } else {
+                    const int32_t target = static_cast<int32_t>((static_cast<int64_t>(p) + 4 * static_cast<int64_t>(t)) % n);
+                    rank[p] = rank[target];
+                }
+            }
+            if (ties) {
+                // Some members compare equal: their order is the one the
+                // quicksort leaves, so run it.
+                codec.sortBucketRange(first, last);
+            } else {
+                // The comparison is a strict total order on the bucket, so
+                // every correct sort gives the quicksort's result.
+                std::sort(index + first, index + last + 1,
+                          [&codec](int32_t p, int32_t q) { return codec.compareRotations(q, p) != 0; });
+            }
+
+            if (size < RANK_LIMIT) {
+                for (uint32_t r = 0; r < size; ++r) rank[index[first + static_cast<int32_t>(r)]] = static_cast<uint16_t>(r);
+                for (int32_t i = first; i <= last; ++i) ranked.insert(index[i] % period);
+            }
+        }
+    }
+    periodic = PeriodicBlock();
+}
+
+} // namespace
+
 void VekCodec::sortBlock() {
     uint32_t *packed = workspace.packedBlock;
     int32_t *index = workspace.sortIndex;
@@ -150,44 +401,18 @@ void VekCodec::sortBlock() {
         return;
     }
 
-    // Pack four bytes to a word: byte i on top, then bytes i+1, i+2, i+3.
-    for (int32_t i = 0; i < n; ++i) {
-        const int32_t i1 = i + 1 < n ? i + 1 : i + 1 - n;
-        const int32_t i2 = i + 2 < n ? i + 2 : i + 2 - n;
-        const int32_t i3 = i + 3 < n ? i + 3 : i + 3 - n;
-        packed[i] = (packed[i] & 0xFF000000u) | ((packed[i1] >> 24) << 16) | ((packed[i2] >> 24) << 8) |
-                    (packed[i3] >> 24);
+    Buffer<uint8_t> text = allocate<uint8_t>(static_cast<size_t>(n));
+    for (int32_t i = 0; i < n; ++i) text[i] = static_cast<uint8_t>(packed[i] >> 24);
+    int32_t period = n;
+    if (isPrimitive(text.get(), n, index, &period)) {
+        if (!sortPrimitiveRotations(text.get(), n, index)) failureExit();
+        return;
     }
-
-    // Counting sort into the two-byte buckets.
-    int32_t *bucket = workspace.bucketTable;
-    std::memset(bucket, 0, sizeof(int32_t) * (BUCKET_COUNT + 1));
-    for (int32_t i = 0; i < n; ++i) ++bucket[packed[i] >> 16];
-    for (uint32_t k = 0; k < BUCKET_COUNT; ++k) bucket[k + 1] += bucket[k];
-    for (int32_t i = n - 1; i >= 0; --i) index[--bucket[packed[i] >> 16]] = i;
-
-    // Copies after the block end let a comparison step run past it.
-    for (int32_t i = 0; i < 16; ++i) packed[n + i] = packed[i];
-
-    // Size-class passes, largest buckets first.
-    for (int pair = 4; pair >= 0; --pair) {
-        const uint32_t smallest = sortSizeClasses[2 * pair];
-        const uint32_t largest = sortSizeClasses[2 * pair + 1];
-        if (smallest > static_cast<uint32_t>(n)) continue;
-        for (uint32_t k = 0; k < BUCKET_COUNT; ++k) {
-            const int32_t first = bucket[k];
-            const uint32_t size = static_cast<uint32_t>(bucket[k + 1] - first);
-            if (size < smallest || size > largest) continue;
-            sortBucketRange(first, first + static_cast<int32_t>(size) - 1);
-            if (size < static_cast<uint32_t>(RANK_LIMIT)) {
-                for (uint32_t r = 0; r < size; ++r) {
-                    const int32_t pos = index[first + static_cast<int32_t>(r)];
-                    packed[pos] = (packed[pos] & 0xFFFF0000u) | r;
-                    if (pos < 16) packed[n + pos] = packed[pos];
-                }
-            }
-        }
-    }
+    // Only the root is needed from here on.
+    Buffer<uint8_t> root = allocate<uint8_t>(static_cast<size_t>(period));
+    std::memcpy(root.get(), text.get(), static_cast<size_t>(period));
+    text.reset();
+    sortPeriodicBlock(*this, root.get(), period);
 }
 
 void findPrimaryIndex() {

@@ -1,0 +1,27 @@
+// Rotation order of blocks through a suffix sorter: the smallest period of a
+// block, its least rotation, and the sorted order of the rotations of a
+// block whose rotations all differ.
+#ifndef VEK_CODEC_ROTATION_ORDER_H
+#define VEK_CODEC_ROTATION_ORDER_H
+
+#include <cstdint>
+
+// Smallest p such that text[i] == text[i + p] for all i + p < n (n when the
+// text has no shorter period). `scratch` holds n entries.
+int32_t smallestPeriod(const uint8_t *text, int32_t n, int32_t *scratch);
+
+// True if the block is not a repetition u^k (k >= 2) of a shorter string,
+// that is when its smallest period does not divide n or equals n. Then all
+// its rotations differ. `period` receives the smallest period.
+bool isPrimitive(const uint8_t *text, int32_t n, int32_t *scratch, int32_t *period);
+
+// Start of the least rotation of text (the first one if several are equal).
+int32_t leastRotation(const uint8_t *text, int32_t n);
+
+// Sorts the rotations of a primitive text into order[0..n-1] (start
+// positions, smallest first). The text is rotated in place to its least
+// rotation and left that way; order doubles as the suffix sorter's array.
+// Returns false if the suffix sorter could not get its memory.
+bool sortPrimitiveRotations(uint8_t *text, int32_t n, int32_t *order);
+
+#endif
