@@ -1,1 +1,3 @@
-int main() { return 0; }
+#include "sorvu_app.h"
+
+wxIMPLEMENT_APP(CSorvuApp);
