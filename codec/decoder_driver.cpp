@@ -22,8 +22,10 @@ int VekCodec::readStreamHeader(platform::FileHandle input, VekFileHeader *out) {
     const VekFileHeader h = unpackVekHeader(bytes);
     if (std::memcmp(h.magic, VEK_MAGIC, 4) != 0) return 0;
     if (h.blockFactor == 0) return 0;
-    // The restored BMP file's size field must be able to hold it.
-    if (dataSizeOf(h) + BMP_HEADERS_SIZE > UINT32_MAX) return 0;
+    // No encoder writes a data size beyond 2^31 - 1, and the image length
+    // (an int) could not report one: a tiny file could otherwise make
+    // loadFile succeed with a negative length.
+    if (dataSizeOf(h) > static_cast<uint64_t>(INT32_MAX)) return 0;
     *out = h;
     return 1;
 }
