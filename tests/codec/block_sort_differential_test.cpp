@@ -195,12 +195,13 @@ TEST(BlockSortDifferential, NearlyRepetitivePrimitiveBlocks) {
 }
 
 TEST(BlockSortDifferential, BucketsAroundTheRankLimitInRepetitiveBlocks) {
-    // Roots made of units (9, 9, a), a drawn from {1, 200}, and filler up to
-    // a multiple of 8 bytes, repeated k times: bucket (9, 9) holds
-    // units x k members. With 65,534 members it is ranked; with 65,535 it is
-    // sorted in the fourth pass but never ranked, and with 65,536 it is
-    // sorted first, in the first pass, where nothing is ranked yet. Buckets
-    // (200, 9) and (9, 200) come after it in their pass and walk into it.
+    // Roots made of units (9, 9, a), a drawn from {100, 200}, and filler up
+    // to a multiple of 8 bytes, repeated k times: bucket (9, 9) holds
+    // units x k members and is sorted before every bucket on its members'
+    // walks, so its order among equal rotations is its own quicksort's. With
+    // 65,534 members it is then ranked; with 65,535 it is sorted in the
+    // fourth pass but never ranked, and with 65,536 it is sorted in the first
+    // pass. Buckets (9, a) and (a, 9) come after it and walk into it.
     auto codec = std::make_unique<VekCodec>();
     struct Case {
         size_t units, repeats, members;
@@ -208,7 +209,7 @@ TEST(BlockSortDifferential, BucketsAroundTheRankLimitInRepetitiveBlocks) {
     for (const Case &c : {Case{32767, 2, 65534}, Case{21845, 3, 65535}, Case{32768, 2, 65536}}) {
         const Bytes choice = randomBlock(c.units, static_cast<uint32_t>(c.members), 2);
         Bytes root;
-        for (uint8_t a : choice) root.insert(root.end(), {9, 9, static_cast<uint8_t>(a == 0 ? 1 : 200)});
+        for (uint8_t a : choice) root.insert(root.end(), {9, 9, static_cast<uint8_t>(a == 0 ? 100 : 200)});
         while (root.size() % 8 != 0) root.push_back(50);
         const Bytes block = repeatBlock(root, root.size() * c.repeats);
         ASSERT_EQ(rootLength(block), root.size());
