@@ -18,9 +18,6 @@
 #include "vek_format.h"
 #include "work_buffers.h"
 
-extern "C" VekCodecInterface *VEK_Constructor();
-extern "C" void VEK_Destructor(VekCodecInterface *codec);
-
 namespace fuzz {
 
 // A broken promise of the codec: print what was expected and abort, so the

@@ -48,6 +48,7 @@ for d in g q b x; do
 done
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1}
+export LSAN_OPTIONS="suppressions=$root/fuzz/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
@@ -61,12 +62,20 @@ for t in "${built[@]}"; do
   mkdir -p "$corpus" "$build/artifacts/$t"
   extra=()
   case $t in
-    fuzz_encode|fuzz_roundtrip|fuzz_viewer_bmp) extra=("${bmp_seeds[@]}") ;;
+    fuzz_encode|fuzz_roundtrip) extra=("${bmp_seeds[@]}") ;;
+    fuzz_viewer_bmp) extra=("$root/fuzz/corpus/fuzz_encode" "${bmp_seeds[@]}") ;;
   esac
   seeds=()
   [ -d "$root/fuzz/corpus/$t" ] && seeds=("$root/fuzz/corpus/$t")
+  # The viewer's painter draws through the toolkit, which needs a display:
+  # a private headless one.
+  runner=()
+  if [ "$t" = fuzz_viewer_bmp ]; then
+    runner=(env NO_AT_BRIDGE=1 GSETTINGS_BACKEND=memory GDK_BACKEND=x11
+            xvfb-run -a -s "-screen 0 640x480x24 -nolisten tcp")
+  fi
   echo "== $t: $seconds s"
-  if ! (cd "$scratch" && "$build/bin/$t" -max_total_time="$seconds" -rss_limit_mb="$rss" -timeout=30 \
+  if ! (cd "$scratch" && "${runner[@]}" "$build/bin/$t" -max_total_time="$seconds" -rss_limit_mb="$rss" -timeout=30 \
         -print_final_stats=1 -artifact_prefix="$build/artifacts/$t/" \
         "$corpus" "${seeds[@]}" "${extra[@]}" >"$build/$t.log" 2>&1); then
     echo "!! $t found a problem; see $build/$t.log and $build/artifacts/$t/"
