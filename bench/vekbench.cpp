@@ -1,0 +1,376 @@
+// vekbench: compression benchmark of the VEK codec next to bzip2.
+//
+//   vekbench [--repeat N] [--keep DIR] [FOLDER]
+//
+// Measures every *.bmp file of FOLDER or, without one, a generated set
+// (regular pictures of a few MB and an adversarial set) written to DIR
+// (--keep) or to a temporary folder. For each picture it reports the
+// compressed sizes, the encode and decode times and throughputs of VEK and of
+// bzip2 -9 / bzip2 -d (libbz2, measured in the same run, each including the
+// reading and writing of its files), and the peak memory of a VEK encode
+// (maximum resident set of a child process that only encodes). Each time is
+// the fastest of N runs (default 3). Every decoded picture is checked against
+// the original.
+//
+// The codec is driven the way the front ends drive it: libvek.so is loaded
+// at run time from the program's folder and used through its exported
+// constructor and the codec object's operations (encodeFile, decodeFile).
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <bzlib.h>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "module_loader.h"
+#include "picture_generator.h"
+#include "vek/vek.h"
+
+using vekbench::Bytes;
+
+namespace {
+
+const double MB = 1e6;
+const double MIB = 1024.0 * 1024.0;
+const uint32_t BLOCK_UNIT = 8192;
+
+bool readWhole(const std::string &path, Bytes *out) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    out->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return true;
+}
+
+bool writeWhole(const std::string &path, const Bytes &data) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char *>(data.data()), static_cast<std::streamsize>(data.size()));
+    return static_cast<bool>(out);
+}
+
+long fileSize(const std::string &path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 ? static_cast<long>(st.st_size) : -1;
+}
+
+// Fastest wall-clock time of `runs` calls, in seconds; false if a call failed.
+bool fastest(int runs, const std::function<bool()> &call, double *seconds) {
+    *seconds = 1e30;
+    for (int k = 0; k < runs; ++k) {
+        const auto start = std::chrono::steady_clock::now();
+        if (!call()) return false;
+        const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+        *seconds = std::min(*seconds, took.count());
+    }
+    return true;
+}
+
+struct Library {
+    platform::ModuleHandle module = nullptr;
+    VekCodecInterface *codec = nullptr;
+    VekDestructorFn destroy = nullptr;
+
+    bool open() {
+        module = platform::loadLibrary(VEK_LIBRARY_NAME);
+        if (module == nullptr) return false;
+        auto construct = reinterpret_cast<VekConstructorFn>(platform::getProcAddress(module, VEK_CONSTRUCTOR_NAME));
+        destroy = reinterpret_cast<VekDestructorFn>(platform::getProcAddress(module, VEK_DESTRUCTOR_NAME));
+        if (construct == nullptr || destroy == nullptr) return false;
+        codec = construct();
+        return codec != nullptr;
+    }
+    ~Library() {
+        if (codec != nullptr) destroy(codec);
+        platform::freeLibrary(module);
+    }
+};
+
+// Child mode: one encode, so that the child's peak resident set is the
+// encoder's.
+int encodeChild(const char *input, const char *output) {
+    Library lib;
+    if (!lib.open()) return 2;
+    return lib.codec->encodeFile(input, output) ? 0 : 1;
+}
+
+// Peak resident set (bytes) of a child process that encodes `input`; -1 on
+// failure.
+double encoderPeakMemory(const std::string &self, const std::string &input, const std::string &output) {
+    const pid_t pid = ::fork();
+    if (pid < 0) return -1;
+    if (pid == 0) {
+        ::execl(self.c_str(), self.c_str(), "--encode-child", input.c_str(), output.c_str(), static_cast<char *>(nullptr));
+        ::_exit(127);
+    }
+    int status = 0;
+    struct rusage usage;
+    if (::wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return -1;
+    return static_cast<double>(usage.ru_maxrss) * 1024.0;
+}
+
+bool bzipCompress(const std::string &input, const std::string &output) {
+    Bytes data;
+    if (!readWhole(input, &data)) return false;
+    unsigned int length = static_cast<unsigned int>(data.size() + data.size() / 100 + 600);
+    Bytes packed(length);
+    if (BZ2_bzBuffToBuffCompress(reinterpret_cast<char *>(packed.data()), &length, reinterpret_cast<char *>(data.data()),
+                                 static_cast<unsigned int>(data.size()), 9, 0, 0) != BZ_OK)
+        return false;
+    packed.resize(length);
+    return writeWhole(output, packed);
+}
+
+bool bzipDecompress(const std::string &input, const std::string &output, size_t originalSize) {
+    Bytes packed;
+    if (!readWhole(input, &packed)) return false;
+    unsigned int length = static_cast<unsigned int>(originalSize);
+    Bytes data(originalSize);
+    if (BZ2_bzBuffToBuffDecompress(reinterpret_cast<char *>(data.data()), &length, reinterpret_cast<char *>(packed.data()),
+                                   static_cast<unsigned int>(packed.size()), 0, 0) != BZ_OK)
+        return false;
+    data.resize(length);
+    return writeWhole(output, data);
+}
+
+struct Measure {
+    std::string name;
+    double bytes = 0;
+    double vekBytes = 0, bzBytes = 0;
+    double vekEncode = 0, bzEncode = 0;
+    double vekDecode = 0, bzDecode = 0;
+    double peak = -1, limit = 0;
+    uint32_t blockFactor = 0;
+    bool ok = false;
+    bool adversarial() const { return name.compare(0, 4, "adv-") == 0; }
+};
+
+std::string baseName(const std::string &path) {
+    const size_t slash = path.find_last_of('/');
+    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    const size_t dot = name.find_last_of('.');
+    return dot == std::string::npos ? name : name.substr(0, dot);
+}
+
+bool measure(Library &lib, const std::string &self, const std::string &path, const std::string &work, int runs, Measure *m) {
+    m->name = baseName(path);
+    Bytes original;
+    if (!readWhole(path, &original)) return false;
+    m->bytes = static_cast<double>(original.size());
+    const std::string vek = work + "/bench.vek", restored = work + "/bench.bmp", bz = work + "/bench.bz2",
+                      unbz = work + "/bench.unbz2";
+
+    if (!fastest(runs, [&] { return lib.codec->encodeFile(path.c_str(), vek.c_str()) != 0; }, &m->vekEncode)) {
+        std::printf("%s: the codec refused to encode it\n", path.c_str());
+        return false;
+    }
+    if (!fastest(runs, [&] { return lib.codec->decodeFile(vek.c_str(), restored.c_str()) != 0; }, &m->vekDecode)) return false;
+    if (!fastest(runs, [&] { return bzipCompress(path, bz); }, &m->bzEncode)) return false;
+    if (!fastest(runs, [&] { return bzipDecompress(bz, unbz, original.size()); }, &m->bzDecode)) return false;
+    m->vekBytes = static_cast<double>(fileSize(vek));
+    m->bzBytes = static_cast<double>(fileSize(bz));
+
+    // The restored picture: headers rebuilt by the decoder, data bytes as given.
+    Bytes back, header;
+    if (!readWhole(restored, &back) || back.size() < 54 || back.size() > original.size() ||
+        !std::equal(back.begin() + 54, back.end(), original.begin() + 54)) {
+        std::printf("%s: the decoded picture differs from the original\n", path.c_str());
+        return false;
+    }
+    if (!readWhole(vek, &header) || header.size() < 12) return false;
+    m->blockFactor = header[6];
+    m->limit = 10.0 * m->blockFactor * BLOCK_UNIT + 16 * MIB;
+    m->peak = encoderPeakMemory(self, path, work + "/child.vek");
+    m->ok = true;
+    return true;
+}
+
+std::vector<std::string> bmpFiles(const std::string &folder) {
+    std::vector<std::string> files;
+    DIR *dir = ::opendir(folder.c_str());
+    if (dir == nullptr) return files;
+    while (const dirent *entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name.size() > 4 && (name.compare(name.size() - 4, 4, ".bmp") == 0 || name.compare(name.size() - 4, 4, ".BMP") == 0))
+            files.push_back(folder + "/" + name);
+    }
+    ::closedir(dir);
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+std::string makeTempDir() {
+    const char *base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/vekbench.XXXXXX";
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    if (::mkdtemp(buffer.data()) == nullptr) return std::string();
+    return buffer.data();
+}
+
+void removeTree(const std::string &folder) {
+    for (const char *name : {"bench.vek", "bench.bmp", "bench.bz2", "bench.unbz2", "child.vek"}) ::unlink((folder + "/" + name).c_str());
+    for (const std::string &f : bmpFiles(folder)) ::unlink(f.c_str());
+    ::rmdir(folder.c_str());
+}
+
+const char *verdict(bool met) {
+    return met ? "met" : "MISSED";
+}
+
+void printReport(const std::vector<Measure> &all) {
+    std::printf("\nEncode (times are wall clock, fastest run; x = bzip2 time / VEK time, above 1 means VEK is faster)\n");
+    std::printf("%-18s %9s %9s %9s %8s %7s %8s %7s %6s\n", "picture", "bytes", "VEK", "bzip2-9", "VEK s", "MB/s", "bzip2 s",
+                "MB/s", "x");
+    for (const Measure &m : all)
+        std::printf("%-18s %9.0f %9.0f %9.0f %8.3f %7.1f %8.3f %7.1f %6.2f\n", m.name.c_str(), m.bytes, m.vekBytes, m.bzBytes,
+                    m.vekEncode, m.bytes / MB / m.vekEncode, m.bzEncode, m.bytes / MB / m.bzEncode, m.bzEncode / m.vekEncode);
+
+    std::printf("\nDecode, and peak memory of an encode (limit = 10 x block capacity + 16 MiB)\n");
+    std::printf("%-18s %8s %7s %8s %7s %6s %5s %9s %9s\n", "picture", "VEK s", "MB/s", "bzip2 s", "MB/s", "x", "BF", "peak MiB",
+                "limit MiB");
+    for (const Measure &m : all)
+        std::printf("%-18s %8.3f %7.1f %8.3f %7.1f %6.2f %5u %9.1f %9.1f\n", m.name.c_str(), m.vekDecode,
+                    m.bytes / MB / m.vekDecode, m.bzDecode, m.bytes / MB / m.bzDecode, m.bzDecode / m.vekDecode, m.blockFactor,
+                    m.peak / MIB, m.limit / MIB);
+
+    // Targets.
+    double regularBytes = 0, regularVek = 0, regularBz = 0, vekAll = 0, bzAll = 0;
+    double slowestRegular = 1e30, slowestDecode = 1e30;
+    bool memoryOk = true;
+    std::string slowestRegularName, slowestDecodeName;
+    for (const Measure &m : all) {
+        vekAll += m.vekEncode;
+        bzAll += m.bzEncode;
+        if (!m.adversarial()) {
+            regularBytes += m.bytes;
+            regularVek += m.vekEncode;
+            regularBz += m.bzEncode;
+            if (m.bzEncode / m.vekEncode < slowestRegular) {
+                slowestRegular = m.bzEncode / m.vekEncode;
+                slowestRegularName = m.name;
+            }
+        }
+        if (m.bzDecode / m.vekDecode < slowestDecode) {
+            slowestDecode = m.bzDecode / m.vekDecode;
+            slowestDecodeName = m.name;
+        }
+        if (m.peak < 0 || m.peak > m.limit) memoryOk = false;
+    }
+    std::printf("\nTargets\n");
+    if (regularVek > 0) {
+        std::printf("  encode faster than bzip2 -9 on every regular picture: least x = %.2f (%s): %s\n", slowestRegular,
+                    slowestRegularName.c_str(), verdict(slowestRegular > 1));
+        std::printf("  encode over the regular set (%.1f MB): VEK %.2f s, bzip2 -9 %.2f s, x = %.2f (want >= 2): %s\n",
+                    regularBytes / MB, regularVek, regularBz, regularBz / regularVek, verdict(regularBz / regularVek >= 2));
+    }
+    std::printf("  encode over all pictures: VEK %.2f s, bzip2 -9 %.2f s, x = %.2f\n", vekAll, bzAll, bzAll / vekAll);
+    std::printf("  decode at least as fast as bzip2 -d on every picture: least x = %.2f (%s): %s\n", slowestDecode,
+                slowestDecodeName.c_str(), verdict(slowestDecode >= 1));
+    std::printf("  peak encoder memory within 10 x block capacity + 16 MiB on every picture: %s\n", verdict(memoryOk));
+
+    const Measure *noise = nullptr;
+    for (const Measure &m : all)
+        if (m.name == "adv-noise") noise = &m;
+    if (noise != nullptr) {
+        const double base = noise->vekEncode / noise->bytes;
+        double worst = 0;
+        std::printf("  adversarial encode time per byte against random noise of the same size (want <= 3):\n");
+        for (const Measure &m : all) {
+            if (!m.adversarial() || &m == noise) continue;
+            const double ratio = m.vekEncode / m.bytes / base;
+            worst = std::max(worst, ratio);
+            std::printf("    %-18s %6.1f ns/byte  %5.2f x noise%s\n", m.name.c_str(), m.vekEncode / m.bytes * 1e9, ratio,
+                        m.bytes == noise->bytes ? "" : "  (size differs from the noise picture)");
+        }
+        std::printf("    %-18s %6.1f ns/byte\n", noise->name.c_str(), base * 1e9);
+        std::printf("  worst adversarial picture %.2f x noise: %s\n", worst, verdict(worst <= 3));
+    }
+}
+
+int usage() {
+    std::printf("usage: vekbench [--repeat N] [--keep DIR] [FOLDER]\n"
+                "  FOLDER      measure every .bmp file in it (default: a generated set)\n"
+                "  --keep DIR  write the generated set to DIR and keep it there\n"
+                "  --repeat N  time every operation N times and report the fastest (default 3)\n");
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    if (argc == 4 && std::strcmp(argv[1], "--encode-child") == 0) return encodeChild(argv[2], argv[3]);
+
+    int runs = 3;
+    std::string folder, keep;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--repeat" && i + 1 < argc) {
+            runs = std::max(1, std::atoi(argv[++i]));
+        } else if (arg == "--keep" && i + 1 < argc) {
+            keep = argv[++i];
+        } else if (!arg.empty() && arg[0] == '-') {
+            return usage();
+        } else {
+            folder = arg;
+        }
+    }
+
+    char selfPath[4096];
+    const ssize_t selfLength = ::readlink("/proc/self/exe", selfPath, sizeof(selfPath) - 1);
+    if (selfLength <= 0) return 1;
+    selfPath[selfLength] = '\0';
+
+    Library lib;
+    if (!lib.open()) {
+        std::printf("cannot load the codec library (%s)\n", platform::moduleFileName(VEK_LIBRARY_NAME).c_str());
+        return 1;
+    }
+    const std::string work = makeTempDir();
+    if (work.empty()) return 1;
+
+    std::vector<std::string> files;
+    if (!folder.empty()) {
+        files = bmpFiles(folder);
+        if (files.empty()) {
+            std::printf("no .bmp files in %s\n", folder.c_str());
+            return 1;
+        }
+    } else {
+        const std::string target = keep.empty() ? work : keep;
+        ::mkdir(target.c_str(), 0755);
+        std::printf("generating pictures in %s\n", target.c_str());
+        std::vector<vekbench::GeneratedPicture> set = vekbench::regularPictures();
+        for (auto &p : vekbench::adversarialPictures()) set.push_back(std::move(p));
+        for (const auto &p : set) {
+            const std::string path = target + "/" + p.name + ".bmp";
+            if (!writeWhole(path, p.file)) return 1;
+            files.push_back(path);
+            std::printf("  %-18s %9zu bytes  %s\n", p.name.c_str(), p.file.size(), p.what.c_str());
+        }
+    }
+
+    std::printf("VEK codec version %x.%02x, bzip2 library %s, fastest of %d runs\n", lib.codec->getVersion() >> 8,
+                lib.codec->getVersion() & 0xFF, BZ2_bzlibVersion(), runs);
+    std::vector<Measure> all;
+    bool failed = false;
+    for (const std::string &path : files) {
+        Measure m;
+        std::fflush(stdout);
+        if (measure(lib, selfPath, path, work, runs, &m))
+            all.push_back(m);
+        else
+            failed = true;
+    }
+    if (!all.empty()) printReport(all);
+    removeTree(work);
+    return failed ? 1 : 0;
+}
