@@ -224,6 +224,13 @@ CFrameWnd *CView::GetParentFrame() const {
 
 // ---------------------------------------------------------------- frames
 
+CFrameWnd::~CFrameWnd() {
+    if (CWinApp *app = AfxGetApp()) {
+        if (app->m_pMainWnd == this) app->m_pMainWnd = nullptr;
+        if (app->m_pDocTemplate) app->m_pDocTemplate->ForgetFrame(this);
+    }
+}
+
 BOOL CFrameWnd::PreCreateWindow(CREATESTRUCT &) {
     return TRUE;
 }
@@ -301,6 +308,10 @@ void CSingleDocTemplate::ForgetDocument(CDocument *doc) {
     if (m_pOnlyDoc == doc) m_pOnlyDoc = nullptr;
 }
 
+void CSingleDocTemplate::ForgetFrame(CFrameWnd *frame) {
+    if (m_pFrame == frame) m_pFrame = nullptr;
+}
+
 CDocument *CSingleDocTemplate::OpenDocumentFile(const char *pathName) {
     if (!m_pFrame) {
         m_pFrame = wxDynamicCast(m_pFrameClass->CreateObject(), CFrameWnd);
@@ -329,14 +340,16 @@ CDocument *CSingleDocTemplate::OpenDocumentFile(const char *pathName) {
         }
     }
     CDocument *doc = m_pOnlyDoc;
+    bool done;
     if (pathName == nullptr) {
-        if (!doc->OnNewDocument()) return nullptr;
+        done = doc->OnNewDocument();
     } else {
-        if (!doc->OnOpenDocument(pathName)) return nullptr;
-        doc->SetPathName(pathName);
+        done = doc->OnOpenDocument(pathName) != FALSE;
+        if (done) doc->SetPathName(pathName);
     }
+    // Repainted either way: a failed open may have released the picture.
     for (CView *view : doc->GetViews()) view->InvalidateRect(nullptr, TRUE);
-    return doc;
+    return done ? doc : nullptr;
 }
 
 // ---------------------------------------------------------------- application

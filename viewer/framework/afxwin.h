@@ -224,6 +224,7 @@ const int SW_SHOW = 5;
 class CFrameWnd : public wxDocParentFrame {
 public:
     CFrameWnd() = default;
+    ~CFrameWnd() override;
     virtual BOOL PreCreateWindow(CREATESTRUCT &cs);
     // Creates the window with its menu, accelerators and icon resource.
     BOOL LoadFrame(UINT resourceId, wxDocManager *manager);
@@ -254,6 +255,7 @@ public:
     CDocument *GetDocument() const { return m_pOnlyDoc; }
     // wxWidgets calls this when the document is deleted.
     void ForgetDocument(CDocument *doc);
+    void ForgetFrame(CFrameWnd *frame);
 
 private:
     friend class CWinApp;
