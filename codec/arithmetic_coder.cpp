@@ -27,6 +27,34 @@ void updateModel(FrequencyModel &model, uint32_t symbol) {
     }
 }
 
+// putBit with its common case (room in the bit buffer) inline.
+inline void emitBit(VekCodec &coder, uint32_t bit) {
+    if (coder.bitsLeft != 0) {
+        coder.bitBuffer = (coder.bitBuffer << 1) + bit;
+        --coder.bitsLeft;
+        return;
+    }
+    coder.putBit(bit);
+}
+
+// The next `count` stream bits, first bit highest: getBit `count` times,
+// taking the bits of the current byte together.
+inline uint32_t takeBits(VekCodec &coder, uint32_t count) {
+    uint32_t value = 0;
+    while (count > 0) {
+        if (coder.bitsLeft == 0) {
+            value = (value << 1) + coder.getBit();
+            --count;
+            continue;
+        }
+        const uint32_t take = count < coder.bitsLeft ? count : coder.bitsLeft;
+        value = (value << take) | ((coder.bitBuffer >> (coder.bitsLeft - take)) & ((1u << take) - 1));
+        coder.bitsLeft -= take;
+        count -= take;
+    }
+    return value;
+}
+
 } // namespace
 
 void VekCodec::initModel(FrequencyModel &model, uint32_t n, uint32_t increment, uint32_t limit) {
@@ -41,8 +69,11 @@ void VekCodec::initModel(FrequencyModel &model, uint32_t n, uint32_t increment, 
 }
 
 void VekCodec::encodeSymbol(FrequencyModel &model, uint32_t symbol) {
+    const uint32_t *freq = model.freq;
     uint32_t cumLow = 0;
-    for (uint32_t k = 1; k < symbol; ++k) cumLow += model.freq[k];
+    uint32_t k = 1;
+    for (; k + 4 <= symbol; k += 4) cumLow += freq[k] + freq[k + 1] + freq[k + 2] + freq[k + 3];
+    for (; k < symbol; ++k) cumLow += freq[k];
     const uint32_t q = range / model.total;
     low += q * cumLow;
     if (cumLow + model.freq[symbol] < model.total)
@@ -52,11 +83,11 @@ void VekCodec::encodeSymbol(FrequencyModel &model, uint32_t symbol) {
 
     while (range <= QUARTER) {
         if (low + range <= HALF) {
-            putBit(0);
-            for (; pending > 0; --pending) putBit(1);
+            emitBit(*this, 0);
+            for (; pending > 0; --pending) emitBit(*this, 1);
         } else if (low >= HALF) {
-            putBit(1);
-            for (; pending > 0; --pending) putBit(0);
+            emitBit(*this, 1);
+            for (; pending > 0; --pending) emitBit(*this, 0);
             low -= HALF;
         } else {
             ++pending;
@@ -72,10 +103,22 @@ uint32_t VekCodec::decodeSymbol(FrequencyModel &model) {
     const uint32_t q = range / model.total;
     uint32_t t = code / q;
     if (t > model.total - 1) t = model.total - 1;
+    // The symbol whose cumulative range holds t, four counts a step while
+    // four more symbols remain.
+    const uint32_t *freq = model.freq;
     uint32_t symbol = 1;
     uint32_t cumLow = 0;
-    while (cumLow + model.freq[symbol] <= t) {
-        cumLow += model.freq[symbol];
+    for (;;) {
+        if (symbol + 3 <= model.symbolCount) {
+            const uint32_t four = freq[symbol] + freq[symbol + 1] + freq[symbol + 2] + freq[symbol + 3];
+            if (cumLow + four <= t) {
+                cumLow += four;
+                symbol += 4;
+                continue;
+            }
+        }
+        if (cumLow + freq[symbol] > t) break;
+        cumLow += freq[symbol];
         ++symbol;
     }
     const uint32_t cumHigh = cumLow + model.freq[symbol];
@@ -84,9 +127,14 @@ uint32_t VekCodec::decodeSymbol(FrequencyModel &model) {
         range = q * model.freq[symbol];
     else
         range -= q * cumLow;
-    while (range <= QUARTER) {
-        range <<= 1;
-        code = (code << 1) + getBit();
+    if (range <= QUARTER) {
+        // Double range until it passes QUARTER, shifting in one stream bit
+        // per doubling: s doublings bring its top bit to bit 24, one more
+        // if it is then exactly QUARTER.
+        uint32_t shift = static_cast<uint32_t>(__builtin_clz(range)) - 7;
+        if ((range << shift) <= QUARTER) ++shift;
+        range <<= shift;
+        code = (code << shift) + takeBits(*this, shift);
     }
     updateModel(model, symbol);
     return symbol;

@@ -77,30 +77,29 @@ void VekCodec::encodeBlockSymbols(int isLast) {
     resetSymbolModels();
     resetMoveToFront();
 
+    // The last column first, in one pass of independent reads (each one
+    // jumps about the packed block), written over sortIndex, which is not
+    // needed after this: byte i lands at or before entry i's first byte.
     const uint32_t *packed = workspace.packedBlock;
-    const int32_t *index = workspace.sortIndex;
     const int32_t length = workspace.blockLength;
+    uint8_t *column = reinterpret_cast<uint8_t *>(workspace.sortIndex);
+    for (int32_t i = 0; i <= workspace.blockLast; ++i) {
+        int32_t p = workspace.sortIndex[i] - 1;
+        if (p < 0) p += length;
+        column[i] = static_cast<uint8_t>(packed[p] >> 24);
+    }
+
     uint32_t run = 0;
     for (int32_t i = 0; i <= workspace.blockLast; ++i) {
-        int32_t p = index[i] - 1;
-        if (p < 0) p += length;
-        const uint8_t c = static_cast<uint8_t>(packed[p] >> 24);
-
-        // Find c and move it to the front in one pass.
-        uint32_t rank = 0;
-        uint8_t carried = mtfList[0];
-        while (carried != c) {
-            ++rank;
-            const uint8_t next = mtfList[rank];
-            mtfList[rank] = carried;
-            carried = next;
-        }
-        mtfList[0] = c;
-
-        if (rank == 0) {
+        const uint8_t c = column[i];
+        if (mtfList[0] == c) {
             ++run;
             continue;
         }
+        // Find c and move it to the front.
+        const uint32_t rank = static_cast<uint32_t>(static_cast<const uint8_t *>(std::memchr(mtfList, c, 256)) - mtfList);
+        std::memmove(mtfList + 1, mtfList, rank);
+        mtfList[0] = c;
         encodeRunLength(run);
         run = 0;
         if (rank == 1) {
