@@ -61,6 +61,14 @@ uint32_t VekCodec::readRun() {
     const uint8_t v = readDataByte();
     uint32_t length = 1;
     for (;;) {
+        if (remaining > 0 && inAvail > 0) {
+            // The next byte is in the buffer: look at it before taking it.
+            if (inBuffer[inFilled - inAvail] != v || length >= MAX_RUN) break;  // it starts the next run
+            --inAvail;
+            --remaining;
+            ++length;
+            continue;
+        }
         if (--remaining < 0) break;  // the data end with this run
         const uint8_t b = readDataByte();
         if (b == v && length < MAX_RUN) {
@@ -142,6 +150,11 @@ struct FileSink {
     void put(uint8_t b, uint32_t copies) {
         if (copies > codec.expectedBytes - codec.deliveredBytes) failureExit();
         codec.deliveredBytes += copies;
+        if (copies == 1) {
+            codec.outBuffer[codec.outPos++] = b;
+            if (codec.outPos == IO_BUFFER_SIZE) flush();
+            return;
+        }
         while (copies > 0) {
             const uint32_t room = IO_BUFFER_SIZE - codec.outPos;
             const uint32_t n = std::min(room, copies);
@@ -163,7 +176,10 @@ struct ImageSink {
         if (copies > codec.expectedBytes - codec.imageLength) failureExit();
         const uint32_t needed = codec.imageLength + copies;
         if (needed > codec.imageCapacity) grow(needed);
-        std::memset(codec.image + codec.imageLength, b, copies);
+        if (copies == 1)
+            codec.image[codec.imageLength] = b;
+        else
+            std::memset(codec.image + codec.imageLength, b, copies);
         codec.imageLength = needed;
     }
     // The image grows with the restored data, up to the header's data size,
