@@ -449,7 +449,11 @@ void invertBlock() {
     const uint8_t *column = workspace.lastColumn;
     uint8_t *text = workspace.blockText;
     int32_t counts[256] = {0};
-    for (int32_t i = 0; i < n; ++i) ++counts[column[i]];
+    int32_t runs = 0;  // places where the column changes byte
+    for (int32_t i = 0; i < n; ++i) {
+        ++counts[column[i]];
+        runs += i > 0 && column[i] != column[i - 1];
+    }
     int32_t sum = 0;
     for (int c = 0; c < 256; ++c) {
         const int32_t k = counts[c];
@@ -472,8 +476,11 @@ void invertBlock() {
     int32_t k = n - 1;
     // Each step waits for the memory read of the one before. Four steps at
     // once quarter those waits; the table of fourfold steps is built by
-    // reads that do not wait for one another across rows.
-    uint64_t *quad = n >= 65536 ? allocateLarge<uint64_t>(static_cast<size_t>(n)) : nullptr;
+    // reads that do not wait for one another across rows. A column of few
+    // long runs (a repetitive block) steps between nearby rows, which the
+    // caches serve well: there the table costs more than it saves.
+    const bool fourfold = n >= 65536 && runs >= n / 128;
+    uint64_t *quad = fourfold ? allocateLarge<uint64_t>(static_cast<size_t>(n)) : nullptr;
     if (quad != nullptr) {
         for (int32_t i = 0; i < n; ++i) {
             const uint32_t w0 = step[i];
