@@ -304,6 +304,11 @@ CSingleDocTemplate::CSingleDocTemplate(UINT resourceId, wxClassInfo *docClass, w
                     docClass, viewClass),
       m_nIDResource(resourceId), m_pFrameClass(frameClass) {}
 
+CSingleDocTemplate::~CSingleDocTemplate() {
+    CWinApp *app = AfxGetApp();
+    if (app && app->m_pDocTemplate == this) app->m_pDocTemplate = nullptr;
+}
+
 void CSingleDocTemplate::ForgetDocument(CDocument *doc) {
     if (m_pOnlyDoc == doc) m_pOnlyDoc = nullptr;
 }

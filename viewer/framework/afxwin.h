@@ -247,6 +247,8 @@ private:
 class CSingleDocTemplate : public wxDocTemplate {
 public:
     CSingleDocTemplate(UINT resourceId, wxClassInfo *docClass, wxClassInfo *frameClass, wxClassInfo *viewClass);
+    // The doc manager deletes its templates when the main frame closes.
+    ~CSingleDocTemplate() override;
     // pathName null: the new, empty document. Otherwise open the file into
     // the document; on success set its path name (caption) and repaint.
     // Null when the document could not be made or the open failed.
