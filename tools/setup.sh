@@ -7,7 +7,7 @@ packages=(
   libgtest-dev googletest
   libdivsufsort-dev
   libbz2-dev bzip2
-  libwxgtk3.2-dev
+  libwxgtk3.2-dev libx11-dev
   xvfb xauth xdotool imagemagick x11-utils
   clang libclang-rt-14-dev
 )
