@@ -163,13 +163,13 @@ protected:
     static std::string title() { return frame()->GetTitle().ToStdString(); }
 
     std::string writeBmp(const std::string &name, int w, int h, uint16_t bits = 24) {
-        BmpSpec spec;
-        spec.width = w;
-        spec.height = h;
-        spec.bitCount = bits;
-        if (bits == 24) spec.pixel = screenPattern;
+        BmpLayout layout;
+        layout.width = w;
+        layout.height = h;
+        layout.bitCount = bits;
+        if (bits == 24) layout.pixel = screenPattern;
         const std::string path = m_dir + "/" + name;
-        writeFileBytes(path, makeBmp(spec));
+        writeFileBytes(path, makeBmp(layout));
         return path;
     }
 

@@ -65,11 +65,11 @@ std::vector<std::string> bmpFilesIn(const std::string &folder) {
 } // namespace
 
 TEST(DibRead, EightBitPictureKeepsHeaderTableAndBottomUpRows) {
-    BmpSpec spec;
-    spec.width = 13; // rows padded from 13 to 16 bytes
-    spec.height = 5;
+    BmpLayout layout;
+    layout.width = 13; // rows padded from 13 to 16 bytes
+    layout.height = 5;
     CDibImage dib;
-    ASSERT_EQ(readCause(dib, makeBmp(spec)), 0);
+    ASSERT_EQ(readCause(dib, makeBmp(layout)), 0);
     EXPECT_EQ(dib.Width(), 13);
     EXPECT_EQ(dib.Height(), 5);
     EXPECT_EQ(dib.NumColors(), 256u);
@@ -87,12 +87,12 @@ TEST(DibRead, EightBitPictureKeepsHeaderTableAndBottomUpRows) {
 }
 
 TEST(DibRead, TwentyFourBitPictureHasNoTable) {
-    BmpSpec spec;
-    spec.bitCount = 24;
-    spec.width = 7;
-    spec.height = 3;
+    BmpLayout layout;
+    layout.bitCount = 24;
+    layout.width = 7;
+    layout.height = 3;
     CDibImage dib;
-    ASSERT_EQ(readCause(dib, makeBmp(spec)), 0);
+    ASSERT_EQ(readCause(dib, makeBmp(layout)), 0);
     EXPECT_EQ(dib.NumColors(), 0u);
     EXPECT_EQ(dib.GetBits(), reinterpret_cast<BYTE *>(dib.m_pInfo) + 40);
     for (int y = 0; y < 3; ++y)
@@ -103,61 +103,61 @@ TEST(DibRead, TwentyFourBitPictureHasNoTable) {
 }
 
 TEST(DibRead, ClrUsedSixteenTakesSixteenEntries) {
-    BmpSpec spec;
-    spec.clrUsed = 16;
-    spec.pixel = [](int x, int y) { return uint32_t((x + y) % 16); };
+    BmpLayout layout;
+    layout.clrUsed = 16;
+    layout.pixel = [](int x, int y) { return uint32_t((x + y) % 16); };
     CDibImage dib;
-    ASSERT_EQ(readCause(dib, makeBmp(spec)), 0);
+    ASSERT_EQ(readCause(dib, makeBmp(layout)), 0);
     EXPECT_EQ(dib.NumColors(), 16u);
     EXPECT_EQ(dib.GetBits() - reinterpret_cast<BYTE *>(dib.m_pInfo), 40 + 64);
-    for (int y = 0; y < spec.height; ++y)
-        for (int x = 0; x < spec.width; ++x) EXPECT_EQ(rowFromTop(dib, y)[x], (x + y) % 16);
+    for (int y = 0; y < layout.height; ++y)
+        for (int x = 0; x < layout.width; ++x) EXPECT_EQ(rowFromTop(dib, y)[x], (x + y) % 16);
 }
 
 // Files as the codec's decoder writes them: biClrUsed 0 and a colour table
 // shorter than 256 entries, the rows right after it at bfOffBits.
 TEST(DibRead, ShortTableWithClrUsedZeroIsCompletedWithZeros) {
     for (int entries : {0, 1, 2, 200, 255}) {
-        BmpSpec spec;
-        spec.tableEntries = entries;
-        spec.width = 9;
-        spec.pixel = [entries](int x, int y) { return entries ? uint32_t((x + 3 * y) % entries) : 0u; };
+        BmpLayout layout;
+        layout.tableEntries = entries;
+        layout.width = 9;
+        layout.pixel = [entries](int x, int y) { return entries ? uint32_t((x + 3 * y) % entries) : 0u; };
         CDibImage dib;
-        ASSERT_EQ(readCause(dib, makeBmp(spec)), 0) << entries;
+        ASSERT_EQ(readCause(dib, makeBmp(layout)), 0) << entries;
         ASSERT_EQ(dib.NumColors(), 256u);
         for (int i = 0; i < 256; ++i) {
             const RGBQUAD q = dib.GetColorTable()[i];
             const Rgb want = i < entries ? testColour(i) : Rgb{0, 0, 0};
             EXPECT_TRUE(q.rgbRed == want.r && q.rgbGreen == want.g && q.rgbBlue == want.b) << entries << " " << i;
         }
-        for (int y = 0; y < spec.height; ++y)
-            for (int x = 0; x < spec.width; ++x) EXPECT_EQ(rowFromTop(dib, y)[x], spec.pixel(x, y)) << entries;
+        for (int y = 0; y < layout.height; ++y)
+            for (int x = 0; x < layout.width; ++x) EXPECT_EQ(rowFromTop(dib, y)[x], layout.pixel(x, y)) << entries;
     }
 }
 
 TEST(DibRead, RowsAreTakenFromOffBitsWhenTheyFollowAGap) {
-    BmpSpec spec;
-    spec.clrUsed = 20;
-    spec.gapBytes = 100;
-    spec.pixel = [](int x, int y) { return uint32_t((x * y) % 20); };
+    BmpLayout layout;
+    layout.clrUsed = 20;
+    layout.gapBytes = 100;
+    layout.pixel = [](int x, int y) { return uint32_t((x * y) % 20); };
     CDibImage dib;
-    ASSERT_EQ(readCause(dib, makeBmp(spec)), 0);
+    ASSERT_EQ(readCause(dib, makeBmp(layout)), 0);
     EXPECT_EQ(dib.NumColors(), 20u);
-    for (int y = 0; y < spec.height; ++y)
-        for (int x = 0; x < spec.width; ++x) EXPECT_EQ(rowFromTop(dib, y)[x], (x * y) % 20);
+    for (int y = 0; y < layout.height; ++y)
+        for (int x = 0; x < layout.width; ++x) EXPECT_EQ(rowFromTop(dib, y)[x], (x * y) % 20);
 }
 
 TEST(DibRead, NegativeHeightIsReadAsIs) {
-    BmpSpec spec;
-    spec.height = -4;
+    BmpLayout layout;
+    layout.height = -4;
     CDibImage dib;
-    ASSERT_EQ(readCause(dib, makeBmp(spec)), 0);
+    ASSERT_EQ(readCause(dib, makeBmp(layout)), 0);
     EXPECT_EQ(dib.Height(), -4);
     EXPECT_EQ(rowFromTop(dib, 0)[3], testIndex(3, 0));
 }
 
 TEST(DibRead, RefusalsNameTheirCauseAndLeaveNoPicture) {
-    const std::vector<uint8_t> good = makeBmp(BmpSpec());
+    const std::vector<uint8_t> good = makeBmp(BmpLayout());
     struct Case {
         const char *what;
         std::function<void(std::vector<uint8_t> &)> damage;
@@ -327,10 +327,10 @@ TEST(DibPalette, PaletteFollowsTheColourTable) {
     CDibImage dib;
     EXPECT_EQ(dib.MakePalette(), nullptr);
 
-    BmpSpec spec;
-    spec.clrUsed = 16;
-    spec.pixel = [](int, int) { return 0u; };
-    ASSERT_EQ(readCause(dib, makeBmp(spec)), 0);
+    BmpLayout layout;
+    layout.clrUsed = 16;
+    layout.pixel = [](int, int) { return 0u; };
+    ASSERT_EQ(readCause(dib, makeBmp(layout)), 0);
     HPALETTE palette = dib.MakePalette();
     ASSERT_NE(palette, nullptr);
     ASSERT_EQ(palette->entries.size(), 16u);

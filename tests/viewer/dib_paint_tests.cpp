@@ -50,10 +50,10 @@ void load(CDibImage &dib, std::vector<uint8_t> bytes) {
 }
 
 // Colour of picture pixel (x, y), y from the top, as the test pattern made it.
-Rgb expected(const BmpSpec &spec, int x, int y) {
-    const uint32_t v = spec.pixel ? spec.pixel(x, y) : (spec.bitCount == 24 ? testRgb(x, y) : testIndex(x, y));
-    if (spec.bitCount == 24) return Rgb{uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)};
-    return spec.colour ? spec.colour(int(v)) : testColour(int(v));
+Rgb expected(const BmpLayout &layout, int x, int y) {
+    const uint32_t v = layout.pixel ? layout.pixel(x, y) : (layout.bitCount == 24 ? testRgb(x, y) : testIndex(x, y));
+    if (layout.bitCount == 24) return Rgb{uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)};
+    return layout.colour ? layout.colour(int(v)) : testColour(int(v));
 }
 
 int countBackground(const Painted &p) {
@@ -70,15 +70,15 @@ int countBackground(const Painted &p) {
 // the table (8 bits) or the BGR triples (24 bits), nothing else is touched.
 TEST(DibPaint, EightAndTwentyFourBitsAtEachZoom) {
     for (uint16_t bits : {8, 24}) {
-        BmpSpec spec;
-        spec.bitCount = bits;
-        spec.width = 38; // 38 pixels at 8 bits: rows padded to 40 bytes
-        spec.height = 26;
+        BmpLayout layout;
+        layout.bitCount = bits;
+        layout.width = 38; // 38 pixels at 8 bits: rows padded to 40 bytes
+        layout.height = 26;
         CDibImage dib;
-        load(dib, makeBmp(spec));
+        load(dib, makeBmp(layout));
         ASSERT_NE(dib.GetBits(), nullptr);
         for (int zoom : {50, 100, 200}) {
-            const int w = spec.width * zoom / 100, h = spec.height * zoom / 100;
+            const int w = layout.width * zoom / 100, h = layout.height * zoom / 100;
             const Painted p = paint(dib, 100, 80, CRect(0, 0, 100, 80), zoom);
             SCOPED_TRACE(testing::Message() << bits << " bits, zoom " << zoom);
             EXPECT_TRUE(p.result);
@@ -86,7 +86,7 @@ TEST(DibPaint, EightAndTwentyFourBitsAtEachZoom) {
             int wrong = 0;
             for (int y = 0; y < h; ++y)
                 for (int x = 0; x < w; ++x) {
-                    const Rgb want = expected(spec, x * 100 / zoom, y * 100 / zoom);
+                    const Rgb want = expected(layout, x * 100 / zoom, y * 100 / zoom);
                     if (!(p.at(x, y) == want) && ++wrong < 5) ADD_FAILURE() << "pixel " << x << "," << y;
                 }
             EXPECT_EQ(wrong, 0);
@@ -96,36 +96,36 @@ TEST(DibPaint, EightAndTwentyFourBitsAtEachZoom) {
 }
 
 TEST(DibPaint, OddSizeAtHalfZoomIsTruncatedAfterClipping) {
-    BmpSpec spec;
-    spec.width = 101;
-    spec.height = 75;
+    BmpLayout layout;
+    layout.width = 101;
+    layout.height = 75;
     CDibImage dib;
-    load(dib, makeBmp(spec));
+    load(dib, makeBmp(layout));
     const Painted p = paint(dib, 400, 300, CRect(0, 0, 400, 300), 50);
     EXPECT_TRUE(p.result);
     EXPECT_EQ(p.rect, CRect(0, 0, 50, 37));
     EXPECT_EQ(countBackground(p), 400 * 300 - 50 * 37);
     // Dropped pixels: the painted corners show the picture's top-left pixel
     // and a pixel from its last columns and rows.
-    EXPECT_EQ(p.at(0, 0), expected(spec, 0, 0));
-    EXPECT_EQ(p.at(49, 36), expected(spec, 49 * 101 / 50, 36 * 75 / 37));
+    EXPECT_EQ(p.at(0, 0), expected(layout, 0, 0));
+    EXPECT_EQ(p.at(49, 36), expected(layout, 49 * 101 / 50, 36 * 75 / 37));
 }
 
 // At 200 per cent a 300 x 200 rectangle covers 150 x 100 picture pixels plus
 // two for the partly visible edge pixels: source (0, 0, 152, 102).
 TEST(DibPaint, DoubleZoomTakesTwoExtraSourcePixels) {
-    BmpSpec spec;
-    spec.bitCount = 24;
-    spec.width = 160;
-    spec.height = 120;
+    BmpLayout layout;
+    layout.bitCount = 24;
+    layout.width = 160;
+    layout.height = 120;
     CDibImage dib;
-    load(dib, makeBmp(spec));
+    load(dib, makeBmp(layout));
     const Painted p = paint(dib, 320, 240, CRect(0, 0, 300, 200), 200);
     EXPECT_TRUE(p.result);
     EXPECT_EQ(p.rect, CRect(0, 0, 304, 204));
-    EXPECT_EQ(p.at(303, 203), expected(spec, 151, 101));
-    EXPECT_EQ(p.at(302, 202), expected(spec, 151, 101));
-    EXPECT_EQ(p.at(301, 201), expected(spec, 150, 100));
+    EXPECT_EQ(p.at(303, 203), expected(layout, 151, 101));
+    EXPECT_EQ(p.at(302, 202), expected(layout, 151, 101));
+    EXPECT_EQ(p.at(301, 201), expected(layout, 150, 100));
     EXPECT_EQ(p.at(304, 204), kBackground);
     EXPECT_EQ(countBackground(p), 320 * 240 - 304 * 204);
 }
@@ -133,20 +133,20 @@ TEST(DibPaint, DoubleZoomTakesTwoExtraSourcePixels) {
 // A rectangle that does not start at the corner selects the picture pixels
 // under it and paints them at the origin.
 TEST(DibPaint, RectangleOffsetSelectsTheSource) {
-    BmpSpec spec;
-    spec.width = 64;
-    spec.height = 48;
+    BmpLayout layout;
+    layout.width = 64;
+    layout.height = 48;
     CDibImage dib;
-    load(dib, makeBmp(spec));
+    load(dib, makeBmp(layout));
     const Painted p = paint(dib, 100, 100, CRect(20, 10, 40, 30), 100, CPoint(5, 7));
     EXPECT_TRUE(p.result);
     EXPECT_EQ(p.rect, CRect(5, 7, 5 + 22, 7 + 22));
     for (int y = 0; y < 22; ++y)
-        for (int x = 0; x < 22; ++x) ASSERT_EQ(p.at(5 + x, 7 + y), expected(spec, 20 + x, 10 + y)) << x << "," << y;
+        for (int x = 0; x < 22; ++x) ASSERT_EQ(p.at(5 + x, 7 + y), expected(layout, 20 + x, 10 + y)) << x << "," << y;
     // Beyond the picture's right edge nothing is taken.
     const Painted edge = paint(dib, 100, 100, CRect(60, 0, 100, 10), 100);
     EXPECT_EQ(edge.rect, CRect(0, 0, 4, 12));
-    EXPECT_EQ(edge.at(3, 0), expected(spec, 63, 0));
+    EXPECT_EQ(edge.at(3, 0), expected(layout, 63, 0));
     EXPECT_EQ(edge.at(4, 0), kBackground);
 }
 
@@ -156,11 +156,11 @@ TEST(DibPaint, NothingIsPaintedWithoutAVisiblePicture) {
     EXPECT_FALSE(p.result);
     EXPECT_EQ(countBackground(p), 50 * 50);
 
-    BmpSpec spec;
-    spec.height = -20; // rows stored top first
-    spec.width = 30;
+    BmpLayout layout;
+    layout.height = -20; // rows stored top first
+    layout.width = 30;
     CDibImage topDown;
-    load(topDown, makeBmp(spec));
+    load(topDown, makeBmp(layout));
     ASSERT_NE(topDown.GetBits(), nullptr);
     for (int zoom : {50, 100, 200}) {
         p = paint(topDown, 50, 50, CRect(0, 0, 50, 50), zoom);
@@ -169,7 +169,7 @@ TEST(DibPaint, NothingIsPaintedWithoutAVisiblePicture) {
     }
 
     // A rectangle wholly past the picture.
-    BmpSpec small;
+    BmpLayout small;
     CDibImage dib;
     load(dib, makeBmp(small));
     p = paint(dib, 50, 50, CRect(100, 100, 150, 150), 100);
@@ -178,13 +178,13 @@ TEST(DibPaint, NothingIsPaintedWithoutAVisiblePicture) {
 }
 
 TEST(DibPaint, SixteenEntryTableGivesItsColoursAndBlackBeyondIt) {
-    BmpSpec spec;
-    spec.clrUsed = 16;
-    spec.width = 20;
-    spec.height = 2;
-    spec.pixel = [](int x, int) { return uint32_t(x); }; // indices 16..19 lie beyond the table
+    BmpLayout layout;
+    layout.clrUsed = 16;
+    layout.width = 20;
+    layout.height = 2;
+    layout.pixel = [](int x, int) { return uint32_t(x); }; // indices 16..19 lie beyond the table
     CDibImage dib;
-    load(dib, makeBmp(spec));
+    load(dib, makeBmp(layout));
     ASSERT_EQ(dib.NumColors(), 16u);
     const Painted p = paint(dib, 20, 2, CRect(0, 0, 20, 2), 100);
     EXPECT_TRUE(p.result);

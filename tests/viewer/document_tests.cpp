@@ -126,8 +126,8 @@ TEST_F(DocTest, BindsTheCodecOnceForTheDocumentsLife) {
         EXPECT_EQ(doc.m_nKind, PictureNone);
         EXPECT_EQ(doc.m_dib.GetBits(), nullptr);
         // Opening files does not bind again.
-        doc.OnOpenDocument(write("a.bmp", makeBmp(BmpSpec())).c_str());
-        doc.OnOpenDocument(write("b.bmp", makeBmp(BmpSpec())).c_str());
+        doc.OnOpenDocument(write("a.bmp", makeBmp(BmpLayout())).c_str());
+        doc.OnOpenDocument(write("b.bmp", makeBmp(BmpLayout())).c_str());
         EXPECT_EQ(state->constructed, 1);
         EXPECT_EQ(state->destroyed, 0);
     }
@@ -147,7 +147,7 @@ TEST_F(DocTest, MissingLibraryIsReportedAndTheEmptyDocumentRefused) {
     EXPECT_FALSE(doc.OnNewDocument());
 
     // BMP files still open; .vek files and conversions need the codec.
-    const std::string bmp = write("a.bmp", makeBmp(BmpSpec()));
+    const std::string bmp = write("a.bmp", makeBmp(BmpLayout()));
     EXPECT_TRUE(doc.OnOpenDocument(bmp.c_str()));
     EXPECT_EQ(doc.m_nKind, PictureBitmap);
     m_answer = m_dir + "/out.vek";
@@ -184,9 +184,9 @@ TEST_F(DocTest, NullCodecObjectRefusesTheEmptyDocumentSilently) {
 TEST_F(DocTest, BmpOpenSetsKindAndPathAndKeepsZoom) {
     CSorvuDoc doc;
     doc.m_nZoom = 200;
-    BmpSpec spec;
-    spec.width = 21;
-    const std::string path = write("pic.bmp", makeBmp(spec));
+    BmpLayout layout;
+    layout.width = 21;
+    const std::string path = write("pic.bmp", makeBmp(layout));
     EXPECT_TRUE(doc.OnOpenDocument(path.c_str()));
     EXPECT_EQ(doc.m_nKind, PictureBitmap);
     EXPECT_EQ(doc.m_nZoom, 200);
@@ -198,9 +198,9 @@ TEST_F(DocTest, BmpOpenSetsKindAndPathAndKeepsZoom) {
 
 TEST_F(DocTest, UnrecognisedFilesAreReportedAndKeepThePicture) {
     CSorvuDoc doc;
-    const std::string good = write("good.bmp", makeBmp(BmpSpec()));
+    const std::string good = write("good.bmp", makeBmp(BmpLayout()));
     ASSERT_TRUE(doc.OnOpenDocument(good.c_str()));
-    std::vector<uint8_t> wrongSize = makeBmp(BmpSpec());
+    std::vector<uint8_t> wrongSize = makeBmp(BmpLayout());
     put32(wrongSize, 2, uint32_t(wrongSize.size() + 1));
     const std::vector<std::pair<std::string, std::vector<uint8_t>>> files = {
         {"size-field.bmp", wrongSize},
@@ -232,10 +232,10 @@ TEST_F(DocTest, UnrecognisedFilesAreReportedAndKeepThePicture) {
 
 TEST_F(DocTest, BmpReaderFaultEmptiesThePictureOnly) {
     CSorvuDoc doc;
-    const std::string good = write("good.bmp", makeBmp(BmpSpec()));
+    const std::string good = write("good.bmp", makeBmp(BmpLayout()));
     ASSERT_TRUE(doc.OnOpenDocument(good.c_str()));
     doc.m_nZoom = 200;
-    std::vector<uint8_t> bad = makeBmp(BmpSpec());
+    std::vector<uint8_t> bad = makeBmp(BmpLayout());
     put16(bad, 28, 4); // 4 bits per pixel: refused by the reader
     EXPECT_FALSE(doc.OnOpenDocument(write("bad.bmp", bad).c_str()));
     ASSERT_EQ(m_messages.size(), 1u);
@@ -248,7 +248,7 @@ TEST_F(DocTest, BmpReaderFaultEmptiesThePictureOnly) {
 
 TEST_F(DocTest, FilesThatCannotBeReadChangeNothing) {
     CSorvuDoc doc;
-    const std::string good = write("good.bmp", makeBmp(BmpSpec()));
+    const std::string good = write("good.bmp", makeBmp(BmpLayout()));
     ASSERT_TRUE(doc.OnOpenDocument(good.c_str()));
     for (const std::string &path : {m_dir, m_dir + "/missing.bmp"}) {
         m_messages.clear();
@@ -294,7 +294,7 @@ TEST_F(DocTest, VekLoadCopiesTableAndPaddedRowsFromTheCodec) {
 TEST_F(DocTest, VekLoadFailuresAreReportedAndKeepThePicture) {
     FakeCodecState *state = fake();
     CSorvuDoc doc;
-    const std::string good = write("good.bmp", makeBmp(BmpSpec()));
+    const std::string good = write("good.bmp", makeBmp(BmpLayout()));
     struct Case {
         const char *what;
         std::function<void(FakeCodecState &)> setup;
@@ -343,7 +343,7 @@ TEST_F(DocTest, FileOpenCommandUsesItsDialogAndKeepsThePathName) {
     EXPECT_EQ(m_dialogs[0].flags, OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT);
     EXPECT_EQ(doc.m_nKind, PictureNone);
 
-    m_answer = write("pic.bmp", makeBmp(BmpSpec()));
+    m_answer = write("pic.bmp", makeBmp(BmpLayout()));
     doc.OnFileOpen();
     EXPECT_EQ(doc.m_nKind, PictureBitmap);
     EXPECT_STREQ(doc.m_szSourcePath, m_answer.c_str());
@@ -358,7 +358,7 @@ TEST_F(DocTest, FileSaveConvertsTheOpenedFileToTheOtherFormat) {
     doc.OnFileSave();
     EXPECT_TRUE(m_dialogs.empty());
 
-    const std::string bmp = write("pic.bmp", makeBmp(BmpSpec()));
+    const std::string bmp = write("pic.bmp", makeBmp(BmpLayout()));
     ASSERT_TRUE(doc.OnOpenDocument(bmp.c_str()));
     doc.OnFileSave();
     ASSERT_EQ(m_dialogs.size(), 1u);
@@ -394,7 +394,7 @@ TEST_F(DocTest, FailedConversionIsReported) {
     FakeCodecState *state = fake();
     state->encodeResult = 0;
     CSorvuDoc doc;
-    ASSERT_TRUE(doc.OnOpenDocument(write("pic.bmp", makeBmp(BmpSpec())).c_str()));
+    ASSERT_TRUE(doc.OnOpenDocument(write("pic.bmp", makeBmp(BmpLayout())).c_str()));
     m_answer = m_dir + "/out.vek";
     doc.OnFileSave();
     ASSERT_EQ(m_messages.size(), 1u);
@@ -409,7 +409,7 @@ TEST_F(DocTest, LongPathsAreUsedWhole) {
         ASSERT_EQ(mkdir(deep.c_str(), 0700), 0);
     }
     const std::string path = deep + "/picture.bmp";
-    writeFileBytes(path, makeBmp(BmpSpec()));
+    writeFileBytes(path, makeBmp(BmpLayout()));
     FakeCodecState *state = fake();
     CSorvuDoc doc;
     ASSERT_TRUE(doc.OnOpenDocument(path.c_str()));
@@ -438,7 +438,7 @@ TEST_F(DocTest, ZoomCommandsAndTheirStates) {
     EXPECT_EQ(state(ID_VIEW_ZOOM100), std::make_pair(false, true));
     EXPECT_EQ(state(ID_VIEW_ZOOM200), std::make_pair(false, false));
 
-    ASSERT_TRUE(doc.OnOpenDocument(write("pic.bmp", makeBmp(BmpSpec())).c_str()));
+    ASSERT_TRUE(doc.OnOpenDocument(write("pic.bmp", makeBmp(BmpLayout())).c_str()));
     command(ID_VIEW_ZOOM200);
     EXPECT_EQ(doc.m_nZoom, 200);
     EXPECT_EQ(state(ID_VIEW_ZOOM50), std::make_pair(true, false));

@@ -30,47 +30,47 @@ uint32_t testRgb(int x, int y) {
     return uint32_t((x * 29 + 3) % 256) << 16 | uint32_t((y * 53 + 5) % 256) << 8 | uint32_t((x * y + 1) % 256);
 }
 
-std::vector<uint8_t> makeBmp(const BmpSpec &spec) {
-    const int absH = spec.height < 0 ? -spec.height : spec.height;
-    const int absW = spec.width < 0 ? -spec.width : spec.width;
-    int entries = spec.tableEntries;
-    if (entries < 0) entries = spec.clrUsed ? int(spec.clrUsed) : (spec.bitCount <= 8 ? 1 << spec.bitCount : 0);
-    const size_t rowSize = (size_t(absW) * spec.bitCount + 31) / 32 * 4;
-    const size_t offBits = 14 + spec.infoSize + 4 * size_t(entries) + spec.gapBytes;
+std::vector<uint8_t> makeBmp(const BmpLayout &layout) {
+    const int absH = layout.height < 0 ? -layout.height : layout.height;
+    const int absW = layout.width < 0 ? -layout.width : layout.width;
+    int entries = layout.tableEntries;
+    if (entries < 0) entries = layout.clrUsed ? int(layout.clrUsed) : (layout.bitCount <= 8 ? 1 << layout.bitCount : 0);
+    const size_t rowSize = (size_t(absW) * layout.bitCount + 31) / 32 * 4;
+    const size_t offBits = 14 + layout.infoSize + 4 * size_t(entries) + layout.gapBytes;
     const size_t total = offBits + rowSize * absH;
     std::vector<uint8_t> b(total, 0);
     b[0] = 'B';
     b[1] = 'M';
     put32(b, 2, uint32_t(total));
     put32(b, 10, uint32_t(offBits));
-    put32(b, 14, spec.infoSize);
-    put32(b, 18, uint32_t(spec.width));
-    put32(b, 22, uint32_t(spec.height));
+    put32(b, 14, layout.infoSize);
+    put32(b, 18, uint32_t(layout.width));
+    put32(b, 22, uint32_t(layout.height));
     put16(b, 26, 1);
-    put16(b, 28, spec.bitCount);
-    put32(b, 30, spec.compression);
+    put16(b, 28, layout.bitCount);
+    put32(b, 30, layout.compression);
     put32(b, 34, uint32_t(rowSize * absH));
-    put32(b, 46, spec.clrUsed);
-    auto colour = spec.colour ? spec.colour : testColour;
+    put32(b, 46, layout.clrUsed);
+    auto colour = layout.colour ? layout.colour : testColour;
     for (int i = 0; i < entries; ++i) {
         const Rgb c = colour(i);
-        const size_t at = 14 + spec.infoSize + 4 * size_t(i);
+        const size_t at = 14 + layout.infoSize + 4 * size_t(i);
         b[at] = c.b;
         b[at + 1] = c.g;
         b[at + 2] = c.r;
     }
-    auto pixel = spec.pixel ? spec.pixel : (spec.bitCount == 24 ? testRgb : testIndex);
+    auto pixel = layout.pixel ? layout.pixel : (layout.bitCount == 24 ? testRgb : testIndex);
     for (int y = 0; y < absH; ++y) {
         // Bottom-up unless the height is negative.
-        const int stored = spec.height > 0 ? absH - 1 - y : y;
+        const int stored = layout.height > 0 ? absH - 1 - y : y;
         uint8_t *row = b.data() + offBits + rowSize * stored;
         for (int x = 0; x < absW; ++x) {
             const uint32_t v = pixel(x, y);
-            if (spec.bitCount == 24) {
+            if (layout.bitCount == 24) {
                 row[3 * x] = uint8_t(v);
                 row[3 * x + 1] = uint8_t(v >> 8);
                 row[3 * x + 2] = uint8_t(v >> 16);
-            } else if (spec.bitCount == 8) {
+            } else if (layout.bitCount == 8) {
                 row[x] = uint8_t(v);
             }
         }

@@ -15,7 +15,7 @@ struct Rgb {
 // What goes into a test BMP. The pixel function gives, for (x, y) with y
 // counted from the top row, the palette index (8 bits) or the colour
 // (24 bits, as 0xRRGGBB).
-struct BmpSpec {
+struct BmpLayout {
     int32_t width = 8;
     int32_t height = 4;
     uint16_t bitCount = 8;
@@ -28,7 +28,7 @@ struct BmpSpec {
     std::function<Rgb(int index)> colour; // colour-table entry i
 };
 
-std::vector<uint8_t> makeBmp(const BmpSpec &spec);
+std::vector<uint8_t> makeBmp(const BmpLayout &layout);
 
 // Default colour-table entry and pixel pattern used by most tests: every
 // index has its own colour, and neighbouring pixels differ.
