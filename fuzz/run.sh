@@ -82,7 +82,7 @@ for t in "${built[@]}"; do
     grep -E 'ERROR|SUMMARY|check failed' "$build/$t.log" | head -5 || true
     status=1
   fi
-  grep -E '^#[0-9]+ *DONE' "$build/$t.log" || true
+  grep -E '^#[0-9]+[[:space:]]+DONE' "$build/$t.log" || true
   grep -E 'stat::number_of_executed_units|stat::peak_rss_mb' "$build/$t.log" || true
 done
 exit $status
