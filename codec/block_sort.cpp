@@ -31,9 +31,6 @@
 #include <cstring>
 #include <memory>
 #include <utility>
-#if defined(__linux__)
-#include <sys/mman.h>
-#endif
 
 #include "block_sort.h"
 
@@ -180,22 +177,6 @@ uint64_t modularInverse(int64_t a, int64_t m) {
     s0 %= m;
     if (s0 < 0) s0 += m;
     return static_cast<uint64_t>(s0);
-}
-
-// A large table read at random: on Linux it asks for huge pages, so that
-// the reads do not also miss the address translation cache. Null if there
-// is no memory (the caller then does without the table).
-template <typename T> T *allocateLarge(size_t count) {
-    void *p = nullptr;
-#if defined(__linux__)
-    const size_t HUGE_PAGE = size_t(2) << 20;
-    const size_t bytes = (count * sizeof(T) + HUGE_PAGE - 1) / HUGE_PAGE * HUGE_PAGE;
-    if (posix_memalign(&p, HUGE_PAGE, bytes) != 0) return nullptr;
-    madvise(p, bytes, MADV_HUGEPAGE);
-#else
-    p = std::malloc(count * sizeof(T));
-#endif
-    return static_cast<T *>(p);
 }
 
 int lowestBit(uint64_t word) {
@@ -444,65 +425,201 @@ void findPrimaryIndex() {
     }
 }
 
+namespace {
+
+// The inverse transform walks the rows: row p holds byte c = column[p] and
+// steps to row (number of column bytes smaller than c) + (earlier
+// occurrences of c), the row of the rotation that starts one byte earlier.
+// Walking from the primary row yields the block from its end backwards.
+// That row and c share one word of the step table (row in bits 8-30, below
+// 2^23 for every block size), so each step reads memory in one place; bit 31
+// marks a step that enters a chain start (below).
+const uint32_t STEP_ROW_MASK = 0x7FFFFFu;
+const uint32_t STEP_ENTERS_START = 0x80000000u;
+
+// Each step waits for the memory read of the one before, and a single walk
+// through a table of megabytes waits on the memory system at every byte. So
+// the rows are cut into chains: a chain starts at every row that is a multiple
+// of CHAIN_SPACING (and at the primary row) and walks until it enters the
+// start of another chain. The chains are independent, so CHAIN_SLOTS of them
+// walk in turn and their reads overlap. A chain writes its bytes downwards
+// into regions of REGION_SIZE bytes of scratch, taking a new region when one
+// is full; following the chains from the primary row's then puts the regions
+// in their place in the block.
+const int32_t PLAIN_WALK_LIMIT = 8192;   // smaller blocks: one walk
+const int32_t CHAIN_SPACING_MAX = 4096;
+const int32_t CHAIN_SPACING_MIN = 512;   // at least 16 chains above the limit
+const int32_t REGION_DIVISOR = 8;        // region = spacing / 8
+const int CHAIN_SLOTS = 12;
+
+int32_t chainSpacing(int32_t n) {
+    int32_t spacing = CHAIN_SPACING_MAX;
+    while (spacing > CHAIN_SPACING_MIN && n / spacing < 64) spacing /= 2;
+    return spacing;
+}
+
+// The whole walk from the primary row, one step after the other.
+void plainWalk(const uint32_t *step, uint8_t *text, int32_t n, uint32_t primary) {
+    uint32_t p = primary;
+    for (int32_t k = n - 1; k >= 0; --k) {
+        const uint32_t w = step[p];
+        text[k] = static_cast<uint8_t>(w);
+        p = (w >> 8) & STEP_ROW_MASK;
+    }
+}
+
+struct Chain {
+    int32_t firstRegion;  // -1 until the chain has walked
+    int32_t successor;    // chain whose start this chain enters
+};
+
+struct Region {
+    int32_t next;   // next region of the same chain, -1 for its last
+    int32_t bytes;  // bytes written, at the region's top
+};
+
+void chainedWalk(const uint32_t *step, uint8_t *text, int32_t n, uint32_t primary, uint8_t *scratch) {
+    const int32_t spacing = chainSpacing(n);
+    const int32_t regionSize = spacing / REGION_DIVISOR;
+    const int32_t spacedChains = (n + spacing - 1) / spacing;
+    const bool primarySpaced = primary % static_cast<uint32_t>(spacing) == 0;
+    const int32_t chainCount = spacedChains + (primarySpaced ? 0 : 1);
+    const int32_t primaryChain = primarySpaced ? static_cast<int32_t>(primary) / spacing : spacedChains;
+    // Every chain uses at most one region that is not full.
+    const int32_t regionCount = n / regionSize + chainCount;
+
+    std::unique_ptr<Chain[]> chains(new Chain[static_cast<size_t>(chainCount)]);
+    std::unique_ptr<Region[]> regions(new Region[static_cast<size_t>(regionCount)]);
+    auto chainOf = [&](uint32_t row) {
+        return row == primary ? primaryChain : static_cast<int32_t>(row) / spacing;
+    };
+    auto startOf = [&](int32_t chain) {
+        return chain == spacedChains ? primary : static_cast<uint32_t>(chain) * static_cast<uint32_t>(spacing);
+    };
+
+    struct Slot {
+        uint32_t row;
+        uint8_t *out;     // next byte to write, going down
+        uint8_t *bottom;  // lowest byte of the current region
+        int32_t chain;
+        int32_t region;
+    };
+    Slot slots[CHAIN_SLOTS];
+    int active = 0;
+    int32_t nextChain = 0;
+    int32_t usedRegions = 0;
+    auto openRegion = [&](Slot &s) {
+        const int32_t r = usedRegions++;
+        regions[r].next = -1;
+        regions[r].bytes = 0;
+        s.region = r;
+        s.bottom = scratch + static_cast<size_t>(r) * static_cast<size_t>(regionSize);
+        s.out = s.bottom + regionSize - 1;
+    };
+    auto closeRegion = [&](Slot &s) {
+        regions[s.region].bytes = static_cast<int32_t>(s.bottom + regionSize - 1 - s.out);
+    };
+    // Puts the next chain into slot s; false when none is left.
+    auto startChain = [&](Slot &s) {
+        if (nextChain == chainCount) return false;
+        const int32_t c = nextChain++;
+        s.chain = c;
+        s.row = startOf(c);
+        openRegion(s);
+        chains[c].firstRegion = s.region;
+        return true;
+    };
+    while (active < CHAIN_SLOTS && startChain(slots[active])) ++active;
+
+    while (active > 0) {
+        for (int i = 0; i < active; ++i) {
+            Slot &s = slots[i];
+            const uint32_t w = step[s.row];
+            *s.out = static_cast<uint8_t>(w);
+            s.row = (w >> 8) & STEP_ROW_MASK;
+            if (s.out != s.bottom && (w & STEP_ENTERS_START) == 0) {
+                --s.out;
+                continue;
+            }
+            if (s.out == s.bottom) {
+                // The region is full: continue in a new one.
+                --s.out;
+                closeRegion(s);
+                const int32_t full = s.region;
+                openRegion(s);
+                regions[full].next = s.region;
+                if ((w & STEP_ENTERS_START) == 0) continue;
+            } else {
+                --s.out;
+            }
+            closeRegion(s);
+            chains[s.chain].successor = chainOf(s.row);
+            if (!startChain(s)) {
+                slots[i] = slots[--active];
+                --i;
+            }
+        }
+    }
+
+    // From the end of the block backwards: the primary row's chain, its
+    // successor and so on until the walk is back at the primary row.
+    int32_t end = n;
+    int32_t c = primaryChain;
+    do {
+        for (int32_t r = chains[c].firstRegion; r >= 0; r = regions[r].next) {
+            const int32_t bytes = regions[r].bytes;
+            end -= bytes;
+            std::memcpy(text + end, scratch + static_cast<size_t>(r + 1) * static_cast<size_t>(regionSize) - bytes,
+                        static_cast<size_t>(bytes));
+        }
+        c = chains[c].successor;
+    } while (c != primaryChain);
+    // Where the primary row lies on a cycle shorter than the block, the walk
+    // of n steps goes round it again: the bytes repeat with its length.
+    const int32_t cycle = n - end;
+    while (end > 0) {
+        const int32_t bytes = std::min(cycle, end);
+        std::memcpy(text + end - bytes, text + end - bytes + cycle, static_cast<size_t>(bytes));
+        end -= bytes;
+    }
+}
+
+} // namespace
+
+size_t inverseScratchBytes(size_t capacity) {
+    return capacity + capacity / REGION_DIVISOR + static_cast<size_t>(CHAIN_SPACING_MAX);
+}
+
 void invertBlock() {
     const int32_t n = workspace.blockLast + 1;
     const uint8_t *column = workspace.lastColumn;
-    uint8_t *text = workspace.blockText;
     int32_t counts[256] = {0};
-    int32_t runs = 0;  // places where the column changes byte
-    for (int32_t i = 0; i < n; ++i) {
-        ++counts[column[i]];
-        runs += i > 0 && column[i] != column[i - 1];
-    }
+    for (int32_t i = 0; i < n; ++i) ++counts[column[i]];
     int32_t sum = 0;
     for (int c = 0; c < 256; ++c) {
         const int32_t k = counts[c];
         counts[c] = sum;
         sum += k;
     }
-    // Row p steps to row (number of column bytes smaller than c) + (earlier
-    // occurrences of c), c = column[p]. That row and c share one word of
-    // sortIndex (the row in bits 8-31, below 2^24 for every block size), so
-    // that each step of the walk, which jumps about the whole block, reads
-    // memory in one place only.
+    // The symbol decoder guarantees 0 <= primaryIndex < n, and every step
+    // lands on a row below n, so the walks stay in the block.
+    const uint32_t primary = static_cast<uint32_t>(workspace.primaryIndex);
     uint32_t *step = reinterpret_cast<uint32_t *>(workspace.sortIndex);
+    if (n < PLAIN_WALK_LIMIT) {
+        for (int32_t i = 0; i < n; ++i) {
+            const uint8_t c = column[i];
+            step[i] = (static_cast<uint32_t>(counts[c]++) << 8) | c;
+        }
+        plainWalk(step, workspace.blockText, n, primary);
+        return;
+    }
+    const uint32_t spacingMask = static_cast<uint32_t>(chainSpacing(n)) - 1;
     for (int32_t i = 0; i < n; ++i) {
         const uint8_t c = column[i];
-        step[i] = (static_cast<uint32_t>(counts[c]++) << 8) | c;
+        const uint32_t row = static_cast<uint32_t>(counts[c]++);
+        const uint32_t mark = (row & spacingMask) == 0 || row == primary ? STEP_ENTERS_START : 0;
+        step[i] = mark | (row << 8) | c;
     }
-    // The symbol decoder guarantees 0 <= primaryIndex < n, and every step
-    // lands on a row below n, so the walk stays in the block.
-    uint32_t p = static_cast<uint32_t>(workspace.primaryIndex);
-    int32_t k = n - 1;
-    // Each step waits for the memory read of the one before. Four steps at
-    // once quarter those waits; the table of fourfold steps is built by
-    // reads that do not wait for one another across rows. A column of few
-    // long runs (a repetitive block) steps between nearby rows, which the
-    // caches serve well: there the table costs more than it saves.
-    const bool fourfold = n >= 65536 && runs >= n / 128;
-    uint64_t *quad = fourfold ? allocateLarge<uint64_t>(static_cast<size_t>(n)) : nullptr;
-    if (quad != nullptr) {
-        for (int32_t i = 0; i < n; ++i) {
-            const uint32_t w0 = step[i];
-            const uint32_t w1 = step[w0 >> 8];
-            const uint32_t w2 = step[w1 >> 8];
-            const uint32_t w3 = step[w2 >> 8];
-            quad[i] = (static_cast<uint64_t>(w3 >> 8) << 32) | ((w3 & 0xFFu) << 24) | ((w2 & 0xFFu) << 16) |
-                      ((w1 & 0xFFu) << 8) | (w0 & 0xFFu);
-        }
-        for (; k >= 3; k -= 4) {
-            const uint64_t w = quad[p];
-            text[k] = static_cast<uint8_t>(w);
-            text[k - 1] = static_cast<uint8_t>(w >> 8);
-            text[k - 2] = static_cast<uint8_t>(w >> 16);
-            text[k - 3] = static_cast<uint8_t>(w >> 24);
-            p = static_cast<uint32_t>(w >> 32);
-        }
-        std::free(quad);
-    }
-    for (; k >= 0; --k) {
-        const uint32_t w = step[p];
-        text[k] = static_cast<uint8_t>(w);
-        p = w >> 8;
-    }
+    // The column is not needed any more: its buffer holds the regions.
+    chainedWalk(step, workspace.blockText, n, primary, workspace.lastColumn);
 }

@@ -4,11 +4,17 @@
 #ifndef VEK_CODEC_BLOCK_SORT_H
 #define VEK_CODEC_BLOCK_SORT_H
 
+#include <cstddef>
+
 // Sets primaryIndex to the sorted row whose rotation starts at position 0.
 void findPrimaryIndex();
 
 // Rebuilds blockText[0..blockLast] from lastColumn and primaryIndex, which
 // the caller has checked to lie inside the block.
 void invertBlock();
+
+// Bytes of the decoder's last-column buffer for blocks of up to `capacity`
+// bytes: the inverse transform uses it as scratch once the column is read.
+size_t inverseScratchBytes(size_t capacity);
 
 #endif

@@ -177,3 +177,68 @@ TEST(BlockSort, InverseOfDamagedColumnStaysInsideTheBlock) {
         EXPECT_EQ(text.size(), column.size());
     }
 }
+
+namespace {
+
+// The inverse transform by its definition: one walk of n steps from the
+// primary row, each step to row (column bytes smaller than c) + (earlier
+// occurrences of c), writing the block from its end backwards.
+Bytes walkInverse(const Bytes &column, uint32_t primary) {
+    const size_t n = column.size();
+    std::vector<uint32_t> next(n);
+    size_t counts[256] = {0};
+    for (uint8_t c : column) ++counts[c];
+    size_t sum = 0;
+    for (size_t &k : counts) {
+        const size_t here = k;
+        k = sum;
+        sum += here;
+    }
+    for (size_t i = 0; i < n; ++i) next[i] = static_cast<uint32_t>(counts[column[i]]++);
+    Bytes text(n);
+    uint32_t p = primary;
+    for (size_t k = n; k-- > 0;) {
+        text[k] = column[p];
+        p = next[p];
+    }
+    return text;
+}
+
+} // namespace
+
+TEST(BlockSort, InverseMatchesOneWalkForEveryColumn) {
+    // The inverse walks many chains at once and pieces their bytes together;
+    // for any column and primary row it must give what one walk gives, also
+    // where the primary row lies on a cycle shorter than the block (then the
+    // walk goes round it again) and where other cycles hold no chain start.
+    auto codec = std::make_unique<VekCodec>();
+    uint32_t seed = 1;
+    for (size_t n : {size_t(8191), size_t(8192), size_t(8193), size_t(40000), size_t(70001), size_t(300000)}) {
+        for (uint32_t alphabet : {1u, 2u, 3u, 256u}) {
+            const Bytes column = randomBytes(n, ++seed, alphabet);
+            for (uint32_t primary : {uint32_t(0), uint32_t(512), uint32_t(4096), uint32_t(n / 3), uint32_t(n - 1)}) {
+                SCOPED_TRACE("n = " + std::to_string(n) + ", alphabet " + std::to_string(alphabet) + ", primary " +
+                             std::to_string(primary));
+                ASSERT_EQ(invert(*codec, column, static_cast<int32_t>(primary)), walkInverse(column, primary));
+            }
+        }
+    }
+    // Columns of repetitive blocks: long runs, and a period that splits the
+    // rows into many short cycles.
+    for (size_t n : {size_t(9000), size_t(200000)}) {
+        Bytes runs(n);
+        for (size_t i = 0; i < n; ++i) runs[i] = static_cast<uint8_t>(i * 5 / n);
+        Bytes periodic(n);
+        for (size_t i = 0; i < n; ++i) periodic[i] = static_cast<uint8_t>((i * 7) % 10);
+        for (const Bytes *column : {&runs, &periodic})
+            for (uint32_t primary : {uint32_t(1), uint32_t(n / 2), uint32_t(n - 4096)})
+                ASSERT_EQ(invert(*codec, *column, static_cast<int32_t>(primary)), walkInverse(*column, primary));
+    }
+    // Real blocks, sorted and inverted.
+    for (size_t n : {size_t(20000), size_t(150000)}) {
+        Bytes block = randomBytes(n, ++seed, 4);
+        const Sorted s = codecSort(*codec, block);
+        EXPECT_EQ(invert(*codec, s.column, s.primary), block);
+        EXPECT_EQ(walkInverse(s.column, static_cast<uint32_t>(s.primary)), block);
+    }
+}
