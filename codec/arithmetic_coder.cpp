@@ -27,15 +27,30 @@ void updateModel(FrequencyModel &model, uint32_t symbol) {
     }
 }
 
-// putBit with its common case (room in the bit buffer) inline.
-inline void emitBit(VekCodec &coder, uint32_t bit) {
-    if (coder.bitsLeft != 0) {
-        coder.bitBuffer = (coder.bitBuffer << 1) + bit;
-        --coder.bitsLeft;
-        return;
+// The encoder's bit output held in locals while one symbol is renormalised.
+struct BitSink {
+    uint32_t buffer;
+    uint32_t left;  // free bits in buffer
+
+    // `count` copies of `bit` (0 or 1), a whole byte's worth at a time.
+    inline void put(VekCodec &coder, uint32_t bit, uint32_t count) {
+        while (count > 0) {
+            if (left == 0) {
+                coder.bitBuffer = buffer;
+                coder.bitsLeft = 0;
+                coder.putBit(bit);  // writes the full byte and starts the next
+                buffer = coder.bitBuffer;
+                left = coder.bitsLeft;
+                --count;
+                continue;
+            }
+            const uint32_t take = count < left ? count : left;
+            buffer = (buffer << take) | (bit ? (1u << take) - 1 : 0);
+            left -= take;
+            count -= take;
+        }
     }
-    coder.putBit(bit);
-}
+};
 
 // The next `count` stream bits, first bit highest: getBit `count` times,
 // taking the bits of the current byte together.
@@ -81,43 +96,57 @@ void VekCodec::encodeSymbol(FrequencyModel &model, uint32_t symbol) {
     else
         range -= q * cumLow;
 
-    while (range <= QUARTER) {
-        if (low + range <= HALF) {
-            emitBit(*this, 0);
-            for (; pending > 0; --pending) emitBit(*this, 1);
-        } else if (low >= HALF) {
-            emitBit(*this, 1);
-            for (; pending > 0; --pending) emitBit(*this, 0);
-            low -= HALF;
-        } else {
-            ++pending;
-            low -= QUARTER;
-        }
-        low <<= 1;
-        range <<= 1;
+    if (range <= QUARTER) {
+        // Double the interval until range passes QUARTER, emitting a bit
+        // (and the bits held back until then) when the interval lies in one
+        // half, and holding one back when it straddles the middle.
+        uint32_t l = low, r = range, held = pending;
+        BitSink out{bitBuffer, bitsLeft};
+        do {
+            if (l + r <= HALF) {
+                out.put(*this, 0, 1);
+                if (held > 0) out.put(*this, 1, held);
+                held = 0;
+            } else if (l >= HALF) {
+                out.put(*this, 1, 1);
+                if (held > 0) out.put(*this, 0, held);
+                held = 0;
+                l -= HALF;
+            } else {
+                ++held;
+                l -= QUARTER;
+            }
+            l <<= 1;
+            r <<= 1;
+        } while (r <= QUARTER);
+        low = l;
+        range = r;
+        pending = held;
+        bitBuffer = out.buffer;
+        bitsLeft = out.left;
     }
     updateModel(model, symbol);
 }
 
 uint32_t VekCodec::decodeSymbol(FrequencyModel &model) {
     const uint32_t q = range / model.total;
-    uint32_t t = code / q;
-    if (t > model.total - 1) t = model.total - 1;
-    // The symbol whose cumulative range holds t, four counts a step while
-    // four more symbols remain.
+    // The symbol whose scaled range holds code: the first whose cumulative
+    // count times q passes code, the last symbol if none does (code / q at
+    // or beyond the total). Every product stays below range < 2^26.
     const uint32_t *freq = model.freq;
+    const uint32_t n = model.symbolCount;
     uint32_t symbol = 1;
     uint32_t cumLow = 0;
     for (;;) {
-        if (symbol + 3 <= model.symbolCount) {
+        if (symbol + 4 <= n) {
             const uint32_t four = freq[symbol] + freq[symbol + 1] + freq[symbol + 2] + freq[symbol + 3];
-            if (cumLow + four <= t) {
+            if ((cumLow + four) * q <= code) {
                 cumLow += four;
                 symbol += 4;
                 continue;
             }
         }
-        if (cumLow + freq[symbol] > t) break;
+        if (symbol == n || (cumLow + freq[symbol]) * q > code) break;
         cumLow += freq[symbol];
         ++symbol;
     }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <vector>
 
 #include "test_support.h"
 #include "vek_codec.h"
@@ -176,4 +177,116 @@ TEST(ArithmeticCoder, ExhaustedInputTakesTheFailurePath) {
     codec->startDecoderReader(in);
     EXPECT_THROW(codec->startDecoderCoder(), VekFailure);
     platform::closeFile(in);
+}
+
+namespace {
+
+// The coder written plainly: counts summed one by one, one bit per
+// renormalisation step, bits held back one at a time. The codec's faster
+// coder must give exactly its bytes.
+struct PlainModel {
+    uint32_t total, n, increment, limit;
+    std::vector<uint32_t> freq;
+    PlainModel(uint32_t symbols, uint32_t inc, uint32_t lim)
+        : total(symbols * (inc == 0 ? 1 : inc)), n(symbols), increment(inc), limit(lim),
+          freq(symbols + 1, inc == 0 ? 1 : inc) {}
+    void update(uint32_t s) {
+        total += increment;
+        freq[s] += increment;
+        if (total > limit) {
+            total = 0;
+            for (uint32_t k = 1; k <= n; ++k) {
+                freq[k] = (freq[k] + 1) / 2;
+                total += freq[k];
+            }
+        }
+    }
+};
+
+struct PlainEncoder {
+    uint32_t low = 0, range = 0x2000000, pending = 0;
+    std::vector<uint8_t> bits;
+    void put(uint32_t bit) {
+        bits.push_back(static_cast<uint8_t>(bit));
+        for (; pending > 0; --pending) bits.push_back(static_cast<uint8_t>(bit ^ 1));
+    }
+    void encode(PlainModel &m, uint32_t s) {
+        uint32_t cumLow = 0;
+        for (uint32_t k = 1; k < s; ++k) cumLow += m.freq[k];
+        const uint32_t q = range / m.total;
+        low += q * cumLow;
+        range = cumLow + m.freq[s] < m.total ? q * m.freq[s] : range - q * cumLow;
+        while (range <= 0x1000000) {
+            if (low + range <= 0x2000000) {
+                put(0);
+            } else if (low >= 0x2000000) {
+                put(1);
+                low -= 0x2000000;
+            } else {
+                ++pending;
+                low -= 0x1000000;
+            }
+            low <<= 1;
+            range <<= 1;
+        }
+        m.update(s);
+    }
+    Bytes finish() {
+        for (int p = 25; p >= 0; --p) put((low >> p) & 1);
+        while (bits.size() % 8 != 0) bits.push_back(0);
+        Bytes out;
+        for (size_t i = 0; i < bits.size(); i += 8) {
+            uint32_t byte = 0;
+            for (size_t k = 0; k < 8; ++k) byte = (byte << 1) | bits[i + k];
+            out.push_back(static_cast<uint8_t>(~byte));
+        }
+        return out;
+    }
+};
+
+} // namespace
+
+TEST(ArithmeticCoder, SameBytesAsThePlainCoder) {
+    // Every model size the codec uses, long skewed runs (many held-back bits
+    // and halvings) mixed with spread-out symbols; the decoder takes them
+    // back and its models end in the same counts.
+    const uint32_t sizes[] = {2, 4, 8, 11, 16, 32, 64, 128, 256};
+    const uint32_t increments[] = {12, 8, 6, 8, 3, 2, 1, 1, 24};
+    const uint32_t limits[] = {900, 1200, 1600, 900, 2000, 2200, 2400, 3200, 3200};
+    const size_t MODELS = 9;
+    const Bytes choice = randomBytes(600000, 31);
+    std::vector<uint32_t> symbols(choice.size()), which(choice.size());
+    for (size_t i = 0; i < choice.size(); ++i) {
+        // Stretches of one model and one frequent symbol, then stretches of
+        // any model and any symbol.
+        const bool skewed = (i / 5000) % 2 == 0;
+        which[i] = skewed ? (i / 5000 / 2) % MODELS : choice[i] % MODELS;
+        const uint32_t n = sizes[which[i]];
+        const uint32_t r = choice[(i * 7 + 3) % choice.size()];
+        symbols[i] = skewed ? (r < 250 ? n - (i / 10000) % n : 1 + r % n) : 1 + r % n;
+    }
+    PlainEncoder plain;
+    std::vector<PlainModel> plainModels;
+    for (size_t m = 0; m < MODELS; ++m) plainModels.emplace_back(sizes[m], increments[m], limits[m]);
+    for (size_t i = 0; i < symbols.size(); ++i) plain.encode(plainModels[which[i]], symbols[i]);
+    const Bytes expected = plain.finish();
+
+    auto codec = std::make_unique<VekCodec>();
+    TempDir dir;
+    std::vector<FrequencyModel> models(MODELS);
+    const Bytes coded = encodeToBytes(*codec, dir, [&](VekCodec &c) {
+        for (size_t m = 0; m < MODELS; ++m) c.initModel(models[m], sizes[m], increments[m], limits[m]);
+        for (size_t i = 0; i < symbols.size(); ++i) c.encodeSymbol(models[which[i]], symbols[i]);
+    });
+    ASSERT_EQ(coded.size(), expected.size());
+    ASSERT_TRUE(coded == expected);
+
+    platform::FileHandle in = startDecoding(*codec, dir);
+    for (size_t m = 0; m < MODELS; ++m) codec->initModel(models[m], sizes[m], increments[m], limits[m]);
+    for (size_t i = 0; i < symbols.size(); ++i) ASSERT_EQ(codec->decodeSymbol(models[which[i]]), symbols[i]) << i;
+    platform::closeFile(in);
+    for (size_t m = 0; m < MODELS; ++m) {
+        EXPECT_EQ(models[m].total, plainModels[m].total);
+        for (uint32_t k = 1; k <= sizes[m]; ++k) ASSERT_EQ(models[m].freq[k], plainModels[m].freq[k]) << m << " " << k;
+    }
 }
