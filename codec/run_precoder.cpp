@@ -129,17 +129,29 @@ template <typename Sink> void expandBlock(int isLast, Sink &sink) {
     const int32_t end = isLast ? workspace.blockLast - 1 : workspace.blockLast;
     int previous = -1;
     int count = 0;
-    for (int32_t i = 0; i <= end; ++i) {
-        const uint8_t b = text[i];
-        sink.put(b, 1);
-        if (b != previous) {
-            count = 1;
-        } else if (++count == 4) {
-            if (i + 1 > end) failureExit();
-            sink.put(b, text[++i]);
-            count = 0;
+    int32_t i = 0;
+    while (i <= end) {
+        // Bytes up to and including the fourth of a run go out as they are,
+        // together; the byte after that fourth one is the run's count.
+        const int32_t start = i;
+        for (; i <= end; ++i) {
+            const uint8_t b = text[i];
+            if (b != previous) {
+                count = 1;
+                previous = b;
+            } else if (++count == 4) {
+                break;
+            }
         }
-        previous = b;
+        if (i > end) {
+            sink.putBytes(text + start, static_cast<uint32_t>(i - start));
+            break;
+        }
+        sink.putBytes(text + start, static_cast<uint32_t>(i - start + 1));
+        if (i + 1 > end) failureExit();
+        sink.put(text[i], text[i + 1]);
+        count = 0;
+        i += 2;
     }
     if (isLast && text[workspace.blockLast] != BLOCK_END_MARKER) failureExit();
 }
@@ -164,6 +176,19 @@ struct FileSink {
             if (codec.outPos == IO_BUFFER_SIZE) flush();
         }
     }
+    void putBytes(const uint8_t *bytes, uint32_t length) {
+        if (length > codec.expectedBytes - codec.deliveredBytes) failureExit();
+        codec.deliveredBytes += length;
+        while (length > 0) {
+            const uint32_t room = IO_BUFFER_SIZE - codec.outPos;
+            const uint32_t n = std::min(room, length);
+            std::memcpy(codec.outBuffer + codec.outPos, bytes, n);
+            codec.outPos += n;
+            bytes += n;
+            length -= n;
+            if (codec.outPos == IO_BUFFER_SIZE) flush();
+        }
+    }
     void flush() {
         if (codec.outPos > 0 && !platform::writeFile(file, codec.outBuffer, codec.outPos)) failureExit();
         codec.outPos = 0;
@@ -180,6 +205,13 @@ struct ImageSink {
             codec.image[codec.imageLength] = b;
         else
             std::memset(codec.image + codec.imageLength, b, copies);
+        codec.imageLength = needed;
+    }
+    void putBytes(const uint8_t *bytes, uint32_t length) {
+        if (length > codec.expectedBytes - codec.imageLength) failureExit();
+        const uint32_t needed = codec.imageLength + length;
+        if (needed > codec.imageCapacity) grow(needed);
+        if (length > 0) std::memcpy(codec.image + codec.imageLength, bytes, length);
         codec.imageLength = needed;
     }
     // The image grows with the restored data, up to the header's data size,
