@@ -576,10 +576,12 @@ void chainedWalk(const uint32_t *step, uint8_t *text, int32_t n, uint32_t primar
     } while (c != primaryChain);
     // Where the primary row lies on a cycle shorter than the block, the walk
     // of n steps goes round it again: the bytes repeat with its length.
-    const int32_t cycle = n - end;
+    // Copying the filled stretch (a whole number of cycles) in front of
+    // itself doubles it each time.
     while (end > 0) {
-        const int32_t bytes = std::min(cycle, end);
-        std::memcpy(text + end - bytes, text + end - bytes + cycle, static_cast<size_t>(bytes));
+        const int32_t filled = n - end;
+        const int32_t bytes = std::min(filled, end);
+        std::memcpy(text + end - bytes, text + end - bytes + filled, static_cast<size_t>(bytes));
         end -= bytes;
     }
 }
@@ -594,7 +596,11 @@ void invertBlock() {
     const int32_t n = workspace.blockLast + 1;
     const uint8_t *column = workspace.lastColumn;
     int32_t counts[256] = {0};
-    for (int32_t i = 0; i < n; ++i) ++counts[column[i]];
+    int32_t runs = 0;  // places where the column changes byte
+    for (int32_t i = 0; i < n; ++i) {
+        ++counts[column[i]];
+        runs += i > 0 && column[i] != column[i - 1];
+    }
     int32_t sum = 0;
     for (int c = 0; c < 256; ++c) {
         const int32_t k = counts[c];
@@ -614,11 +620,28 @@ void invertBlock() {
         return;
     }
     const uint32_t spacingMask = static_cast<uint32_t>(chainSpacing(n)) - 1;
-    for (int32_t i = 0; i < n; ++i) {
-        const uint8_t c = column[i];
-        const uint32_t row = static_cast<uint32_t>(counts[c]++);
+    auto stepWord = [&](uint32_t row, uint8_t c) {
         const uint32_t mark = (row & spacingMask) == 0 || row == primary ? STEP_ENTERS_START : 0;
-        step[i] = mark | (row << 8) | c;
+        return mark | (row << 8) | c;
+    };
+    if (runs < n / 16) {
+        // Few long runs: within a run the rows count up by one, kept in a
+        // register instead of going through counts[] at every byte.
+        uint8_t c = column[0];
+        uint32_t row = static_cast<uint32_t>(counts[c]);
+        for (int32_t i = 0; i < n; ++i) {
+            if (column[i] != c) {
+                counts[c] = static_cast<int32_t>(row);
+                c = column[i];
+                row = static_cast<uint32_t>(counts[c]);
+            }
+            step[i] = stepWord(row++, c);
+        }
+    } else {
+        for (int32_t i = 0; i < n; ++i) {
+            const uint8_t c = column[i];
+            step[i] = stepWord(static_cast<uint32_t>(counts[c]++), c);
+        }
     }
     // The column is not needed any more: its buffer holds the regions.
     chainedWalk(step, workspace.blockText, n, primary, workspace.lastColumn);
