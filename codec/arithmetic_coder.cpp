@@ -14,6 +14,7 @@ namespace {
 const uint32_t HALF = 0x2000000;     // half of the 26-bit register
 const uint32_t QUARTER = 0x1000000;  // renormalise while range <= this
 const uint32_t CODE_BITS = 26;
+const uint32_t REGISTER = 0x4000000;  // 2^26
 
 void updateModel(FrequencyModel &model, uint32_t symbol) {
     model.total += model.increment;
@@ -46,6 +47,25 @@ struct BitSink {
             }
             const uint32_t take = count < left ? count : left;
             buffer = (buffer << take) | (bit ? (1u << take) - 1 : 0);
+            left -= take;
+            count -= take;
+        }
+    }
+
+    // The low `count` bits of `value` (count < 32), highest first.
+    inline void putBits(VekCodec &coder, uint32_t value, uint32_t count) {
+        while (count > 0) {
+            if (left == 0) {
+                coder.bitBuffer = buffer;
+                coder.bitsLeft = 0;
+                coder.putBit((value >> (count - 1)) & 1);  // writes the full byte
+                buffer = coder.bitBuffer;
+                left = coder.bitsLeft;
+                --count;
+                continue;
+            }
+            const uint32_t take = count < left ? count : left;
+            buffer = (buffer << take) | ((value >> (count - take)) & ((1u << take) - 1));
             left -= take;
             count -= take;
         }
@@ -97,33 +117,41 @@ void VekCodec::encodeSymbol(FrequencyModel &model, uint32_t symbol) {
         range -= q * cumLow;
 
     if (range <= QUARTER) {
-        // Double the interval until range passes QUARTER, emitting a bit
-        // (and the bits held back until then) when the interval lies in one
-        // half, and holding one back when it straddles the middle.
-        uint32_t l = low, r = range, held = pending;
-        BitSink out{bitBuffer, bitsLeft};
-        do {
-            if (l + r <= HALF) {
-                out.put(*this, 0, 1);
-                if (held > 0) out.put(*this, 1, held);
-                held = 0;
-            } else if (l >= HALF) {
-                out.put(*this, 1, 1);
-                if (held > 0) out.put(*this, 0, held);
-                held = 0;
-                l -= HALF;
-            } else {
-                ++held;
-                l -= QUARTER;
-            }
-            l <<= 1;
-            r <<= 1;
-        } while (r <= QUARTER);
+        // Double the interval until range passes QUARTER, all doublings at
+        // once. One doubling at a time would emit a bit (and the bits held
+        // back until then) while the interval lies in one half, and hold one
+        // back while it straddles the middle. Once it straddles, every
+        // further doubling straddles too (low lands in the lower half, the
+        // top in the upper half), so the steps are: first the emits, as many
+        // as the leading bits low and top share (at most the doublings),
+        // then the straddles.
+        uint32_t shift = static_cast<uint32_t>(__builtin_clz(range)) - 7;
+        if ((range << shift) <= QUARTER) ++shift;
+        const uint32_t top = low + range - 1;
+        const uint32_t differ = (low ^ top) & (REGISTER - 1);
+        uint32_t emits = differ == 0 ? CODE_BITS : static_cast<uint32_t>(__builtin_clz(differ)) - (32 - CODE_BITS);
+        if (emits > shift) emits = shift;
+        uint32_t l = low;
+        if (emits > 0) {
+            BitSink out{bitBuffer, bitsLeft};
+            const uint32_t bits = l >> (CODE_BITS - emits);
+            const uint32_t first = bits >> (emits - 1);
+            out.put(*this, first, 1);
+            if (pending > 0) out.put(*this, first ^ 1, pending);
+            pending = 0;
+            out.putBits(*this, bits, emits - 1);
+            bitBuffer = out.buffer;
+            bitsLeft = out.left;
+            l = (l << emits) & (REGISTER - 1);
+        }
+        const uint32_t straddles = shift - emits;
+        if (straddles > 0) {
+            // Each straddle takes QUARTER off a low in [QUARTER, HALF) and doubles it.
+            pending += straddles;
+            l = (l << straddles) & (HALF - 1);
+        }
         low = l;
-        range = r;
-        pending = held;
-        bitBuffer = out.buffer;
-        bitsLeft = out.left;
+        range <<= shift;
     }
     updateModel(model, symbol);
 }
