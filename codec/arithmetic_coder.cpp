@@ -16,7 +16,7 @@ const uint32_t QUARTER = 0x1000000;  // renormalise while range <= this
 const uint32_t CODE_BITS = 26;
 const uint32_t REGISTER = 0x4000000;  // 2^26
 
-void updateModel(FrequencyModel &model, uint32_t symbol) {
+inline __attribute__((always_inline)) void updateModel(FrequencyModel &model, uint32_t symbol) {
     model.total += model.increment;
     model.freq[symbol] += model.increment;
     if (model.total > model.limit) {
@@ -104,11 +104,22 @@ void VekCodec::initModel(FrequencyModel &model, uint32_t n, uint32_t increment, 
 }
 
 void VekCodec::encodeSymbol(FrequencyModel &model, uint32_t symbol) {
+    // The counts below the symbol, summed from the nearer end: total is the
+    // sum of all counts, so it is total less the counts from the symbol up.
     const uint32_t *freq = model.freq;
+    const uint32_t n = model.symbolCount;
     uint32_t cumLow = 0;
-    uint32_t k = 1;
-    for (; k + 4 <= symbol; k += 4) cumLow += freq[k] + freq[k + 1] + freq[k + 2] + freq[k + 3];
-    for (; k < symbol; ++k) cumLow += freq[k];
+    if (2 * symbol <= n + 1) {
+        uint32_t k = 1;
+        for (; k + 4 <= symbol; k += 4) cumLow += freq[k] + freq[k + 1] + freq[k + 2] + freq[k + 3];
+        for (; k < symbol; ++k) cumLow += freq[k];
+    } else {
+        uint32_t above = 0;
+        uint32_t k = n;
+        for (; k >= symbol + 3; k -= 4) above += freq[k] + freq[k - 1] + freq[k - 2] + freq[k - 3];
+        for (; k >= symbol; --k) above += freq[k];
+        cumLow = model.total - above;
+    }
     const uint32_t q = range / model.total;
     low += q * cumLow;
     if (cumLow + model.freq[symbol] < model.total)
@@ -132,7 +143,13 @@ void VekCodec::encodeSymbol(FrequencyModel &model, uint32_t symbol) {
         uint32_t emits = differ == 0 ? CODE_BITS : static_cast<uint32_t>(__builtin_clz(differ)) - (32 - CODE_BITS);
         if (emits > shift) emits = shift;
         uint32_t l = low;
-        if (emits > 0) {
+        if (emits > 0 && pending == 0 && emits <= bitsLeft) {
+            // The usual case: a few bits, nothing held back, room in the byte.
+            const uint32_t bits = l >> (CODE_BITS - emits);
+            bitBuffer = (bitBuffer << emits) | bits;
+            bitsLeft -= emits;
+            l = (l << emits) & (REGISTER - 1);
+        } else if (emits > 0) {
             BitSink out{bitBuffer, bitsLeft};
             const uint32_t bits = l >> (CODE_BITS - emits);
             const uint32_t first = bits >> (emits - 1);
