@@ -230,6 +230,7 @@ void VekCodec::startEncoder(platform::FileHandle output, const uint8_t headerByt
     outPos = 0;
     std::memcpy(outBuffer, headerBytes, VEK_HEADER_SIZE);
     outPos = VEK_HEADER_SIZE;
+    streamBytesWritten = 0;
     initModel(byteModel, 256, 0, 256);
     low = 0;
     range = HALF;
@@ -243,10 +244,7 @@ void VekCodec::putBit(uint32_t bit) {
         return;
     }
     outBuffer[outPos++] = static_cast<uint8_t>(~bitBuffer);
-    if (outPos == IO_BUFFER_SIZE) {
-        if (!platform::writeFile(streamFile, outBuffer, IO_BUFFER_SIZE)) failureExit();
-        outPos = 0;
-    }
+    if (outPos == IO_BUFFER_SIZE) writeStreamChunk();
     bitBuffer = bit & 1;
     bitsLeft = 7;
 }
@@ -262,6 +260,15 @@ void VekCodec::finishEncoder() {
         bitsLeft = 0;
     }
     outBuffer[outPos++] = static_cast<uint8_t>(~bitBuffer);
+    writeStreamChunk();
+}
+
+void VekCodec::writeStreamChunk() {
+    // A decoder counts the coded bytes of a file in a signed 32-bit number:
+    // a longer file could be written but never read back, so the encode
+    // fails instead of reporting success.
+    streamBytesWritten += outPos;
+    if (streamBytesWritten > static_cast<uint64_t>(INT32_MAX) + VEK_HEADER_SIZE) failureExit();
     if (!platform::writeFile(streamFile, outBuffer, outPos)) failureExit();
     outPos = 0;
 }

@@ -91,6 +91,7 @@ int VekCodec::decodeToMemory(platform::FileHandle input) {
     if (imageLength != expectedBytes) failureExit();
     freeDecoderWorkspace();
     writeBitmapHeaders(platform::INVALID_FILE);
+    imagePaletteSize = header.paletteSize;
     return 1;
 }
 

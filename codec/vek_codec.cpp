@@ -45,7 +45,8 @@ VekCodec::VekCodec() {
     bitBuffer = bitsLeft = low = range = code = pending = 0;
     std::memset(&byteModel, 0, sizeof(byteModel));
     std::memset(symbolModels, 0, sizeof(symbolModels));
-    imageLength = imageCapacity = expectedBytes = deliveredBytes = 0;
+    imageLength = imageCapacity = expectedBytes = deliveredBytes = imagePaletteSize = 0;
+    streamBytesWritten = 0;
 
     autoBlockFactor = 1;
     BlockFactor = DEFAULT_BLOCK_FACTOR;
@@ -151,8 +152,10 @@ int VekCodec::getImageLength() {
 }
 
 uint8_t *VekCodec::getBits() {
+    // The palette size of the loaded picture itself: a later decodeFile
+    // rebuilds fileHeader for another picture and must not move this pointer.
     if (image == nullptr) return nullptr;
-    return image + (fileHeader.bfOffBits - BMP_HEADERS_SIZE);
+    return image + imagePaletteSize;
 }
 
 int VekCodec::getHeight() {

@@ -79,6 +79,7 @@ public:
     void startDecoderReader(platform::FileHandle input);  // before the header is read
     void startDecoderCoder();                            // before the first block
     void putBit(uint32_t bit);
+    void writeStreamChunk();  // writes outBuffer[0..outPos) to the .vek file
     uint32_t getBit();
     uint8_t readByte();
 
@@ -129,6 +130,8 @@ public:
     uint32_t imageCapacity;            // bytes allocated at image
     uint32_t expectedBytes;            // N of the header being decoded
     uint32_t deliveredBytes;           // data bytes restored so far
+    uint64_t streamBytesWritten;       // .vek bytes written by the encoder
+    uint32_t imagePaletteSize;         // bytes before the pixels in image
 };
 
 // The library's two exports, under their plain names.

@@ -4,6 +4,7 @@
 // Exit codes: 0 when the conversion succeeded, 1 when it failed or the codec
 // could not be used, 2 for a usage error (too few arguments, an unknown
 // command, an output name that does not fit).
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 
@@ -55,6 +56,9 @@ bool outputName(const char *input, const char *given, const char *extension, cha
 } // namespace
 
 int main(int argc, char **argv) {
+    // Past a file-size limit a write must fail and be reported ("faild..."),
+    // not end the program.
+    std::signal(SIGXFSZ, SIG_IGN);
     platform::ModuleHandle library = platform::loadLibrary(VEK_LIBRARY_NAME);
 
     std::printf("VEK picture compressor - console converter\n\n");

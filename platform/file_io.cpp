@@ -1,6 +1,8 @@
 #include "file_io.h"
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -93,6 +95,9 @@ bool isRegularFile(FileHandle file) {
 }
 
 bool deleteFile(const char *path) {
+    // Through a symbolic link the file written is its target: remove that.
+    char resolved[PATH_MAX];
+    if (::realpath(path, resolved) != nullptr) return ::unlink(resolved) == 0;
     return ::unlink(path) == 0;
 }
 

@@ -42,7 +42,8 @@ bool isSameFile(FileHandle file, const char *path);
 // True if the open handle is a regular file (an output that may be deleted).
 bool isRegularFile(FileHandle file);
 
-// Removes a file by name; false if it could not be removed.
+// Removes the file a name refers to (the target of a symbolic link);
+// false if it could not be removed.
 bool deleteFile(const char *path);
 
 } // namespace platform
