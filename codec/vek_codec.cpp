@@ -15,11 +15,33 @@ const uint32_t DEFAULT_BLOCK_FACTOR = 2;
 const uint32_t SORT_SIZE_CLASSES[10] = {2, 15, 16, 255, 256, 4095, 4096, 65535, 65536,
                                         DEFAULT_BLOCK_FACTOR * BLOCK_UNIT};
 
-// Closes both files of an operation. When the operation failed, or the output
-// could not be completed, an output file it created is removed: a half-written
-// output is worse than none.
-int finishFileOperation(int result, bool failed, platform::FileHandle input, platform::FileHandle output,
-                        const char *outputPath) {
+// Runs one file-to-file conversion: opens the input, lets `accepts` look at
+// it, refuses an output that is the input itself (creating it would destroy
+// the input), creates the output and runs `convert`. Both files are closed
+// afterwards. When the conversion failed, or the output could not be
+// completed, an output file it created is removed: a half-written output is
+// worse than none.
+template <typename Accepts, typename Convert>
+int convertFile(const char *inputPath, const char *outputPath, Accepts accepts, Convert convert) {
+    if (inputPath == nullptr || outputPath == nullptr) return 0;
+    const platform::FileHandle input = platform::openForReading(inputPath);
+    if (input == platform::INVALID_FILE) return 0;
+    if (!accepts(input) || platform::isSameFile(input, outputPath)) {
+        platform::closeFile(input);
+        return 0;
+    }
+    const platform::FileHandle output = platform::createForWriting(outputPath);
+    if (output == platform::INVALID_FILE) {
+        platform::closeFile(input);
+        return 0;
+    }
+    int result = 0;
+    bool failed = false;
+    try {
+        result = convert(input, output);
+    } catch (const VekFailure &) {
+        failed = true;
+    }
     const bool removable = platform::isRegularFile(output);
     const bool outputClosed = platform::closeFile(output);
     platform::closeFile(input);
@@ -66,50 +88,22 @@ int VekCodec::getVersion() {
 }
 
 int VekCodec::decodeFile(const char *vekPath, const char *bmpPath) {
-    if (vekPath == nullptr || bmpPath == nullptr) return 0;
-    const platform::FileHandle input = platform::openForReading(vekPath);
-    if (input == platform::INVALID_FILE) return 0;
-    VekFileHeader checked;
-    if (!readStreamHeader(input, &checked) || platform::isSameFile(input, bmpPath)) {
-        platform::closeFile(input);
-        return 0;
-    }
-    const platform::FileHandle output = platform::createForWriting(bmpPath);
-    if (output == platform::INVALID_FILE) {
-        platform::closeFile(input);
-        return 0;
-    }
-    int result = 0;
-    bool failed = false;
-    try {
-        result = decodeStream(input, output);
-    } catch (const VekFailure &) {
-        failed = true;
-    }
-    return finishFileOperation(result, failed, input, output, bmpPath);
+    // Files that no encoder writes are refused before an output is created.
+    return convertFile(
+        vekPath, bmpPath,
+        [this](platform::FileHandle input) {
+            VekFileHeader checked;
+            return readStreamHeader(input, &checked) != 0;
+        },
+        [this](platform::FileHandle input, platform::FileHandle output) { return decodeStream(input, output); });
 }
 
 int VekCodec::encodeFile(const char *bmpPath, const char *vekPath) {
-    if (bmpPath == nullptr || vekPath == nullptr) return 0;
-    const platform::FileHandle input = platform::openForReading(bmpPath);
-    if (input == platform::INVALID_FILE) return 0;
-    if (platform::isSameFile(input, vekPath)) {
-        platform::closeFile(input);
-        return 0;
-    }
-    const platform::FileHandle output = platform::createForWriting(vekPath);
-    if (output == platform::INVALID_FILE) {
-        platform::closeFile(input);
-        return 0;
-    }
-    int result = 0;
-    bool failed = false;
-    try {
-        result = encodeStream(input, output);
-    } catch (const VekFailure &) {
-        failed = true;
-    }
-    return finishFileOperation(result, failed, input, output, vekPath);
+    // A refused picture leaves an empty output: the header check runs on
+    // the open files.
+    return convertFile(
+        bmpPath, vekPath, [](platform::FileHandle) { return true; },
+        [this](platform::FileHandle input, platform::FileHandle output) { return encodeStream(input, output); });
 }
 
 int VekCodec::loadFile(const char *vekPath) {
