@@ -1,21 +1,13 @@
 #include "sort_test_pictures.h"
 
+#include "test_support.h"
+
 #include <algorithm>
 #include <cmath>
 
 namespace sortpictures {
 
 namespace {
-
-void put16(Bytes &b, uint32_t v) {
-    b.push_back(static_cast<uint8_t>(v));
-    b.push_back(static_cast<uint8_t>(v >> 8));
-}
-
-void put32(Bytes &b, uint32_t v) {
-    put16(b, v & 0xFFFF);
-    put16(b, v >> 16);
-}
 
 uint8_t clampByte(int v) {
     return static_cast<uint8_t>(std::min(255, std::max(0, v)));
@@ -35,27 +27,11 @@ template <typename F> Bytes rows(uint32_t width, uint32_t height, uint32_t chann
 } // namespace
 
 uint32_t rowBytes(uint32_t width, uint32_t bitCount) {
-    return (width * bitCount + 31) / 32 * 4;
+    return testsupport::bmpRowBytes(width, bitCount);
 }
 
 Bytes makeBmp(uint32_t width, uint32_t height, uint16_t bitCount, const Bytes &palette, const Bytes &pixels) {
-    Bytes b;
-    const uint32_t offBits = 54 + static_cast<uint32_t>(palette.size());
-    put16(b, 0x4D42);
-    put32(b, offBits + static_cast<uint32_t>(pixels.size()));
-    put32(b, 0);
-    put32(b, offBits);
-    put32(b, 40);
-    put32(b, width);
-    put32(b, height);
-    put16(b, 1);
-    put16(b, bitCount);
-    put32(b, 0);
-    put32(b, static_cast<uint32_t>(pixels.size()));
-    for (int k = 0; k < 4; ++k) put32(b, 0);
-    b.insert(b.end(), palette.begin(), palette.end());
-    b.insert(b.end(), pixels.begin(), pixels.end());
-    return b;
+    return testsupport::makeBmp(static_cast<int32_t>(width), static_cast<int32_t>(height), bitCount, palette, pixels);
 }
 
 Bytes photoPicture(uint32_t width, uint32_t height, uint16_t bitCount, uint32_t seed) {
