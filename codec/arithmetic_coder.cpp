@@ -6,91 +6,49 @@
 // Stream bytes are stored as the one's complement of their bits.
 #include <cstring>
 
+#include "arithmetic_coder.h"
 #include "vek_codec.h"
 #include "work_buffers.h"
 
-namespace {
+using namespace coder;
 
-const uint32_t HALF = 0x2000000;     // half of the 26-bit register
-const uint32_t QUARTER = 0x1000000;  // renormalise while range <= this
-const uint32_t CODE_BITS = 26;
-const uint32_t REGISTER = 0x4000000;  // 2^26
-
-inline __attribute__((always_inline)) void updateModel(FrequencyModel &model, uint32_t symbol) {
-    model.total += model.increment;
-    model.freq[symbol] += model.increment;
-    if (model.total > model.limit) {
-        model.total = 0;
-        for (uint32_t k = model.symbolCount; k >= 1; --k) {
-            model.freq[k] = (model.freq[k] + 1) / 2;
-            model.total += model.freq[k];
-        }
-    }
-}
-
-// The encoder's bit output held in locals while one symbol is renormalised.
-struct BitSink {
-    uint32_t buffer;
-    uint32_t left;  // free bits in buffer
-
-    // `count` copies of `bit` (0 or 1), a whole byte's worth at a time.
-    inline void put(VekCodec &coder, uint32_t bit, uint32_t count) {
-        while (count > 0) {
-            if (left == 0) {
-                coder.bitBuffer = buffer;
-                coder.bitsLeft = 0;
-                coder.putBit(bit);  // writes the full byte and starts the next
-                buffer = coder.bitBuffer;
-                left = coder.bitsLeft;
-                --count;
-                continue;
-            }
-            const uint32_t take = count < left ? count : left;
-            buffer = (buffer << take) | (bit ? (1u << take) - 1 : 0);
-            left -= take;
-            count -= take;
-        }
-    }
-
-    // The low `count` bits of `value` (count < 32), highest first.
-    inline void putBits(VekCodec &coder, uint32_t value, uint32_t count) {
-        while (count > 0) {
-            if (left == 0) {
-                coder.bitBuffer = buffer;
-                coder.bitsLeft = 0;
-                coder.putBit((value >> (count - 1)) & 1);  // writes the full byte
-                buffer = coder.bitBuffer;
-                left = coder.bitsLeft;
-                --count;
-                continue;
-            }
-            const uint32_t take = count < left ? count : left;
-            buffer = (buffer << take) | ((value >> (count - take)) & ((1u << take) - 1));
-            left -= take;
-            count -= take;
-        }
-    }
+const Lanes coder::FROM_LANE[LANES] = {
+    {-1, -1, -1, -1, -1, -1, -1, -1}, {0, -1, -1, -1, -1, -1, -1, -1}, {0, 0, -1, -1, -1, -1, -1, -1},
+    {0, 0, 0, -1, -1, -1, -1, -1},    {0, 0, 0, 0, -1, -1, -1, -1},    {0, 0, 0, 0, 0, -1, -1, -1},
+    {0, 0, 0, 0, 0, 0, -1, -1},       {0, 0, 0, 0, 0, 0, 0, -1},
 };
 
-// The next `count` stream bits, first bit highest: getBit `count` times,
-// taking the bits of the current byte together.
-inline uint32_t takeBits(VekCodec &coder, uint32_t count) {
-    uint32_t value = 0;
-    while (count > 0) {
-        if (coder.bitsLeft == 0) {
-            value = (value << 1) + coder.getBit();
-            --count;
-            continue;
-        }
-        const uint32_t take = count < coder.bitsLeft ? count : coder.bitsLeft;
-        value = (value << take) | ((coder.bitBuffer >> (coder.bitsLeft - take)) & ((1u << take) - 1));
-        coder.bitsLeft -= take;
-        count -= take;
+void coder::rebuildCumulative(FrequencyModel &model) {
+    const uint32_t n = model.symbolCount;
+    uint32_t sum = 0;
+    model.cum[0] = 0;
+    for (uint32_t k = 1; k <= n; ++k) {
+        sum += model.freq[k];
+        model.cum[k] = static_cast<int16_t>(sum);
     }
-    return value;
+    for (uint32_t k = n + 1; k < cumulativeVectors(model) * LANES; ++k) model.cum[k] = PAST_LAST;
 }
 
-} // namespace
+void EncoderRegisters::emitWithPending(uint32_t top, uint32_t count) {
+    const uint32_t first = top >> (count - 1);
+    append(first, 1);
+    const uint32_t held = first ^ 1;
+    while (pending > 0) {
+        const uint32_t take = pending < 24 ? pending : 24;
+        append(held ? (1u << take) - 1 : 0, take);
+        pending -= take;
+    }
+    append(top & ((1u << (count - 1)) - 1), count - 1);
+}
+
+void VekCodec::refillReader(uint32_t needed) {
+    while (readerCount <= 56 && remaining > 0) {
+        const uint64_t byte = static_cast<uint8_t>(~readByte());
+        readerBits |= byte << (56 - readerCount);
+        readerCount += 8;
+    }
+    if (readerCount < needed) failureExit();  // coded data exhausted
+}
 
 void VekCodec::initModel(FrequencyModel &model, uint32_t n, uint32_t increment, uint32_t limit) {
     const uint32_t start = increment == 0 ? 1 : increment;
@@ -101,116 +59,19 @@ void VekCodec::initModel(FrequencyModel &model, uint32_t n, uint32_t increment, 
     model.limit = limit;
     model.freq[0] = 0;
     model.freq[n + 1] = 0;
+    rebuildCumulative(model);
 }
 
 void VekCodec::encodeSymbol(FrequencyModel &model, uint32_t symbol) {
-    // The counts below the symbol, summed from the nearer end: total is the
-    // sum of all counts, so it is total less the counts from the symbol up.
-    const uint32_t *freq = model.freq;
-    const uint32_t n = model.symbolCount;
-    uint32_t cumLow = 0;
-    if (2 * symbol <= n + 1) {
-        uint32_t k = 1;
-        for (; k + 4 <= symbol; k += 4) cumLow += freq[k] + freq[k + 1] + freq[k + 2] + freq[k + 3];
-        for (; k < symbol; ++k) cumLow += freq[k];
-    } else {
-        uint32_t above = 0;
-        uint32_t k = n;
-        for (; k >= symbol + 3; k -= 4) above += freq[k] + freq[k - 1] + freq[k - 2] + freq[k - 3];
-        for (; k >= symbol; --k) above += freq[k];
-        cumLow = model.total - above;
-    }
-    const uint32_t q = range / model.total;
-    low += q * cumLow;
-    if (cumLow + model.freq[symbol] < model.total)
-        range = q * model.freq[symbol];
-    else
-        range -= q * cumLow;
-
-    if (range <= QUARTER) {
-        // Double the interval until range passes QUARTER, all doublings at
-        // once. One doubling at a time would emit a bit (and the bits held
-        // back until then) while the interval lies in one half, and hold one
-        // back while it straddles the middle. Once it straddles, every
-        // further doubling straddles too (low lands in the lower half, the
-        // top in the upper half), so the steps are: first the emits, as many
-        // as the leading bits low and top share (at most the doublings),
-        // then the straddles.
-        uint32_t shift = static_cast<uint32_t>(__builtin_clz(range)) - 7;
-        if ((range << shift) <= QUARTER) ++shift;
-        const uint32_t top = low + range - 1;
-        const uint32_t differ = (low ^ top) & (REGISTER - 1);
-        uint32_t emits = differ == 0 ? CODE_BITS : static_cast<uint32_t>(__builtin_clz(differ)) - (32 - CODE_BITS);
-        if (emits > shift) emits = shift;
-        uint32_t l = low;
-        if (emits > 0 && pending == 0 && emits <= bitsLeft) {
-            // The usual case: a few bits, nothing held back, room in the byte.
-            const uint32_t bits = l >> (CODE_BITS - emits);
-            bitBuffer = (bitBuffer << emits) | bits;
-            bitsLeft -= emits;
-            l = (l << emits) & (REGISTER - 1);
-        } else if (emits > 0) {
-            BitSink out{bitBuffer, bitsLeft};
-            const uint32_t bits = l >> (CODE_BITS - emits);
-            const uint32_t first = bits >> (emits - 1);
-            out.put(*this, first, 1);
-            if (pending > 0) out.put(*this, first ^ 1, pending);
-            pending = 0;
-            out.putBits(*this, bits, emits - 1);
-            bitBuffer = out.buffer;
-            bitsLeft = out.left;
-            l = (l << emits) & (REGISTER - 1);
-        }
-        const uint32_t straddles = shift - emits;
-        if (straddles > 0) {
-            // Each straddle takes QUARTER off a low in [QUARTER, HALF) and doubles it.
-            pending += straddles;
-            l = (l << straddles) & (HALF - 1);
-        }
-        low = l;
-        range <<= shift;
-    }
-    updateModel(model, symbol);
+    EncoderRegisters registers(*this);
+    registers.encode(model, symbol);
+    registers.store();
 }
 
 uint32_t VekCodec::decodeSymbol(FrequencyModel &model) {
-    const uint32_t q = range / model.total;
-    // The symbol whose scaled range holds code: the first whose cumulative
-    // count times q passes code, the last symbol if none does (code / q at
-    // or beyond the total). Every product stays below range < 2^26.
-    const uint32_t *freq = model.freq;
-    const uint32_t n = model.symbolCount;
-    uint32_t symbol = 1;
-    uint32_t cumLow = 0;
-    for (;;) {
-        if (symbol + 4 <= n) {
-            const uint32_t four = freq[symbol] + freq[symbol + 1] + freq[symbol + 2] + freq[symbol + 3];
-            if ((cumLow + four) * q <= code) {
-                cumLow += four;
-                symbol += 4;
-                continue;
-            }
-        }
-        if (symbol == n || (cumLow + freq[symbol]) * q > code) break;
-        cumLow += freq[symbol];
-        ++symbol;
-    }
-    const uint32_t cumHigh = cumLow + model.freq[symbol];
-    code -= q * cumLow;
-    if (cumHigh < model.total)
-        range = q * model.freq[symbol];
-    else
-        range -= q * cumLow;
-    if (range <= QUARTER) {
-        // Double range until it passes QUARTER, shifting in one stream bit
-        // per doubling: s doublings bring its top bit to bit 24, one more
-        // if it is then exactly QUARTER.
-        uint32_t shift = static_cast<uint32_t>(__builtin_clz(range)) - 7;
-        if ((range << shift) <= QUARTER) ++shift;
-        range <<= shift;
-        code = (code << shift) + takeBits(*this, shift);
-    }
-    updateModel(model, symbol);
+    DecoderRegisters registers(*this);
+    const uint32_t symbol = registers.decode(model);
+    registers.store();
     return symbol;
 }
 
@@ -276,6 +137,8 @@ void VekCodec::writeStreamChunk() {
 void VekCodec::startDecoderReader(platform::FileHandle input) {
     streamFile = input;
     bitsLeft = 0;
+    readerBits = 0;
+    readerCount = 0;
     inAvail = 0;
     inFilled = IO_BUFFER_SIZE;
     outPos = 0;
@@ -292,14 +155,11 @@ void VekCodec::startDecoderCoder() {
 }
 
 uint32_t VekCodec::getBit() {
-    if (bitsLeft != 0) {
-        --bitsLeft;
-        return (bitBuffer >> bitsLeft) & 1;
-    }
-    if (remaining <= 0) failureExit();  // coded data exhausted
-    bitBuffer = static_cast<uint8_t>(~readByte());
-    bitsLeft = 7;
-    return (bitBuffer >> 7) & 1;
+    if (readerCount == 0) refillReader(1);
+    const uint32_t bit = static_cast<uint32_t>(readerBits >> 63);
+    readerBits <<= 1;
+    --readerCount;
+    return bit;
 }
 
 uint8_t VekCodec::readByte() {
@@ -316,3 +176,4 @@ uint8_t VekCodec::readByte() {
     --remaining;
     return inBuffer[inFilled - inAvail - 1];
 }
+

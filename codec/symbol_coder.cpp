@@ -3,6 +3,7 @@
 // carries the primary index and the last-block flag.
 #include <cstring>
 
+#include "arithmetic_coder.h"
 #include "vek_codec.h"
 #include "work_buffers.h"
 
@@ -48,15 +49,56 @@ void resetMoveToFront() {
     for (int k = 0; k < 256; ++k) mtfList[k] = static_cast<uint8_t>(k);
 }
 
-} // namespace
+// The encoder's move-to-front list as 32 words, entry 8w + k in byte k of
+// word w (whatever the machine's byte order), so that finding a byte and
+// moving the entries in front of it take eight entries a step.
+struct MoveToFrontWords {
+    uint64_t words[32];
 
-void VekCodec::resetSymbolModels() {
-    for (int m = 0; m < 8; ++m)
-        initModel(symbolModels[m], SYMBOL_MODELS[m].symbols, SYMBOL_MODELS[m].increment, SYMBOL_MODELS[m].limit);
-}
+    void load(const uint8_t *list) {
+        for (int w = 0; w < 32; ++w) {
+            uint64_t word = 0;
+            for (int k = 7; k >= 0; --k) word = (word << 8) | list[8 * w + k];
+            words[w] = word;
+        }
+    }
 
-void VekCodec::encodeRunLength(uint32_t n) {
-    // Bijective base 2 with digits 1 and 2, most significant digit first.
+    void store(uint8_t *list) const {
+        for (int w = 0; w < 32; ++w)
+            for (int k = 0; k < 8; ++k) list[8 * w + k] = static_cast<uint8_t>(words[w] >> (8 * k));
+    }
+
+    uint8_t front() const { return static_cast<uint8_t>(words[0]); }
+
+    // Moves c (not at the front) to the front; returns its rank.
+    inline uint32_t moveToFront(uint8_t c) {
+        const uint64_t ONES = 0x0101010101010101ull;
+        const uint64_t HIGHS = 0x8080808080808080ull;
+        const uint64_t pattern = ONES * c;
+        uint64_t carry = c;  // the byte that enters each word at its entry 0
+        for (uint32_t w = 0;; ++w) {
+            const uint64_t word = words[w];
+            const uint64_t x = word ^ pattern;
+            // The lowest marked byte is the first byte of the word equal to
+            // c (marks above it may be false).
+            const uint64_t found = (x - ONES) & ~x & HIGHS;
+            if (found == 0) {
+                words[w] = (word << 8) | carry;
+                carry = word >> 56;
+                continue;
+            }
+            const uint32_t at = static_cast<uint32_t>(__builtin_ctzll(found)) >> 3;
+            const uint64_t before = (uint64_t(1) << (8 * at)) - 1;  // entries in front of c
+            const uint64_t through = (before << 8) | 0xFF;          // and c itself
+            words[w] = (word & ~through) | ((word & before) << 8) | carry;
+            return 8 * w + at;
+        }
+    }
+};
+
+// A run of n rank-0 bytes in bijective base 2 with digits 1 and 2, most
+// significant digit first.
+inline __attribute__((always_inline)) void codeRunLength(EncoderRegisters &coder, FrequencyModel &model, uint32_t n) {
     uint32_t digits[32];
     int count = 0;
     while (n > 0) {
@@ -68,7 +110,20 @@ void VekCodec::encodeRunLength(uint32_t n) {
             n = (n - 2) / 2;
         }
     }
-    while (count > 0) encodeSymbol(mainModel(), digits[--count]);
+    while (count > 0) coder.encode(model, digits[--count]);
+}
+
+} // namespace
+
+void VekCodec::resetSymbolModels() {
+    for (int m = 0; m < 8; ++m)
+        initModel(symbolModels[m], SYMBOL_MODELS[m].symbols, SYMBOL_MODELS[m].increment, SYMBOL_MODELS[m].limit);
+}
+
+void VekCodec::encodeRunLength(uint32_t n) {
+    EncoderRegisters coder(*this);
+    codeRunLength(coder, mainModel(), n);
+    coder.store();
 }
 
 void VekCodec::encodeBlockSymbols(int isLast) {
@@ -89,29 +144,34 @@ void VekCodec::encodeBlockSymbols(int isLast) {
         column[i] = static_cast<uint8_t>(packed[p] >> 24);
     }
 
+    EncoderRegisters coder(*this);
+    FrequencyModel &main = mainModel();
+    MoveToFrontWords list;
+    list.load(mtfList);
     uint32_t run = 0;
     for (int32_t i = 0; i <= workspace.blockLast; ++i) {
         const uint8_t c = column[i];
-        if (mtfList[0] == c) {
+        if (list.front() == c) {
             ++run;
             continue;
         }
-        // Find c and move it to the front.
-        const uint32_t rank = static_cast<uint32_t>(static_cast<const uint8_t *>(std::memchr(mtfList, c, 256)) - mtfList);
-        std::memmove(mtfList + 1, mtfList, rank);
-        mtfList[0] = c;
-        encodeRunLength(run);
-        run = 0;
+        const uint32_t rank = list.moveToFront(c);
+        if (run > 0) {
+            codeRunLength(coder, main, run);
+            run = 0;
+        }
         if (rank == 1) {
-            encodeSymbol(mainModel(), SYM_RANK_1);
+            coder.encode(main, SYM_RANK_1);
         } else {
             const uint32_t b = BUCKETS.bucketOf[rank - 1];
-            encodeSymbol(mainModel(), 3 + b);
-            encodeSymbol(symbolModels[b], rank - OFFSET_BASE[b]);
+            coder.encode(main, 3 + b);
+            coder.encode(symbolModels[b], rank - OFFSET_BASE[b]);
         }
     }
-    encodeRunLength(run);
-    encodeSymbol(mainModel(), SYM_END);
+    codeRunLength(coder, main, run);
+    coder.encode(main, SYM_END);
+    coder.store();
+    list.store(mtfList);
 }
 
 int VekCodec::decodeBlockSymbols() {
@@ -128,14 +188,16 @@ int VekCodec::decodeBlockSymbols() {
     uint8_t *column = workspace.lastColumn;
     int64_t last = -1;
 
-    uint32_t s = decodeSymbol(mainModel());
+    DecoderRegisters coder(*this);
+    FrequencyModel &main = mainModel();
+    uint32_t s = coder.decode(main);
     for (;;) {
         if (s == SYM_RUN_2 || s == SYM_RUN_1) {
             uint64_t n = 0;
             while (s == SYM_RUN_2 || s == SYM_RUN_1) {
                 n = 2 * n + (s == SYM_RUN_2 ? 2 : 1);
                 if (n > static_cast<uint64_t>(capacity)) failureExit();
-                s = decodeSymbol(mainModel());
+                s = coder.decode(main);
             }
             if (last + static_cast<int64_t>(n) >= capacity) failureExit();
             std::memset(column + last + 1, mtfList[0], static_cast<size_t>(n));
@@ -146,15 +208,16 @@ int VekCodec::decodeBlockSymbols() {
         uint32_t rank = 1;
         if (s != SYM_RANK_1) {
             const uint32_t b = s - 3;
-            rank = decodeSymbol(symbolModels[b]) + OFFSET_BASE[b];
+            rank = coder.decode(symbolModels[b]) + OFFSET_BASE[b];
         }
         if (++last >= capacity) failureExit();
         const uint8_t c = mtfList[rank];
         column[last] = c;
         std::memmove(mtfList + 1, mtfList, rank);
         mtfList[0] = c;
-        s = decodeSymbol(mainModel());
+        s = coder.decode(main);
     }
+    coder.store();
 
     if (last < 0) failureExit();                            // a block ends before its first byte
     if (primary > static_cast<uint64_t>(last)) failureExit(); // primary index outside the block

@@ -65,6 +65,8 @@ VekCodec::VekCodec() {
     std::memset(&infoHeader, 0, sizeof(infoHeader));
     streamFile = pictureFile = platform::INVALID_FILE;
     bitBuffer = bitsLeft = low = range = code = pending = 0;
+    readerBits = 0;
+    readerCount = 0;
     std::memset(&byteModel, 0, sizeof(byteModel));
     std::memset(symbolModels, 0, sizeof(symbolModels));
     imageLength = imageCapacity = expectedBytes = deliveredBytes = imagePaletteSize = 0;

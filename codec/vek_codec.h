@@ -17,6 +17,11 @@ struct FrequencyModel {
     uint32_t increment;    // added to a symbol's count after it is coded
     uint32_t limit;        // counts are halved once total passes this
     uint32_t freq[258];    // freq[0] and freq[n+1] stay 0
+    // Running sums of freq: cum[k] = freq[1] + ... + freq[k] for k <= n,
+    // kept with every update so that a symbol's cumulative count needs no
+    // scan; the entries past n, up to a multiple of eight, lie above every
+    // total.
+    alignas(16) int16_t cum[264];
 };
 
 // Buffer sizes of the coder's file input and output.
@@ -82,6 +87,9 @@ public:
     void writeStreamChunk();  // writes outBuffer[0..outPos) to the .vek file
     uint32_t getBit();
     uint8_t readByte();
+    // Takes stored bytes into readerBits while there is room and data; fails
+    // if fewer than `needed` bits are then at hand.
+    void refillReader(uint32_t needed);
 
     // --- Move-to-front and zero-run symbol coder (symbol_coder.cpp) ---
     void resetSymbolModels();
@@ -110,8 +118,10 @@ public:
     BITMAPFILEHEADER fileHeader;
     BITMAPINFOHEADER infoHeader;
     platform::FileHandle streamFile;
-    uint32_t bitBuffer;
-    uint32_t bitsLeft;
+    uint32_t bitBuffer;     // encoder: bits collected for the next byte
+    uint32_t bitsLeft;      // encoder: bits still to collect for it
+    uint64_t readerBits;    // decoder: stream bits taken and not yet used, the next at bit 63
+    uint32_t readerCount;   // decoder: how many
     uint32_t low;
     uint32_t range;
     uint32_t code;

@@ -6,6 +6,7 @@
 #include <random>
 #include <vector>
 
+#include "arithmetic_coder.h"
 #include "test_support.h"
 #include "vek_codec.h"
 #include "work_buffers.h"
@@ -80,6 +81,7 @@ TEST(FrequencyModel, HalvingRoundsUpAndKeepsTotal) {
     m.freq[5] = 8;  // total 22
     m.total = 22;
     m.limit = 23;
+    coder::rebuildCumulative(m);
     TempDir dir;
     // Coding symbol 5 brings total to 23 = limit: no halving.
     encodeToBytes(*codec, dir, [&](VekCodec &c) { c.encodeSymbol(m, 5); });
