@@ -34,6 +34,8 @@
 
 #include "block_sort.h"
 
+#include <divsufsort.h>
+
 #include "rotation_order.h"
 #include "vek_codec.h"
 #include "work_buffers.h"
@@ -396,22 +398,40 @@ void VekCodec::sortBlock() {
     int32_t *index = workspace.sortIndex;
     const int32_t n = workspace.blockLast + 1;
     workspace.blockLength = n;
+    workspace.columnReady = false;
     if (n <= SHELL_SORT_LIMIT) {
         shellSort(packed, index, n);
         return;
     }
 
-    Buffer<uint8_t> text = allocate<uint8_t>(static_cast<size_t>(n));
+    // The block twice in a row, so that its rotations read without wrapping.
+    Buffer<uint8_t> doubled = allocate<uint8_t>(2 * static_cast<size_t>(n));
+    uint8_t *text = doubled.get();
     for (int32_t i = 0; i < n; ++i) text[i] = static_cast<uint8_t>(packed[i] >> 24);
-    int32_t period = n;
-    if (isPrimitive(text.get(), n, index, &period)) {
-        if (!sortPrimitiveRotations(text.get(), n, index)) failureExit();
+    std::memcpy(text + n, text, static_cast<size_t>(n));
+    bool repeats = false;
+    const int32_t start = leastRotation(text, n, &repeats);
+    if (!repeats) {
+        // All rotations differ: suffixes of the least rotation, mapped back
+        // to rotations of the block. The same pass picks the last column
+        // out of the doubled block, which is smaller than the packed words
+        // and so cheaper to read at random.
+        if (divsufsort(text + start, index, n) != 0) failureExit();
+        uint8_t *column = workspace.lastColumn;
+        for (int32_t r = 0; r < n; ++r) {
+            int32_t p = index[r] + start;
+            if (p >= n) p -= n;
+            index[r] = p;
+            column[r] = text[p + n - 1];  // the byte before rotation p
+        }
+        workspace.columnReady = true;
         return;
     }
     // Only the root is needed from here on.
+    const int32_t period = smallestPeriod(text, n, index);
     Buffer<uint8_t> root = allocate<uint8_t>(static_cast<size_t>(period));
-    std::memcpy(root.get(), text.get(), static_cast<size_t>(period));
-    text.reset();
+    std::memcpy(root.get(), text, static_cast<size_t>(period));
+    doubled.reset();
     sortPeriodicBlock(*this, root.get(), period);
 }
 

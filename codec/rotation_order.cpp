@@ -6,6 +6,7 @@
 #include "rotation_order.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include <divsufsort.h>
 
@@ -29,26 +30,38 @@ bool isPrimitive(const uint8_t *text, int32_t n, int32_t *scratch, int32_t *peri
     return p == n || n % p != 0;
 }
 
-int32_t leastRotation(const uint8_t *text, int32_t n) {
-    // Two candidates i < j (or j < i) and the length k of their common
-    // prefix; the greater candidate jumps past the compared stretch, which
-    // cannot hold the least rotation.
+int32_t leastRotation(const uint8_t *doubled, int32_t n, bool *repeats) {
+    // Two candidates i and j and the length k of the common prefix of their
+    // rotations; the greater one jumps past the compared stretch, whose
+    // starts are each greater than a rotation further on and so never least.
+    // Every least rotation stays a candidate: if two rotations are equal the
+    // prefix reaches n before either candidate passes the end, and if it
+    // does reach n the two candidates are different equal rotations.
     int32_t i = 0, j = 1, k = 0;
     while (i < n && j < n && k < n) {
-        int32_t a = i + k, b = j + k;
-        if (a >= n) a -= n;
-        if (b >= n) b -= n;
-        if (text[a] == text[b]) {
+        const uint8_t a = doubled[i + k];
+        const uint8_t b = doubled[j + k];
+        if (a == b) {
             ++k;
+            // Long equal stretches eight bytes at a time.
+            while (k + 8 <= n) {
+                uint64_t x, y;
+                std::memcpy(&x, doubled + i + k, 8);
+                std::memcpy(&y, doubled + j + k, 8);
+                if (x != y) break;
+                k += 8;
+            }
             continue;
         }
-        if (text[a] > text[b])
-            i += k + 1;
-        else
-            j += k + 1;
-        if (i == j) ++j;
+        // Which one jumps is data, and so unpredictable: no branch on it.
+        const int32_t skip = k + 1;
+        const bool iGreater = a > b;
+        i += iGreater ? skip : 0;
+        j += iGreater ? 0 : skip;
+        j += i == j;
         k = 0;
     }
+    *repeats = k >= n;
     return std::min(i, j);
 }
 
@@ -57,7 +70,13 @@ bool sortPrimitiveRotations(uint8_t *text, int32_t n, int32_t *order) {
         order[0] = 0;
         return true;
     }
-    const int32_t start = leastRotation(text, n);
+    // The text twice in a row: the order's own array holds the copy while
+    // the least rotation is found (n ints hold 2n bytes).
+    uint8_t *doubled = reinterpret_cast<uint8_t *>(order);
+    std::memcpy(doubled, text, static_cast<size_t>(n));
+    std::memcpy(doubled + n, text, static_cast<size_t>(n));
+    bool repeats = false;
+    const int32_t start = leastRotation(doubled, n, &repeats);
     std::rotate(text, text + start, text + n);
     if (divsufsort(text, order, n) != 0) return false;
     // Suffix s of the rotated text is rotation (s + start) mod n of the block.

@@ -15,8 +15,11 @@ int32_t smallestPeriod(const uint8_t *text, int32_t n, int32_t *scratch);
 // its rotations differ. `period` receives the smallest period.
 bool isPrimitive(const uint8_t *text, int32_t n, int32_t *scratch, int32_t *period);
 
-// Start of the least rotation of text (the first one if several are equal).
-int32_t leastRotation(const uint8_t *text, int32_t n);
+// Start of the least rotation of a text of n bytes, given twice in a row
+// (`doubled` holds 2n bytes). `repeats` tells whether two rotations are
+// equal, that is whether the text is a repetition u^k (k >= 2) of a shorter
+// string; the start returned is then one of the equal least rotations.
+int32_t leastRotation(const uint8_t *doubled, int32_t n, bool *repeats);
 
 // Sorts the rotations of a primitive text into order[0..n-1] (start
 // positions, smallest first). The text is rotated in place to its least

@@ -86,8 +86,33 @@ int VekCodec::fillBlock() {
     uint32_t *packed = workspace.packedBlock;
     const int32_t closeAt = static_cast<int32_t>(BlockFactor * BLOCK_UNIT) - BLOCK_CLOSE_MARGIN;
     int32_t last = 0;
-    uint32_t run = readRun();
     for (;;) {
+        // Short runs that end inside the buffer, straight from it: what
+        // readRun would return, without its byte-at-a-time reading.
+        if (remaining >= 2 && inAvail >= 2) {
+            const uint32_t avail = std::min(static_cast<uint32_t>(remaining), inAvail);
+            const uint8_t *p = inBuffer + (inFilled - inAvail);
+            const uint8_t v = p[0];
+            if (p[1] != v) {
+                packed[last] = static_cast<uint32_t>(v) << 24;
+                --inAvail;
+                --remaining;
+                if (last >= closeAt) break;
+                ++last;
+                continue;
+            }
+            if (avail >= 4 && p[2] != v) {
+                packed[last] = static_cast<uint32_t>(v) << 24;
+                packed[last + 1] = static_cast<uint32_t>(v) << 24;
+                inAvail -= 2;
+                remaining -= 2;
+                ++last;
+                if (last >= closeAt) break;
+                ++last;
+                continue;
+            }
+        }
+        const uint32_t run = readRun();
         if (isRunEnd(run)) {
             packed[last] = (packed[last] & 0x00FFFFFFu) | (static_cast<uint32_t>(BLOCK_END_MARKER) << 24);
             workspace.blockLast = last;
@@ -96,9 +121,9 @@ int VekCodec::fillBlock() {
         const uint32_t v = run & 0xFF;
         const uint32_t length = run >> 16;
         const uint32_t copies = std::min<uint32_t>(length, 4);
-        for (uint32_t k = 0; k < copies; ++k, ++last) packed[last] = (packed[last] & 0x00FFFFFFu) | (v << 24);
+        for (uint32_t k = 0; k < copies; ++k, ++last) packed[last] = v << 24;
         if (length >= 4) {
-            packed[last] = (packed[last] & 0x00FFFFFFu) | ((length - 4) << 24);
+            packed[last] = (length - 4) << 24;
         } else {
             --last;  // stay on the last word written
         }
@@ -111,13 +136,11 @@ int VekCodec::fillBlock() {
                 platform::postMessage(progressWindow, progressMessage, progressParam, percentDone);
             }
         }
-        if (last >= closeAt) {
-            workspace.blockLast = last;
-            return 0;
-        }
+        if (last >= closeAt) break;
         ++last;
-        run = readRun();
     }
+    workspace.blockLast = last;
+    return 0;
 }
 
 namespace {

@@ -132,17 +132,23 @@ void VekCodec::encodeBlockSymbols(int isLast) {
     resetSymbolModels();
     resetMoveToFront();
 
-    // The last column first, in one pass of independent reads (each one
-    // jumps about the packed block), written over sortIndex, which is not
-    // needed after this: byte i lands at or before entry i's first byte.
-    const uint32_t *packed = workspace.packedBlock;
-    const int32_t length = workspace.blockLength;
-    uint8_t *column = reinterpret_cast<uint8_t *>(workspace.sortIndex);
-    for (int32_t i = 0; i <= workspace.blockLast; ++i) {
-        int32_t p = workspace.sortIndex[i] - 1;
-        if (p < 0) p += length;
-        column[i] = static_cast<uint8_t>(packed[p] >> 24);
+    // The last column, unless the sort has left it: gathered in one pass of
+    // independent reads (each one jumps about the packed block), written
+    // over sortIndex, which is not needed after this: byte i lands at or
+    // before entry i's first byte.
+    const uint8_t *column = workspace.lastColumn;
+    if (!workspace.columnReady) {
+        const uint32_t *packed = workspace.packedBlock;
+        const int32_t length = workspace.blockLength;
+        uint8_t *gathered = reinterpret_cast<uint8_t *>(workspace.sortIndex);
+        for (int32_t i = 0; i <= workspace.blockLast; ++i) {
+            int32_t p = workspace.sortIndex[i] - 1;
+            if (p < 0) p += length;
+            gathered[i] = static_cast<uint8_t>(packed[p] >> 24);
+        }
+        column = gathered;
     }
+    workspace.columnReady = false;
 
     EncoderRegisters coder(*this);
     FrequencyModel &main = mainModel();

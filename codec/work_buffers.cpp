@@ -8,7 +8,7 @@
 #include "block_sort.h"
 #include "vek_codec.h"
 
-BlockWorkspace workspace = {nullptr, nullptr, nullptr, nullptr, nullptr, 0, 0, 0};
+BlockWorkspace workspace = {nullptr, nullptr, nullptr, nullptr, nullptr, false, 0, 0, 0};
 uint8_t mtfList[256];
 int32_t lastProgress = 0;
 
@@ -49,7 +49,10 @@ void allocEncoderWorkspace(VekCodec &codec) {
     workspace.packedBlock = request<uint32_t>(factor * 32768 + 64);
     workspace.sortIndex = request<int32_t>(factor * 32768);
     workspace.bucketTable = request<int32_t>(4 * (BUCKET_COUNT + 1));
-    if (workspace.packedBlock == nullptr || workspace.sortIndex == nullptr || workspace.bucketTable == nullptr)
+    workspace.lastColumn = request<uint8_t>(factor * BLOCK_UNIT);
+    workspace.columnReady = false;
+    if (workspace.packedBlock == nullptr || workspace.sortIndex == nullptr || workspace.bucketTable == nullptr ||
+        workspace.lastColumn == nullptr)
         failureExit();
 }
 
@@ -57,6 +60,7 @@ void freeEncoderWorkspace() {
     release(workspace.packedBlock);
     release(workspace.sortIndex);
     release(workspace.bucketTable);
+    release(workspace.lastColumn);
 }
 
 void allocDecoderWorkspace(VekCodec &codec, uint32_t blockFactor) {
@@ -81,6 +85,7 @@ void clearWorkspaceReferences() {
     workspace.bucketTable = nullptr;
     workspace.blockText = nullptr;
     workspace.lastColumn = nullptr;
+    workspace.columnReady = false;
 }
 
 void failureExit() {

@@ -14,7 +14,8 @@ struct BlockWorkspace {
     int32_t *sortIndex;     // encoder: sorted rotations; decoder: occurrence numbers
     int32_t *bucketTable;   // encoder: 65,537 bucket counts, then starts
     uint8_t *blockText;     // decoder: the rebuilt pre-coded block
-    uint8_t *lastColumn;    // decoder: the decoded last column
+    uint8_t *lastColumn;    // the last column: decoded (decoder), or left by the sort (encoder)
+    bool columnReady;       // encoder: lastColumn holds the sorted block's column
     int32_t blockLast;      // index of the block's last byte
     int32_t blockLength;    // block length (encoder)
     int32_t primaryIndex;   // sorted row of the unrotated block

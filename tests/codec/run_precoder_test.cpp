@@ -2,6 +2,7 @@
 // and the progress messages.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 
 #include "block_sort.h"
@@ -127,6 +128,52 @@ TEST(RunPrecoder, BlocksCloseAfterWholeRunsAndTheMarkerMayStandAlone) {
     EXPECT_EQ(blocks[0].bytes.back(), 96);
     EXPECT_EQ(blocks[1].bytes, (Bytes{6, 0x7F}));
     EXPECT_LE(blocks[0].bytes.size(), BLOCK_UNIT - 15);
+}
+
+// The pre-coding and block closing as plainly as they can be said: runs cut
+// after 256, stored as they are below 4 and as four copies and a count from
+// 4; a block closes once a stored run brings it past closeAt + 1 bytes; the
+// last block ends with the marker.
+std::vector<Block> plainPrecode(const Bytes &data, uint32_t blockFactor) {
+    const size_t closeAt = blockFactor * BLOCK_UNIT - 20;
+    std::vector<Block> blocks(1, Block{Bytes(), 0});
+    size_t i = 0;
+    while (i < data.size()) {
+        size_t length = 1;
+        while (i + length < data.size() && data[i + length] == data[i] && length < 256) ++length;
+        Bytes &block = blocks.back().bytes;
+        for (size_t k = 0; k < std::min<size_t>(length, 4); ++k) block.push_back(data[i]);
+        if (length >= 4) block.push_back(static_cast<uint8_t>(length - 4));
+        i += length;
+        if (block.size() > closeAt) blocks.push_back(Block{Bytes(), 0});
+    }
+    blocks.back().bytes.push_back(0x7F);
+    blocks.back().isLast = 1;
+    return blocks;
+}
+
+TEST(RunPrecoder, SameBlocksAsThePlainPrecoderAcrossReadBuffers) {
+    // Mostly runs of one to five bytes (the buffered shortcuts) with longer
+    // ones between, over several 64 KB reads, so that runs of every kind
+    // meet the ends of the read buffer and of blocks.
+    const Bytes choice = randomBytes(400000, 41);
+    Bytes data;
+    for (size_t k = 0; data.size() < 300000; ++k) {
+        const uint8_t r = choice[k];
+        const size_t length = r < 200 ? 1 + r % 3 : r < 240 ? 4 + r % 3 : 1 + choice[k + 1] % 300;
+        const uint8_t value = static_cast<uint8_t>(choice[k + 2] % 4);
+        data.insert(data.end(), length, value);
+    }
+    for (uint32_t factor : {1u, 3u, 37u}) {
+        auto codec = std::make_unique<VekCodec>();
+        const std::vector<Block> got = precode(*codec, data, factor);
+        const std::vector<Block> expected = plainPrecode(data, factor);
+        ASSERT_EQ(got.size(), expected.size()) << factor;
+        for (size_t b = 0; b < got.size(); ++b) {
+            EXPECT_EQ(got[b].isLast, expected[b].isLast) << factor << " " << b;
+            ASSERT_EQ(got[b].bytes, expected[b].bytes) << factor << " " << b;
+        }
+    }
 }
 
 TEST(RunPrecoder, ExpansionRestoresRunsAndChecksTheMarker) {
