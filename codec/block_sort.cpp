@@ -405,7 +405,8 @@ void VekCodec::sortBlock() {
     }
 
     // The block twice in a row, so that its rotations read without wrapping.
-    Buffer<uint8_t> doubled = allocate<uint8_t>(2 * static_cast<size_t>(n));
+    Buffer<uint8_t> doubled(static_cast<uint8_t *>(requestLargeBuffer(2 * static_cast<size_t>(n))));
+    if (!doubled) failureExit();
     uint8_t *text = doubled.get();
     for (int32_t i = 0; i < n; ++i) text[i] = static_cast<uint8_t>(packed[i] >> 24);
     std::memcpy(text + n, text, static_cast<size_t>(n));

@@ -25,10 +25,16 @@ template <typename T> T *request(size_t bytes) {
     return static_cast<T *>(std::malloc(bytes));
 }
 
+template <typename T> T *requestLarge(size_t bytes) {
+    return static_cast<T *>(requestLargeBuffer(bytes));
+}
+
+} // namespace
+
 // A table of megabytes read at random: on Linux it asks for huge pages, so
 // that the reads do not also miss the address translation cache, and so that
 // a few faults map it instead of one per 4 KB page. Freed with std::free.
-template <typename T> T *requestLarge(size_t bytes) {
+void *requestLargeBuffer(size_t bytes) {
 #if defined(__linux__)
     const size_t HUGE_PAGE = size_t(2) << 20;
     if (bytes >= HUGE_PAGE) {
@@ -36,18 +42,16 @@ template <typename T> T *requestLarge(size_t bytes) {
         const size_t rounded = (bytes + HUGE_PAGE - 1) / HUGE_PAGE * HUGE_PAGE;
         if (posix_memalign(&p, HUGE_PAGE, rounded) != 0) return nullptr;
         madvise(p, rounded, MADV_HUGEPAGE);
-        return static_cast<T *>(p);
+        return p;
     }
 #endif
-    return request<T>(bytes);
+    return std::malloc(bytes);
 }
-
-} // namespace
 
 void allocEncoderWorkspace(VekCodec &codec) {
     const size_t factor = codec.BlockFactor;
     workspace.packedBlock = request<uint32_t>(factor * 32768 + 64);
-    workspace.sortIndex = request<int32_t>(factor * 32768);
+    workspace.sortIndex = requestLarge<int32_t>(factor * 32768);  // the suffix sorter's array
     workspace.bucketTable = request<int32_t>(4 * (BUCKET_COUNT + 1));
     workspace.lastColumn = request<uint8_t>(factor * BLOCK_UNIT);
     workspace.columnReady = false;

@@ -5,6 +5,7 @@
 #ifndef VEK_CODEC_WORK_BUFFERS_H
 #define VEK_CODEC_WORK_BUFFERS_H
 
+#include <cstddef>
 #include <cstdint>
 
 class VekCodec;
@@ -31,6 +32,10 @@ extern int32_t lastProgress;
 
 const uint32_t BLOCK_UNIT = 8192;
 const uint32_t BUCKET_COUNT = 65536;
+
+// Memory for a table of megabytes read at random (huge pages where the
+// system has them); freed with std::free. Null if there is none.
+void *requestLargeBuffer(size_t bytes);
 
 void allocEncoderWorkspace(VekCodec &codec);
 void freeEncoderWorkspace();
