@@ -12,21 +12,57 @@
 
 using namespace coder;
 
-const Lanes coder::FROM_LANE[LANES] = {
-    {-1, -1, -1, -1, -1, -1, -1, -1}, {0, -1, -1, -1, -1, -1, -1, -1}, {0, 0, -1, -1, -1, -1, -1, -1},
-    {0, 0, 0, -1, -1, -1, -1, -1},    {0, 0, 0, 0, -1, -1, -1, -1},    {0, 0, 0, 0, 0, -1, -1, -1},
-    {0, 0, 0, 0, 0, 0, -1, -1},       {0, 0, 0, 0, 0, 0, 0, -1},
+namespace {
+
+struct ReciprocalTable {
+    uint64_t entries[RECIPROCAL_LIMIT + 1];
+    ReciprocalTable() {
+        entries[0] = 0;
+        for (uint64_t d = 1; d <= RECIPROCAL_LIMIT; ++d) entries[d] = ((uint64_t(1) << 38) + d - 1) / d;
+    }
 };
+const ReciprocalTable RECIPROCAL_TABLE;
+
+} // namespace
+
+const uint64_t *const coder::RECIPROCALS = RECIPROCAL_TABLE.entries;
+
+namespace {
+
+struct FromIndexTable {
+    int16_t rows[25][24];
+    FromIndexTable() {
+        for (int j = 0; j < 25; ++j)
+            for (int k = 0; k < 24; ++k) rows[j][k] = k >= j ? -1 : 0;
+    }
+};
+alignas(16) const FromIndexTable FROM_INDEX_TABLE;
+
+} // namespace
+
+const int16_t (*const coder::FROM_INDEX)[24] = FROM_INDEX_TABLE.rows;
 
 void coder::rebuildCumulative(FrequencyModel &model) {
     const uint32_t n = model.symbolCount;
-    uint32_t sum = 0;
-    model.cum[0] = 0;
-    for (uint32_t k = 1; k <= n; ++k) {
-        sum += model.freq[k];
+    model.groups = n / GROUP + 1;
+    uint32_t before = 0;  // counts of the groups so far
+    uint32_t sum = 0;     // counts of this group so far
+    for (uint32_t k = 0; k < model.groups * GROUP; ++k) {
+        if (k % GROUP == 0) {
+            before += sum;
+            sum = 0;
+            model.groupBase[k / GROUP] = static_cast<int16_t>(before);
+        }
+        if (k > n) {
+            model.cum[k] = PAST_LAST;
+            continue;
+        }
+        sum += model.freq[k];  // freq[0] is 0
         model.cum[k] = static_cast<int16_t>(sum);
     }
-    for (uint32_t k = n + 1; k < cumulativeVectors(model) * LANES; ++k) model.cum[k] = PAST_LAST;
+    const uint32_t baseEntries = (model.groups + LANES - 1) / LANES * LANES;
+    for (uint32_t g = model.groups; g < baseEntries; ++g) model.groupBase[g] = PAST_LAST;
+    for (uint32_t k = 0; k < LANES; ++k) model.incrementLanes[k] = static_cast<int16_t>(model.increment);
 }
 
 void EncoderRegisters::emitWithPending(uint32_t top, uint32_t count) {
@@ -42,6 +78,18 @@ void EncoderRegisters::emitWithPending(uint32_t top, uint32_t count) {
 }
 
 void VekCodec::refillReader(uint32_t needed) {
+    // Bytes at hand in the read buffer first, then through readByte, which
+    // refills the buffer.
+    uint32_t take = (64 - readerCount) / 8;
+    if (take > inAvail) take = inAvail;
+    if (remaining < static_cast<int32_t>(take)) take = remaining > 0 ? static_cast<uint32_t>(remaining) : 0;
+    const uint8_t *bytes = inBuffer + (inFilled - inAvail);
+    for (uint32_t k = 0; k < take; ++k) {
+        readerBits |= static_cast<uint64_t>(static_cast<uint8_t>(~bytes[k])) << (56 - readerCount);
+        readerCount += 8;
+    }
+    inAvail -= take;
+    remaining -= static_cast<int32_t>(take);
     while (readerCount <= 56 && remaining > 0) {
         const uint64_t byte = static_cast<uint8_t>(~readByte());
         readerBits |= byte << (56 - readerCount);

@@ -9,6 +9,9 @@
 
 #include <cstdint>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "vek_codec.h"
 
@@ -34,34 +37,51 @@ inline void storeLanes(int16_t *p, Lanes v) {
     std::memcpy(p, &v, sizeof(v));
 }
 
-inline Lanes broadcast(uint32_t value) {
-    return Lanes{} + static_cast<int16_t>(value);
+// FROM_INDEX[j]: entries j and above of 24 set to all ones, the others 0.
+extern const int16_t (*const FROM_INDEX)[24];
+
+// The number of leading entries of p[0 .. 8 * vectors) at or below t, where
+// the entries rise (strictly, or through equal values above t) so that those
+// at or below t come first. vectors is 1 to 3.
+inline uint32_t countAtMost(const int16_t *p, uint32_t vectors, uint32_t t) {
+#if defined(__SSE2__)
+    // One bit per entry above t, then the count of the zero bits below the
+    // lowest one.
+    const __m128i limit = _mm_set1_epi16(static_cast<int16_t>(t));
+    const __m128i above0 = _mm_cmpgt_epi16(_mm_load_si128(reinterpret_cast<const __m128i *>(p)), limit);
+    const __m128i above1 = vectors > 1 ? _mm_cmpgt_epi16(_mm_load_si128(reinterpret_cast<const __m128i *>(p + 8)), limit)
+                                       : _mm_set1_epi16(-1);
+    uint32_t mask = static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(above0, above1)));
+    if (vectors > 2) {
+        const __m128i above2 = _mm_cmpgt_epi16(_mm_load_si128(reinterpret_cast<const __m128i *>(p + 16)), limit);
+        mask |= static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(above2, _mm_set1_epi16(-1)))) << 16;
+    }
+    return static_cast<uint32_t>(__builtin_ctz(mask | (1u << (8 * vectors))));
+#else
+    uint32_t count = 0;
+    for (uint32_t k = 0; k < 8 * vectors; ++k) count += static_cast<uint32_t>(p[k]) <= t;
+    return count;
+#endif
 }
 
-// The sum of the eight lanes, each between 0 and 255.
-inline uint32_t laneSum(Lanes v) {
-    uint64_t halves[2];
-    std::memcpy(halves, &v, sizeof(halves));
-    uint64_t s = halves[0] + halves[1];  // four lanes of at most 510
-    s += s >> 32;
-    s += s >> 16;
-    return static_cast<uint32_t>(s & 0xFFFF);
-}
+// Symbols go in groups of GROUP (two vectors): cum[] holds running sums that
+// restart at each group, groupBase[] the counts before each group.
+const uint32_t GROUP = 16;
 
-// Vectors of cum[] that hold entries 0 .. n.
-inline uint32_t cumulativeVectors(const FrequencyModel &model) {
-    return model.symbolCount / LANES + 1;
-}
-
-// Entries of cum[] past n: above every total, and far enough below the top
-// of int16_t that the increments added between two halvings cannot reach it.
+// Entries past the last symbol (of cum[] in the last group, and of
+// groupBase[] past the last group): above every total, and far enough below
+// the top of int16_t that the increments added between two halvings cannot
+// reach it.
 const int16_t PAST_LAST = 0x4000;
 
-// FROM_LANE[j]: all bits set in lanes j to 7.
-extern const Lanes FROM_LANE[LANES];
-
-// Recomputes cum[] from freq[]: after initModel and after a halving.
+// Recomputes cum[] and groupBase[] from freq[]: after initModel and after a
+// halving.
 void rebuildCumulative(FrequencyModel &model);
+
+// freq[1] + ... + freq[symbol].
+inline uint32_t cumulativeCount(const FrequencyModel &model, uint32_t symbol) {
+    return static_cast<uint32_t>(model.groupBase[symbol / GROUP]) + static_cast<uint32_t>(model.cum[symbol]);
+}
 
 // The count update after coding `symbol` (both directions), with the halving
 // once total passes the limit.
@@ -78,25 +98,48 @@ inline __attribute__((always_inline)) void updateModel(FrequencyModel &model, ui
         rebuildCumulative(model);
         return;
     }
-    // cum[k] += increment for k >= symbol: the vector holding the symbol
-    // from its lane on, the later ones whole (their entries past n as well).
-    const Lanes add = broadcast(increment);
-    const uint32_t vectors = cumulativeVectors(model);
-    uint32_t v = symbol / LANES;
-    int16_t *p = model.cum + v * LANES;
-    storeLanes(p, loadLanes(p) + (add & FROM_LANE[symbol % LANES]));
-    for (++v, p += LANES; v < vectors; ++v, p += LANES) storeLanes(p, loadLanes(p) + add);
+    // Within the symbol's group, cum[k] += increment from the symbol on; the
+    // later groups start higher.
+    const Lanes add = loadLanes(model.incrementLanes);
+    const uint32_t group = symbol / GROUP;
+    int16_t *p = model.cum + group * GROUP;
+    const int16_t *from = FROM_INDEX[symbol % GROUP];
+    storeLanes(p, loadLanes(p) + (add & loadLanes(from)));
+    storeLanes(p + LANES, loadLanes(p + LANES) + (add & loadLanes(from + LANES)));
+    if (model.groups > 1) {
+        const int16_t *later = FROM_INDEX[group + 1];
+        const uint32_t vectors = (model.groups + LANES - 1) / LANES;
+        for (uint32_t v = 0; v < vectors; ++v) {
+            int16_t *g = model.groupBase + v * LANES;
+            storeLanes(g, loadLanes(g) + (add & loadLanes(later + v * LANES)));
+        }
+    }
 }
 
-// The symbol s whose counts cover t (0 <= t < total): cum[s-1] <= t < cum[s].
-// cum[] rises strictly from cum[0] = 0, and the entries past n lie above
-// every total, so s is the number of entries at or below t.
+// The symbol s whose counts cover t (0 <= t < total): the first whose
+// cumulative count passes t. Its group is the last one starting at or below
+// t; within the group the running sums rise strictly (and the first group
+// starts with symbol 0, whose count is 0), so s is the number of the group's
+// entries at or below what is left of t.
 inline __attribute__((always_inline)) uint32_t symbolCovering(const FrequencyModel &model, uint32_t t) {
-    const uint32_t vectors = cumulativeVectors(model);
-    const Lanes limit = broadcast(t);
-    Lanes below{};
-    for (uint32_t v = 0; v < vectors; ++v) below -= loadLanes(model.cum + v * LANES) <= limit;
-    return laneSum(below);
+    uint32_t group = 0;
+    if (model.groups > 1) group = countAtMost(model.groupBase, (model.groups + LANES - 1) / LANES, t) - 1;
+    const uint32_t within = t - static_cast<uint32_t>(model.groupBase[group]);
+    return group * GROUP + countAtMost(model.cum + group * GROUP, GROUP / LANES, within);
+}
+
+// range / total by a multiplication: for d <= RECIPROCAL_LIMIT, with
+// m = ceil(2^38 / d) (so m*d = 2^38 + e, 0 <= e < d), x*m / 2^38 is x/d plus
+// x*e / (d * 2^38) < 2^26 / 2^38 * (d / d) = 2^-12 <= 1/d, too little to
+// reach the next multiple of 1/d: the floor is exact for every x < 2^26.
+// The product stays below 2^26 * 2^37. Larger totals (no model of the codec
+// has them) divide.
+const uint32_t RECIPROCAL_LIMIT = 4096;
+extern const uint64_t *const RECIPROCALS;
+
+inline uint32_t divideByTotal(uint32_t range, uint32_t total) {
+    if (total <= RECIPROCAL_LIMIT) return static_cast<uint32_t>((range * RECIPROCALS[total]) >> 38);
+    return range / total;
 }
 
 // Renormalisation: the number of doublings that bring range (at least 1, at
@@ -159,9 +202,9 @@ struct EncoderRegisters {
 
     inline __attribute__((always_inline)) void encode(FrequencyModel &model, uint32_t symbol) {
         using namespace coder;
-        const uint32_t cumLow = static_cast<uint32_t>(model.cum[symbol - 1]);
+        const uint32_t cumLow = cumulativeCount(model, symbol - 1);
         const uint32_t count = model.freq[symbol];
-        const uint32_t q = range / model.total;
+        const uint32_t q = divideByTotal(range, model.total);
         low += q * cumLow;
         if (cumLow + count < model.total)
             range = q * count;
@@ -241,14 +284,14 @@ struct DecoderRegisters {
     inline __attribute__((always_inline)) uint32_t decode(FrequencyModel &model) {
         using namespace coder;
         const uint32_t total = model.total;
-        const uint32_t q = range / total;
+        const uint32_t q = divideByTotal(range, total);
         // The symbol whose scaled range holds code: cumHigh * q > code is
         // cumHigh > code / q, so the symbol covers t = code / q (the last
         // symbol when t reaches the total).
         uint32_t t = code / q;
         if (t > total - 1) t = total - 1;
         const uint32_t symbol = symbolCovering(model, t);
-        const uint32_t cumLow = static_cast<uint32_t>(model.cum[symbol - 1]);
+        const uint32_t cumLow = cumulativeCount(model, symbol - 1);
         const uint32_t count = model.freq[symbol];
         code -= q * cumLow;
         if (cumLow + count < total)

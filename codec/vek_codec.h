@@ -17,11 +17,15 @@ struct FrequencyModel {
     uint32_t increment;    // added to a symbol's count after it is coded
     uint32_t limit;        // counts are halved once total passes this
     uint32_t freq[258];    // freq[0] and freq[n+1] stay 0
-    // Running sums of freq: cum[k] = freq[1] + ... + freq[k] for k <= n,
-    // kept with every update so that a symbol's cumulative count needs no
-    // scan; the entries past n, up to a multiple of eight, lie above every
-    // total.
-    alignas(16) int16_t cum[264];
+    // Running sums of freq, kept with every update so that a symbol's
+    // cumulative count needs no scan, in groups of 16 symbols (0-15, 16-31,
+    // ...): cum[k] sums the counts of k's group up to k, groupBase[g] the
+    // counts before group g; entries past n lie above every total. Models
+    // hold totals below 16,384.
+    alignas(16) int16_t cum[272];
+    alignas(16) int16_t groupBase[24];
+    uint32_t groups;  // groups that hold symbols 0 .. n
+    alignas(16) int16_t incrementLanes[8];  // the increment, eight times
 };
 
 // Buffer sizes of the coder's file input and output.
