@@ -471,7 +471,7 @@ const int32_t PLAIN_WALK_LIMIT = 8192;   // smaller blocks: one walk
 const int32_t CHAIN_SPACING_MAX = 4096;
 const int32_t CHAIN_SPACING_MIN = 512;   // at least 16 chains above the limit
 const int32_t REGION_DIVISOR = 8;        // region = spacing / 8
-const int CHAIN_SLOTS = 12;
+const int CHAIN_SLOTS = 32;
 
 int32_t chainSpacing(int32_t n) {
     int32_t spacing = CHAIN_SPACING_MAX;
@@ -486,6 +486,17 @@ void plainWalk(const uint32_t *step, uint8_t *text, int32_t n, uint32_t primary)
         const uint32_t w = step[p];
         text[k] = static_cast<uint8_t>(w);
         p = (w >> 8) & STEP_ROW_MASK;
+    }
+}
+
+// Copies the filled stretch text[end..n) (whole turns of a cycle) in front
+// of itself until the block is full: the walk goes round the cycle again.
+void repeatCycle(uint8_t *text, int32_t n, int32_t end) {
+    while (end > 0) {
+        const int32_t filled = n - end;
+        const int32_t bytes = std::min(filled, end);
+        std::memcpy(text + end - bytes, text + end - bytes + filled, static_cast<size_t>(bytes));
+        end -= bytes;
     }
 }
 
@@ -597,14 +608,7 @@ void chainedWalk(const uint32_t *step, uint8_t *text, int32_t n, uint32_t primar
     } while (c != primaryChain);
     // Where the primary row lies on a cycle shorter than the block, the walk
     // of n steps goes round it again: the bytes repeat with its length.
-    // Copying the filled stretch (a whole number of cycles) in front of
-    // itself doubles it each time.
-    while (end > 0) {
-        const int32_t filled = n - end;
-        const int32_t bytes = std::min(filled, end);
-        std::memcpy(text + end - bytes, text + end - bytes + filled, static_cast<size_t>(bytes));
-        end -= bytes;
-    }
+    repeatCycle(text, n, end);
 }
 
 } // namespace
@@ -616,12 +620,24 @@ size_t inverseScratchBytes(size_t capacity) {
 void invertBlock() {
     const int32_t n = workspace.blockLast + 1;
     const uint8_t *column = workspace.lastColumn;
-    int32_t counts[256] = {0};
-    int32_t runs = 0;  // places where the column changes byte
-    for (int32_t i = 0; i < n; ++i) {
-        ++counts[column[i]];
-        runs += i > 0 && column[i] != column[i - 1];
+    // Byte counts in four tables, so that a run of one byte does not wait on
+    // its own increments.
+    int32_t partial[4][256] = {};
+    int32_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        ++partial[0][column[i]];
+        ++partial[1][column[i + 1]];
+        ++partial[2][column[i + 2]];
+        ++partial[3][column[i + 3]];
     }
+    for (; i < n; ++i) ++partial[0][column[i]];
+    int32_t counts[256];
+    for (int c = 0; c < 256; ++c) counts[c] = partial[0][c] + partial[1][c] + partial[2][c] + partial[3][c];
+    // Places where the column changes byte, from every eighth one: they
+    // only choose between two ways of building the same table.
+    int32_t runs = 0;
+    for (int32_t k = 8; k < n; k += 8) runs += column[k] != column[k - 1];
+    runs *= 8;
     int32_t sum = 0;
     for (int c = 0; c < 256; ++c) {
         const int32_t k = counts[c];
