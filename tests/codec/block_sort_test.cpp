@@ -127,6 +127,10 @@ TEST(BlockSort, PackedBlocksOfManyKinds) {
     checkBlock(*codec, oneChanged, "one value with one byte changed");
     checkBlock(*codec, repeated(Bytes{1, 2, 3}, 3000), "pattern of three");
     checkBlock(*codec, repeated(randomBytes(97, 4), 97 * 40), "random tile");
+    // Tiles in blocks long enough for the chained inverse: a short cycle
+    // through the primary row, and one too long to be tried as short.
+    checkBlock(*codec, repeated(randomBytes(97, 5), 97 * 100), "random tile, chained inverse");
+    checkBlock(*codec, repeated(randomBytes(5000, 6), 5000 * 3), "long random tile, chained inverse");
 }
 
 TEST(BlockSort, HugeBucketIsSortedInTheFirstPass) {
