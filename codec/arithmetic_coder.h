@@ -43,10 +43,16 @@ extern const int16_t (*const FROM_INDEX)[24];
 // The number of leading entries of p[0 .. 8 * vectors) at or below t, where
 // the entries rise (strictly, or through equal values above t) so that those
 // at or below t come first. vectors is 1 to 3.
+inline uint32_t countAtMostPlain(const int16_t *p, uint32_t vectors, uint32_t t) {
+    uint32_t count = 0;
+    for (uint32_t k = 0; k < LANES * vectors; ++k) count += static_cast<uint32_t>(p[k]) <= t;
+    return count;
+}
+
 inline uint32_t countAtMost(const int16_t *p, uint32_t vectors, uint32_t t) {
 #if defined(__SSE2__)
     // One bit per entry above t, then the count of the zero bits below the
-    // lowest one.
+    // lowest one. p is 16-byte aligned.
     const __m128i limit = _mm_set1_epi16(static_cast<int16_t>(t));
     const __m128i above0 = _mm_cmpgt_epi16(_mm_load_si128(reinterpret_cast<const __m128i *>(p)), limit);
     const __m128i above1 = vectors > 1 ? _mm_cmpgt_epi16(_mm_load_si128(reinterpret_cast<const __m128i *>(p + 8)), limit)
@@ -58,9 +64,7 @@ inline uint32_t countAtMost(const int16_t *p, uint32_t vectors, uint32_t t) {
     }
     return static_cast<uint32_t>(__builtin_ctz(mask | (1u << (8 * vectors))));
 #else
-    uint32_t count = 0;
-    for (uint32_t k = 0; k < 8 * vectors; ++k) count += static_cast<uint32_t>(p[k]) <= t;
-    return count;
+    return countAtMostPlain(p, vectors, t);
 #endif
 }
 

@@ -99,6 +99,42 @@ TEST(FrequencyModel, HalvingRoundsUpAndKeepsTotal) {
     EXPECT_EQ(m.freq[6], 0u);
 }
 
+TEST(FrequencyModel, ReciprocalDivisionIsExact) {
+    // range / total by a multiplication, for every total the reciprocals
+    // cover and numerators around each multiple near the ends of the range.
+    std::mt19937 rng(5);
+    for (uint32_t d = 1; d <= coder::RECIPROCAL_LIMIT; ++d) {
+        const uint32_t top = (0x4000000u - 1) / d;  // largest quotient below 2^26
+        for (uint32_t q : {0u, 1u, 2u, top / 2, top - 1, top, static_cast<uint32_t>(rng() % (top + 1))}) {
+            for (int32_t delta : {-1, 0, 1}) {
+                const int64_t x = static_cast<int64_t>(q) * d + delta;
+                if (x < 0 || x >= 0x4000000) continue;
+                ASSERT_EQ(coder::divideByTotal(static_cast<uint32_t>(x), d), static_cast<uint32_t>(x) / d) << x << " / " << d;
+            }
+        }
+    }
+    EXPECT_EQ(coder::divideByTotal(0x2000000, 5000), 0x2000000u / 5000) << "beyond the table it divides";
+}
+
+TEST(FrequencyModel, VectorCountMatchesThePlainCount) {
+    // Rising entries then entries above every total, as the models keep
+    // them, counted at or below every value that matters.
+    std::mt19937 rng(9);
+    alignas(16) int16_t entries[24];
+    for (int trial = 0; trial < 2000; ++trial) {
+        const uint32_t vectors = 1 + rng() % 3;
+        const uint32_t live = rng() % (8 * vectors + 1);
+        int16_t value = static_cast<int16_t>(rng() % 3);
+        for (uint32_t k = 0; k < 24; ++k) {
+            entries[k] = k < live ? value : coder::PAST_LAST;
+            value = static_cast<int16_t>(value + 1 + rng() % 200);
+        }
+        for (uint32_t t = 0; t < 3300; t += 1 + rng() % 40)
+            ASSERT_EQ(coder::countAtMost(entries, vectors, t), coder::countAtMostPlain(entries, vectors, t))
+                << trial << " " << t;
+    }
+}
+
 TEST(FrequencyModel, StaticModelNeverChanges) {
     auto codec = std::make_unique<VekCodec>();
     TempDir dir;
