@@ -82,13 +82,18 @@ const int16_t PAST_LAST = 0x4000;
 // halving.
 void rebuildCumulative(FrequencyModel &model);
 
+// The operations below take OneGroup = true where the caller knows that the
+// model has fewer than GROUP symbols (the main model), and skip the groups.
+
 // freq[1] + ... + freq[symbol].
-inline uint32_t cumulativeCount(const FrequencyModel &model, uint32_t symbol) {
+template <bool OneGroup = false> inline uint32_t cumulativeCount(const FrequencyModel &model, uint32_t symbol) {
+    if (OneGroup) return static_cast<uint32_t>(model.cum[symbol]);
     return static_cast<uint32_t>(model.groupBase[symbol / GROUP]) + static_cast<uint32_t>(model.cum[symbol]);
 }
 
 // The count update after coding `symbol` (both directions), with the halving
 // once total passes the limit.
+template <bool OneGroup = false>
 inline __attribute__((always_inline)) void updateModel(FrequencyModel &model, uint32_t symbol) {
     const uint32_t increment = model.increment;
     model.total += increment;
@@ -110,7 +115,7 @@ inline __attribute__((always_inline)) void updateModel(FrequencyModel &model, ui
     const int16_t *from = FROM_INDEX[symbol % GROUP];
     storeLanes(p, loadLanes(p) + (add & loadLanes(from)));
     storeLanes(p + LANES, loadLanes(p + LANES) + (add & loadLanes(from + LANES)));
-    if (model.groups > 1) {
+    if (!OneGroup && model.groups > 1) {
         const int16_t *later = FROM_INDEX[group + 1];
         const uint32_t vectors = (model.groups + LANES - 1) / LANES;
         for (uint32_t v = 0; v < vectors; ++v) {
@@ -125,9 +130,10 @@ inline __attribute__((always_inline)) void updateModel(FrequencyModel &model, ui
 // t; within the group the running sums rise strictly (and the first group
 // starts with symbol 0, whose count is 0), so s is the number of the group's
 // entries at or below what is left of t.
+template <bool OneGroup = false>
 inline __attribute__((always_inline)) uint32_t symbolCovering(const FrequencyModel &model, uint32_t t) {
     uint32_t group = 0;
-    if (model.groups > 1) group = countAtMost(model.groupBase, (model.groups + LANES - 1) / LANES, t) - 1;
+    if (!OneGroup && model.groups > 1) group = countAtMost(model.groupBase, (model.groups + LANES - 1) / LANES, t) - 1;
     const uint32_t within = t - static_cast<uint32_t>(model.groupBase[group]);
     return group * GROUP + countAtMost(model.cum + group * GROUP, GROUP / LANES, within);
 }
@@ -204,9 +210,10 @@ struct EncoderRegisters {
     // first of them.
     void emitWithPending(uint32_t top, uint32_t count);
 
+    template <bool OneGroup = false>
     inline __attribute__((always_inline)) void encode(FrequencyModel &model, uint32_t symbol) {
         using namespace coder;
-        const uint32_t cumLow = cumulativeCount(model, symbol - 1);
+        const uint32_t cumLow = cumulativeCount<OneGroup>(model, symbol - 1);
         const uint32_t count = model.freq[symbol];
         const uint32_t q = divideByTotal(range, model.total);
         low += q * cumLow;
@@ -249,7 +256,7 @@ struct EncoderRegisters {
         pending += straddles;
         low = (low << straddles) & (straddles != 0 ? HALF - 1 : REGISTER - 1);
         range <<= shift;
-        updateModel(model, symbol);
+        updateModel<OneGroup>(model, symbol);
     }
 };
 
@@ -285,6 +292,7 @@ struct DecoderRegisters {
         return bits;
     }
 
+    template <bool OneGroup = false>
     inline __attribute__((always_inline)) uint32_t decode(FrequencyModel &model) {
         using namespace coder;
         const uint32_t total = model.total;
@@ -294,8 +302,8 @@ struct DecoderRegisters {
         // symbol when t reaches the total).
         uint32_t t = code / q;
         if (t > total - 1) t = total - 1;
-        const uint32_t symbol = symbolCovering(model, t);
-        const uint32_t cumLow = cumulativeCount(model, symbol - 1);
+        const uint32_t symbol = symbolCovering<OneGroup>(model, t);
+        const uint32_t cumLow = cumulativeCount<OneGroup>(model, symbol - 1);
         const uint32_t count = model.freq[symbol];
         code -= q * cumLow;
         if (cumLow + count < total)
@@ -306,7 +314,7 @@ struct DecoderRegisters {
         const uint32_t shift = doublings(range);
         range <<= shift;
         code = (code << shift) + takeBits(shift);
-        updateModel(model, symbol);
+        updateModel<OneGroup>(model, symbol);
         return symbol;
     }
 };

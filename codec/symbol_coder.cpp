@@ -18,6 +18,7 @@ enum : uint32_t {
 };
 
 const uint32_t MAIN_SYMBOLS = 11;
+static_assert(MAIN_SYMBOLS < coder::GROUP, "the main model is coded as one group of symbols");
 
 // Bucket number of rank r at index r - 1: floor(log2 r) for r = 2..255.
 struct BucketTable {
@@ -96,7 +97,7 @@ struct MoveToFrontWords {
     }
 };
 
-// A run of n rank-0 bytes in bijective base 2 with digits 1 and 2, most
+// A run of n rank-0 bytes (with the main model) in bijective base 2 with digits 1 and 2, most
 // significant digit first.
 inline __attribute__((always_inline)) void codeRunLength(EncoderRegisters &coder, FrequencyModel &model, uint32_t n) {
     uint32_t digits[32];
@@ -110,7 +111,7 @@ inline __attribute__((always_inline)) void codeRunLength(EncoderRegisters &coder
             n = (n - 2) / 2;
         }
     }
-    while (count > 0) coder.encode(model, digits[--count]);
+    while (count > 0) coder.encode<true>(model, digits[--count]);
 }
 
 } // namespace
@@ -167,15 +168,15 @@ void VekCodec::encodeBlockSymbols(int isLast) {
             run = 0;
         }
         if (rank == 1) {
-            coder.encode(main, SYM_RANK_1);
+            coder.encode<true>(main, SYM_RANK_1);
         } else {
             const uint32_t b = BUCKETS.bucketOf[rank - 1];
-            coder.encode(main, 3 + b);
+            coder.encode<true>(main, 3 + b);
             coder.encode(symbolModels[b], rank - OFFSET_BASE[b]);
         }
     }
     codeRunLength(coder, main, run);
-    coder.encode(main, SYM_END);
+    coder.encode<true>(main, SYM_END);
     coder.store();
     list.store(mtfList);
 }
@@ -196,14 +197,14 @@ int VekCodec::decodeBlockSymbols() {
 
     DecoderRegisters coder(*this);
     FrequencyModel &main = mainModel();
-    uint32_t s = coder.decode(main);
+    uint32_t s = coder.decode<true>(main);
     for (;;) {
         if (s == SYM_RUN_2 || s == SYM_RUN_1) {
             uint64_t n = 0;
             while (s == SYM_RUN_2 || s == SYM_RUN_1) {
                 n = 2 * n + (s == SYM_RUN_2 ? 2 : 1);
                 if (n > static_cast<uint64_t>(capacity)) failureExit();
-                s = coder.decode(main);
+                s = coder.decode<true>(main);
             }
             if (last + static_cast<int64_t>(n) >= capacity) failureExit();
             std::memset(column + last + 1, mtfList[0], static_cast<size_t>(n));
@@ -221,7 +222,7 @@ int VekCodec::decodeBlockSymbols() {
         column[last] = c;
         std::memmove(mtfList + 1, mtfList, rank);
         mtfList[0] = c;
-        s = coder.decode(main);
+        s = coder.decode<true>(main);
     }
     coder.store();
 
