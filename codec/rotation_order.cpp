@@ -24,12 +24,6 @@ int32_t smallestPeriod(const uint8_t *text, int32_t n, int32_t *scratch) {
     return n - border[n - 1];
 }
 
-bool isPrimitive(const uint8_t *text, int32_t n, int32_t *scratch, int32_t *period) {
-    const int32_t p = smallestPeriod(text, n, scratch);
-    *period = p;
-    return p == n || n % p != 0;
-}
-
 int32_t leastRotation(const uint8_t *doubled, int32_t n, bool *repeats) {
     // Two candidates i and j and the length k of the common prefix of their
     // rotations; the greater one jumps past the compared stretch, whose

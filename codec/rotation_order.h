@@ -10,11 +10,6 @@
 // text has no shorter period). `scratch` holds n entries.
 int32_t smallestPeriod(const uint8_t *text, int32_t n, int32_t *scratch);
 
-// True if the block is not a repetition u^k (k >= 2) of a shorter string,
-// that is when its smallest period does not divide n or equals n. Then all
-// its rotations differ. `period` receives the smallest period.
-bool isPrimitive(const uint8_t *text, int32_t n, int32_t *scratch, int32_t *period);
-
 // Start of the least rotation of a text of n bytes, given twice in a row
 // (`doubled` holds 2n bytes). `repeats` tells whether two rotations are
 // equal, that is whether the text is a repetition u^k (k >= 2) of a shorter

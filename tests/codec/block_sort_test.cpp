@@ -7,6 +7,7 @@
 #include <numeric>
 
 #include "block_sort.h"
+#include "rotation_order.h"
 #include "test_support.h"
 #include "vek_codec.h"
 #include "work_buffers.h"
@@ -101,6 +102,38 @@ Bytes repeated(const Bytes &pattern, size_t n) {
 }
 
 } // namespace
+
+TEST(RotationOrder, LeastRotationTellsRepetitions) {
+    // Every binary text up to 14 bytes and random texts of small alphabets:
+    // the search reports a repetition exactly when the smallest period
+    // divides the length, and returns a least rotation.
+    auto check = [](const Bytes &text) {
+        const int32_t n = static_cast<int32_t>(text.size());
+        Bytes doubled(text);
+        doubled.insert(doubled.end(), text.begin(), text.end());
+        std::vector<int32_t> scratch(text.size());
+        const int32_t p = smallestPeriod(text.data(), n, scratch.data());
+        bool repeats = true;
+        const int32_t start = leastRotation(doubled.data(), n, &repeats);
+        ASSERT_EQ(repeats, p < n && n % p == 0) << n;
+        for (int32_t r = 0; r < n; ++r)
+            ASSERT_LE(Bytes(doubled.begin() + start, doubled.begin() + start + n),
+                      Bytes(doubled.begin() + r, doubled.begin() + r + n));
+    };
+    for (int32_t n = 1; n <= 14; ++n)
+        for (uint32_t bits = 0; bits < (1u << n); ++bits) {
+            Bytes text(static_cast<size_t>(n));
+            for (int32_t i = 0; i < n; ++i) text[i] = static_cast<uint8_t>((bits >> i) & 1);
+            check(text);
+        }
+    for (uint32_t seed = 1; seed <= 300; ++seed) {
+        const Bytes root = randomBytes(1 + seed % 40, seed, 2 + seed % 3);
+        Bytes text;
+        for (uint32_t k = 0; k < 1 + seed % 5; ++k) text.insert(text.end(), root.begin(), root.end());
+        if (seed % 3 == 0) text.push_back(root[0]);  // one byte more: no repetition of the root
+        check(text);
+    }
+}
 
 TEST(BlockSort, SmallBlocksTakeTheShellSort) {
     auto codec = std::make_unique<VekCodec>();
