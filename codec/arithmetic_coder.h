@@ -140,10 +140,10 @@ inline __attribute__((always_inline)) uint32_t symbolCovering(const FrequencyMod
 
 // range / total by a multiplication: for d <= RECIPROCAL_LIMIT, with
 // m = ceil(2^38 / d) (so m*d = 2^38 + e, 0 <= e < d), x*m / 2^38 is x/d plus
-// x*e / (d * 2^38) < 2^26 / 2^38 * (d / d) = 2^-12 <= 1/d, too little to
+// x*e / (d * 2^38) < 2^26 * d / (d * 2^38) = 2^-12 <= 1/d, too little to
 // reach the next multiple of 1/d: the floor is exact for every x < 2^26.
-// The product stays below 2^26 * 2^37. Larger totals (no model of the codec
-// has them) divide.
+// The product x*m stays below 2^26 * 2^38 = 2^64. Larger totals (no model of
+// the codec has them) divide.
 const uint32_t RECIPROCAL_LIMIT = 4096;
 extern const uint64_t *const RECIPROCALS;
 
