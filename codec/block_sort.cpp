@@ -32,6 +32,7 @@
 #include <memory>
 #include <utility>
 
+#include "hot_path.h"
 #include "block_sort.h"
 
 #include <divsufsort.h>
@@ -393,7 +394,7 @@ void sortPeriodicBlock(VekCodec &codec, uint8_t *text, int32_t period) {
 
 } // namespace
 
-void VekCodec::sortBlock() {
+VEK_HOT_PATH void VekCodec::sortBlock() {
     uint32_t *packed = workspace.packedBlock;
     int32_t *index = workspace.sortIndex;
     const int32_t n = workspace.blockLast + 1;
@@ -510,7 +511,7 @@ struct Region {
     int32_t bytes;  // bytes written, at the region's top
 };
 
-void chainedWalk(const uint32_t *step, uint8_t *text, int32_t n, uint32_t primary, uint8_t *scratch) {
+VEK_HOT_PATH void chainedWalk(const uint32_t *step, uint8_t *text, int32_t n, uint32_t primary, uint8_t *scratch) {
     const int32_t spacing = chainSpacing(n);
     const int32_t regionSize = spacing / REGION_DIVISOR;
     const int32_t spacedChains = (n + spacing - 1) / spacing;
@@ -617,7 +618,7 @@ size_t inverseScratchBytes(size_t capacity) {
     return capacity + capacity / REGION_DIVISOR + static_cast<size_t>(CHAIN_SPACING_MAX);
 }
 
-void invertBlock() {
+VEK_HOT_PATH void invertBlock() {
     const int32_t n = workspace.blockLast + 1;
     const uint8_t *column = workspace.lastColumn;
     // Byte counts in four tables, so that a run of one byte does not wait on

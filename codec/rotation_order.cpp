@@ -3,6 +3,7 @@
 // block is a Lyndon word (strictly smaller than each of its other
 // rotations), and for a Lyndon word the order of its suffixes equals the
 // order of its rotations: a suffix sorter then sorts the rotations.
+#include "hot_path.h"
 #include "rotation_order.h"
 
 #include <algorithm>
@@ -24,7 +25,7 @@ int32_t smallestPeriod(const uint8_t *text, int32_t n, int32_t *scratch) {
     return n - border[n - 1];
 }
 
-int32_t leastRotation(const uint8_t *doubled, int32_t n, bool *repeats) {
+VEK_HOT_PATH int32_t leastRotation(const uint8_t *doubled, int32_t n, bool *repeats) {
     // Two candidates i and j and the length k of the common prefix of their
     // rotations; the greater one jumps past the compared stretch, whose
     // starts are each greater than a rotation further on and so never least.

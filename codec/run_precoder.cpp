@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "hot_path.h"
 #include "vek_codec.h"
 #include "window_messages.h"
 #include "work_buffers.h"
@@ -82,7 +83,7 @@ uint32_t VekCodec::readRun() {
     return (length << 16) | v;
 }
 
-int VekCodec::fillBlock() {
+VEK_HOT_PATH int VekCodec::fillBlock() {
     uint32_t *packed = workspace.packedBlock;
     const int32_t closeAt = static_cast<int32_t>(BlockFactor * BLOCK_UNIT) - BLOCK_CLOSE_MARGIN;
     int32_t last = 0;
@@ -252,13 +253,13 @@ struct ImageSink {
 
 } // namespace
 
-void VekCodec::writeBlockToFile(platform::FileHandle output, int isLast) {
+VEK_HOT_PATH void VekCodec::writeBlockToFile(platform::FileHandle output, int isLast) {
     FileSink sink{*this, output};
     expandBlock(isLast, sink);
     sink.flush();
 }
 
-void VekCodec::writeBlockToImage(int isLast) {
+VEK_HOT_PATH void VekCodec::writeBlockToImage(int isLast) {
     ImageSink sink{*this};
     expandBlock(isLast, sink);
 }

@@ -3,6 +3,7 @@
 // carries the primary index and the last-block flag.
 #include <cstring>
 
+#include "hot_path.h"
 #include "arithmetic_coder.h"
 #include "vek_codec.h"
 #include "work_buffers.h"
@@ -127,7 +128,7 @@ void VekCodec::encodeRunLength(uint32_t n) {
     coder.store();
 }
 
-void VekCodec::encodeBlockSymbols(int isLast) {
+VEK_HOT_PATH void VekCodec::encodeBlockSymbols(int isLast) {
     const int32_t primary = workspace.primaryIndex;
     encodeValue32(isLast ? ~static_cast<uint32_t>(primary) : static_cast<uint32_t>(primary + 1));
     resetSymbolModels();
@@ -181,7 +182,7 @@ void VekCodec::encodeBlockSymbols(int isLast) {
     list.store(mtfList);
 }
 
-int VekCodec::decodeBlockSymbols() {
+VEK_HOT_PATH int VekCodec::decodeBlockSymbols() {
     const int32_t start = static_cast<int32_t>(decodeValue32());
     if (start == 0) failureExit();  // no encoder writes it
     const int isLast = start < 0;
