@@ -82,18 +82,22 @@ const int16_t PAST_LAST = 0x4000;
 // halving.
 void rebuildCumulative(FrequencyModel &model);
 
-// The operations below take OneGroup = true where the caller knows that the
-// model has fewer than GROUP symbols (the main model), and skip the groups.
+// Which models a call site codes with, so that steps can be left out:
+// MAIN_MODEL for fewer than GROUP symbols (one group: the main model of the
+// symbol coder), BUCKET_MODEL for the other models of the symbol coder, ANY_MODEL
+// for any model. The symbol coder's totals stay within the reciprocal
+// table (checked where its models are set up).
+enum ModelShape { MAIN_MODEL, BUCKET_MODEL, ANY_MODEL };
 
 // freq[1] + ... + freq[symbol].
-template <bool OneGroup = false> inline uint32_t cumulativeCount(const FrequencyModel &model, uint32_t symbol) {
-    if (OneGroup) return static_cast<uint32_t>(model.cum[symbol]);
+template <ModelShape Shape = ANY_MODEL> inline uint32_t cumulativeCount(const FrequencyModel &model, uint32_t symbol) {
+    if (Shape == MAIN_MODEL) return static_cast<uint32_t>(model.cum[symbol]);
     return static_cast<uint32_t>(model.groupBase[symbol / GROUP]) + static_cast<uint32_t>(model.cum[symbol]);
 }
 
 // The count update after coding `symbol` (both directions), with the halving
 // once total passes the limit.
-template <bool OneGroup = false>
+template <ModelShape Shape = ANY_MODEL>
 inline __attribute__((always_inline)) void updateModel(FrequencyModel &model, uint32_t symbol) {
     const uint32_t increment = model.increment;
     model.total += increment;
@@ -110,12 +114,12 @@ inline __attribute__((always_inline)) void updateModel(FrequencyModel &model, ui
     // Within the symbol's group, cum[k] += increment from the symbol on; the
     // later groups start higher.
     const Lanes add = loadLanes(model.incrementLanes);
-    const uint32_t group = symbol / GROUP;
+    const uint32_t group = Shape == MAIN_MODEL ? 0 : symbol / GROUP;
     int16_t *p = model.cum + group * GROUP;
-    const int16_t *from = FROM_INDEX[symbol % GROUP];
+    const int16_t *from = FROM_INDEX[Shape == MAIN_MODEL ? symbol : symbol % GROUP];
     storeLanes(p, loadLanes(p) + (add & loadLanes(from)));
     storeLanes(p + LANES, loadLanes(p + LANES) + (add & loadLanes(from + LANES)));
-    if (!OneGroup && model.groups > 1) {
+    if (Shape != MAIN_MODEL && model.groups > 1) {
         const int16_t *later = FROM_INDEX[group + 1];
         const uint32_t vectors = (model.groups + LANES - 1) / LANES;
         for (uint32_t v = 0; v < vectors; ++v) {
@@ -130,10 +134,10 @@ inline __attribute__((always_inline)) void updateModel(FrequencyModel &model, ui
 // t; within the group the running sums rise strictly (and the first group
 // starts with symbol 0, whose count is 0), so s is the number of the group's
 // entries at or below what is left of t.
-template <bool OneGroup = false>
+template <ModelShape Shape = ANY_MODEL>
 inline __attribute__((always_inline)) uint32_t symbolCovering(const FrequencyModel &model, uint32_t t) {
     uint32_t group = 0;
-    if (!OneGroup && model.groups > 1) group = countAtMost(model.groupBase, (model.groups + LANES - 1) / LANES, t) - 1;
+    if (Shape != MAIN_MODEL && model.groups > 1) group = countAtMost(model.groupBase, (model.groups + LANES - 1) / LANES, t) - 1;
     const uint32_t within = t - static_cast<uint32_t>(model.groupBase[group]);
     return group * GROUP + countAtMost(model.cum + group * GROUP, GROUP / LANES, within);
 }
@@ -147,8 +151,9 @@ inline __attribute__((always_inline)) uint32_t symbolCovering(const FrequencyMod
 const uint32_t RECIPROCAL_LIMIT = 4096;
 extern const uint64_t *const RECIPROCALS;
 
-inline uint32_t divideByTotal(uint32_t range, uint32_t total) {
-    if (total <= RECIPROCAL_LIMIT) return static_cast<uint32_t>((range * RECIPROCALS[total]) >> 38);
+template <ModelShape Shape = ANY_MODEL> inline uint32_t divideByTotal(uint32_t range, uint32_t total) {
+    if (Shape != ANY_MODEL || total <= RECIPROCAL_LIMIT)
+        return static_cast<uint32_t>((range * RECIPROCALS[total]) >> 38);
     return range / total;
 }
 
@@ -210,12 +215,12 @@ struct EncoderRegisters {
     // first of them.
     void emitWithPending(uint32_t top, uint32_t count);
 
-    template <bool OneGroup = false>
+    template <coder::ModelShape Shape = coder::ANY_MODEL>
     inline __attribute__((always_inline)) void encode(FrequencyModel &model, uint32_t symbol) {
         using namespace coder;
-        const uint32_t cumLow = cumulativeCount<OneGroup>(model, symbol - 1);
+        const uint32_t cumLow = cumulativeCount<Shape>(model, symbol - 1);
         const uint32_t count = model.freq[symbol];
-        const uint32_t q = divideByTotal(range, model.total);
+        const uint32_t q = divideByTotal<Shape>(range, model.total);
         low += q * cumLow;
         if (cumLow + count < model.total)
             range = q * count;
@@ -238,25 +243,24 @@ struct EncoderRegisters {
         if (emits != 0) {
             // The emitted bits, with the held-back bits (the complement of
             // the first) after the first one: the first bit b followed by
-            // `pending` copies of 1 - b is (2^pending - 1 + b).
+            // `pending` copies of 1 - b is (2^pending - 1 + b), so the bits
+            // are the emitted ones plus 2^pending - 1 in place of the first.
             const uint32_t emitted = low >> (CODE_BITS - emits);
-            const uint32_t first = emitted >> (emits - 1);
-            const uint32_t rest = emitted ^ (first << (emits - 1));
             if (pending + emits <= MAX_APPEND) {
-                append(((((1u << pending) - 1) + first) << (emits - 1)) | rest, pending + emits);
+                append(emitted + (((1u << pending) - 1) << (emits - 1)), pending + emits);
                 pending = 0;
             } else {
                 emitWithPending(emitted, emits);
             }
         }
-        low = (low << emits) & (REGISTER - 1);
-        // Each straddle takes QUARTER off a low in [QUARTER, HALF) and
-        // doubles it.
+        // The emits shift out the top bits; each straddle then takes QUARTER
+        // off a low in [QUARTER, HALF) and doubles it, which leaves the low
+        // 25 bits of the doubled low.
         const uint32_t straddles = shift - emits;
         pending += straddles;
-        low = (low << straddles) & (straddles != 0 ? HALF - 1 : REGISTER - 1);
+        low = (low << shift) & (straddles != 0 ? HALF - 1 : REGISTER - 1);
         range <<= shift;
-        updateModel<OneGroup>(model, symbol);
+        updateModel<Shape>(model, symbol);
     }
 };
 
@@ -292,18 +296,18 @@ struct DecoderRegisters {
         return bits;
     }
 
-    template <bool OneGroup = false>
+    template <coder::ModelShape Shape = coder::ANY_MODEL>
     inline __attribute__((always_inline)) uint32_t decode(FrequencyModel &model) {
         using namespace coder;
         const uint32_t total = model.total;
-        const uint32_t q = divideByTotal(range, total);
+        const uint32_t q = divideByTotal<Shape>(range, total);
         // The symbol whose scaled range holds code: cumHigh * q > code is
         // cumHigh > code / q, so the symbol covers t = code / q (the last
         // symbol when t reaches the total).
         uint32_t t = code / q;
         if (t > total - 1) t = total - 1;
-        const uint32_t symbol = symbolCovering<OneGroup>(model, t);
-        const uint32_t cumLow = cumulativeCount<OneGroup>(model, symbol - 1);
+        const uint32_t symbol = symbolCovering<Shape>(model, t);
+        const uint32_t cumLow = cumulativeCount<Shape>(model, symbol - 1);
         const uint32_t count = model.freq[symbol];
         code -= q * cumLow;
         if (cumLow + count < total)
@@ -314,7 +318,7 @@ struct DecoderRegisters {
         const uint32_t shift = doublings(range);
         range <<= shift;
         code = (code << shift) + takeBits(shift);
-        updateModel<OneGroup>(model, symbol);
+        updateModel<Shape>(model, symbol);
         return symbol;
     }
 };

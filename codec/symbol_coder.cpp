@@ -42,10 +42,19 @@ const uint32_t OFFSET_BASE[8] = {0, 1, 3, 7, 15, 31, 63, 127};
 struct ModelSetting {
     uint32_t symbols, increment, limit;
 };
-const ModelSetting SYMBOL_MODELS[8] = {
+constexpr ModelSetting SYMBOL_MODELS[8] = {
     {MAIN_SYMBOLS, 8, 900}, {2, 12, 900},  {4, 8, 1200},  {8, 6, 1600},
     {16, 3, 2000},          {32, 2, 2200}, {64, 1, 2400}, {128, 1, 3200},
 };
+
+// The coder divides by these models' totals (at most limit + increment)
+// with its reciprocal table alone.
+constexpr bool totalsWithinReciprocals() {
+    for (const ModelSetting &m : SYMBOL_MODELS)
+        if (m.limit + m.increment > coder::RECIPROCAL_LIMIT) return false;
+    return true;
+}
+static_assert(totalsWithinReciprocals(), "symbol model totals beyond the reciprocal table");
 
 void resetMoveToFront() {
     for (int k = 0; k < 256; ++k) mtfList[k] = static_cast<uint8_t>(k);
@@ -112,7 +121,7 @@ inline __attribute__((always_inline)) void codeRunLength(EncoderRegisters &coder
             n = (n - 2) / 2;
         }
     }
-    while (count > 0) coder.encode<true>(model, digits[--count]);
+    while (count > 0) coder.encode<coder::MAIN_MODEL>(model, digits[--count]);
 }
 
 } // namespace
@@ -169,15 +178,15 @@ VEK_HOT_PATH void VekCodec::encodeBlockSymbols(int isLast) {
             run = 0;
         }
         if (rank == 1) {
-            coder.encode<true>(main, SYM_RANK_1);
+            coder.encode<coder::MAIN_MODEL>(main, SYM_RANK_1);
         } else {
             const uint32_t b = BUCKETS.bucketOf[rank - 1];
-            coder.encode<true>(main, 3 + b);
-            coder.encode(symbolModels[b], rank - OFFSET_BASE[b]);
+            coder.encode<coder::MAIN_MODEL>(main, 3 + b);
+            coder.encode<coder::BUCKET_MODEL>(symbolModels[b], rank - OFFSET_BASE[b]);
         }
     }
     codeRunLength(coder, main, run);
-    coder.encode<true>(main, SYM_END);
+    coder.encode<coder::MAIN_MODEL>(main, SYM_END);
     coder.store();
     list.store(mtfList);
 }
@@ -198,14 +207,14 @@ VEK_HOT_PATH int VekCodec::decodeBlockSymbols() {
 
     DecoderRegisters coder(*this);
     FrequencyModel &main = mainModel();
-    uint32_t s = coder.decode<true>(main);
+    uint32_t s = coder.decode<coder::MAIN_MODEL>(main);
     for (;;) {
         if (s == SYM_RUN_2 || s == SYM_RUN_1) {
             uint64_t n = 0;
             while (s == SYM_RUN_2 || s == SYM_RUN_1) {
                 n = 2 * n + (s == SYM_RUN_2 ? 2 : 1);
                 if (n > static_cast<uint64_t>(capacity)) failureExit();
-                s = coder.decode<true>(main);
+                s = coder.decode<coder::MAIN_MODEL>(main);
             }
             if (last + static_cast<int64_t>(n) >= capacity) failureExit();
             std::memset(column + last + 1, mtfList[0], static_cast<size_t>(n));
@@ -216,14 +225,14 @@ VEK_HOT_PATH int VekCodec::decodeBlockSymbols() {
         uint32_t rank = 1;
         if (s != SYM_RANK_1) {
             const uint32_t b = s - 3;
-            rank = coder.decode(symbolModels[b]) + OFFSET_BASE[b];
+            rank = coder.decode<coder::BUCKET_MODEL>(symbolModels[b]) + OFFSET_BASE[b];
         }
         if (++last >= capacity) failureExit();
         const uint8_t c = mtfList[rank];
         column[last] = c;
         std::memmove(mtfList + 1, mtfList, rank);
         mtfList[0] = c;
-        s = coder.decode<true>(main);
+        s = coder.decode<coder::MAIN_MODEL>(main);
     }
     coder.store();
 
