@@ -14,51 +14,36 @@ using namespace coder;
 
 namespace {
 
-struct ReciprocalTable {
-    uint64_t entries[RECIPROCAL_LIMIT + 1];
-    ReciprocalTable() {
-        entries[0] = 0;
-        for (uint64_t d = 1; d <= RECIPROCAL_LIMIT; ++d) entries[d] = ((uint64_t(1) << 38) + d - 1) / d;
-    }
-};
-const ReciprocalTable RECIPROCAL_TABLE;
+constexpr std::array<uint64_t, RECIPROCAL_LIMIT + 1> reciprocals() {
+    std::array<uint64_t, RECIPROCAL_LIMIT + 1> entries{};
+    for (uint64_t d = 1; d <= RECIPROCAL_LIMIT; ++d) entries[d] = ((uint64_t(1) << 38) + d - 1) / d;
+    return entries;
+}
+
+constexpr std::array<std::array<int16_t, 24>, 25> fromIndexRows() {
+    std::array<std::array<int16_t, 24>, 25> rows{};
+    for (int j = 0; j < 25; ++j)
+        for (int k = 0; k < 24; ++k) rows[j][k] = k >= j ? -1 : 0;
+    return rows;
+}
 
 } // namespace
 
-const uint64_t *const coder::RECIPROCALS = RECIPROCAL_TABLE.entries;
-
-namespace {
-
-struct FromIndexTable {
-    int16_t rows[25][24];
-    FromIndexTable() {
-        for (int j = 0; j < 25; ++j)
-            for (int k = 0; k < 24; ++k) rows[j][k] = k >= j ? -1 : 0;
-    }
-};
-alignas(16) const FromIndexTable FROM_INDEX_TABLE;
-
-} // namespace
-
-const int16_t (*const coder::FROM_INDEX)[24] = FROM_INDEX_TABLE.rows;
+const std::array<uint64_t, RECIPROCAL_LIMIT + 1> coder::RECIPROCALS = reciprocals();
+alignas(16) const std::array<std::array<int16_t, 24>, 25> coder::FROM_INDEX = fromIndexRows();
 
 void coder::rebuildCumulative(FrequencyModel &model) {
     const uint32_t n = model.symbolCount;
     model.groups = n / GROUP + 1;
     uint32_t before = 0;  // counts of the groups so far
-    uint32_t sum = 0;     // counts of this group so far
-    for (uint32_t k = 0; k < model.groups * GROUP; ++k) {
-        if (k % GROUP == 0) {
-            before += sum;
-            sum = 0;
-            model.groupBase[k / GROUP] = static_cast<int16_t>(before);
+    for (uint32_t g = 0; g < model.groups; ++g) {
+        model.groupBase[g] = static_cast<int16_t>(before);
+        uint32_t sum = 0;  // counts of this group so far; freq[0] is 0
+        for (uint32_t k = g * GROUP; k < (g + 1) * GROUP; ++k) {
+            sum += k <= n ? model.freq[k] : 0;
+            model.cum[k] = k <= n ? static_cast<int16_t>(sum) : PAST_LAST;
         }
-        if (k > n) {
-            model.cum[k] = PAST_LAST;
-            continue;
-        }
-        sum += model.freq[k];  // freq[0] is 0
-        model.cum[k] = static_cast<int16_t>(sum);
+        before += sum;
     }
     const uint32_t baseEntries = (model.groups + LANES - 1) / LANES * LANES;
     for (uint32_t g = model.groups; g < baseEntries; ++g) model.groupBase[g] = PAST_LAST;

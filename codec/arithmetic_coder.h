@@ -7,6 +7,7 @@
 #ifndef VEK_CODEC_ARITHMETIC_CODER_H
 #define VEK_CODEC_ARITHMETIC_CODER_H
 
+#include <array>
 #include <cstdint>
 #include <cstring>
 #if defined(__SSE2__)
@@ -38,7 +39,8 @@ inline void storeLanes(int16_t *p, Lanes v) {
 }
 
 // FROM_INDEX[j]: entries j and above of 24 set to all ones, the others 0.
-extern const int16_t (*const FROM_INDEX)[24];
+// (Arrays, not pointers to them: their addresses are constants of the code.)
+extern const std::array<std::array<int16_t, 24>, 25> FROM_INDEX;
 
 // The number of leading entries of p[0 .. 8 * vectors) at or below t, where
 // the entries rise (strictly, or through equal values above t) so that those
@@ -116,11 +118,11 @@ inline __attribute__((always_inline)) void updateModel(FrequencyModel &model, ui
     const Lanes add = loadLanes(model.incrementLanes);
     const uint32_t group = Shape == MAIN_MODEL ? 0 : symbol / GROUP;
     int16_t *p = model.cum + group * GROUP;
-    const int16_t *from = FROM_INDEX[Shape == MAIN_MODEL ? symbol : symbol % GROUP];
+    const int16_t *from = FROM_INDEX[Shape == MAIN_MODEL ? symbol : symbol % GROUP].data();
     storeLanes(p, loadLanes(p) + (add & loadLanes(from)));
     storeLanes(p + LANES, loadLanes(p + LANES) + (add & loadLanes(from + LANES)));
     if (Shape != MAIN_MODEL && model.groups > 1) {
-        const int16_t *later = FROM_INDEX[group + 1];
+        const int16_t *later = FROM_INDEX[group + 1].data();
         const uint32_t vectors = (model.groups + LANES - 1) / LANES;
         for (uint32_t v = 0; v < vectors; ++v) {
             int16_t *g = model.groupBase + v * LANES;
@@ -138,7 +140,7 @@ template <ModelShape Shape = ANY_MODEL>
 inline __attribute__((always_inline)) uint32_t symbolCovering(const FrequencyModel &model, uint32_t t) {
     uint32_t group = 0;
     if (Shape != MAIN_MODEL && model.groups > 1) group = countAtMost(model.groupBase, (model.groups + LANES - 1) / LANES, t) - 1;
-    const uint32_t within = t - static_cast<uint32_t>(model.groupBase[group]);
+    const uint32_t within = Shape == MAIN_MODEL ? t : t - static_cast<uint32_t>(model.groupBase[group]);
     return group * GROUP + countAtMost(model.cum + group * GROUP, GROUP / LANES, within);
 }
 
@@ -149,7 +151,7 @@ inline __attribute__((always_inline)) uint32_t symbolCovering(const FrequencyMod
 // The product x*m stays below 2^26 * 2^38 = 2^64. Larger totals (no model of
 // the codec has them) divide.
 const uint32_t RECIPROCAL_LIMIT = 4096;
-extern const uint64_t *const RECIPROCALS;
+extern const std::array<uint64_t, RECIPROCAL_LIMIT + 1> RECIPROCALS;
 
 template <ModelShape Shape = ANY_MODEL> inline uint32_t divideByTotal(uint32_t range, uint32_t total) {
     if (Shape != ANY_MODEL || total <= RECIPROCAL_LIMIT)

@@ -60,6 +60,43 @@ void resetMoveToFront() {
     for (int k = 0; k < 256; ++k) mtfList[k] = static_cast<uint8_t>(k);
 }
 
+typedef uint8_t Bytes32 __attribute__((vector_size(32)));
+
+// (A macro-free inline helper would pass the 32-byte vector by value, which
+// the baseline ABI cannot do in registers.)
+inline __attribute__((always_inline)) void loadBytes(Bytes32 &v, const uint8_t *p) { std::memcpy(&v, p, sizeof(v)); }
+
+// KEEP_FIRST[k]: bytes 0 .. k-1 all ones, the others 0.
+struct KeepFirstTable {
+    Bytes32 rows[32];
+    KeepFirstTable() {
+        for (int k = 0; k < 32; ++k)
+            for (int i = 0; i < 32; ++i) rows[k][i] = i < k ? 0xFF : 0;
+    }
+};
+const KeepFirstTable KEEP_FIRST;
+
+// The decoder's move-to-front step: entry `rank` (1 to 255) of the list
+// goes to the front and the entries before it move up by one. Below 32 (most
+// ranks of drawn pictures) that is one blend of the list with itself moved
+// up by one; the library's move is faster for the long moves.
+inline uint8_t moveToFront(uint8_t *list, uint32_t rank) {
+    const uint8_t c = list[rank];
+    if (rank < 32) {
+        // Entries 1 .. rank take entries 0 .. rank-1; entries rank+1 .. 32 stay.
+        const Bytes32 keep = KEEP_FIRST.rows[rank];
+        Bytes32 front, next;
+        loadBytes(front, list);
+        loadBytes(next, list + 1);
+        const Bytes32 moved = (front & keep) | (next & ~keep);
+        std::memcpy(list + 1, &moved, sizeof(moved));
+    } else {
+        std::memmove(list + 1, list, rank);
+    }
+    list[0] = c;
+    return c;
+}
+
 // The encoder's move-to-front list as 32 words, entry 8w + k in byte k of
 // word w (whatever the machine's byte order), so that finding a byte and
 // moving the entries in front of it take eight entries a step.
@@ -228,10 +265,7 @@ VEK_HOT_PATH int VekCodec::decodeBlockSymbols() {
             rank = coder.decode<coder::BUCKET_MODEL>(symbolModels[b]) + OFFSET_BASE[b];
         }
         if (++last >= capacity) failureExit();
-        const uint8_t c = mtfList[rank];
-        column[last] = c;
-        std::memmove(mtfList + 1, mtfList, rank);
-        mtfList[0] = c;
+        column[last] = moveToFront(mtfList, rank);
         s = coder.decode<coder::MAIN_MODEL>(main);
     }
     coder.store();
