@@ -621,24 +621,32 @@ size_t inverseScratchBytes(size_t capacity) {
 VEK_HOT_PATH void invertBlock() {
     const int32_t n = workspace.blockLast + 1;
     const uint8_t *column = workspace.lastColumn;
-    // Byte counts in four tables, so that a run of one byte does not wait on
-    // its own increments.
-    int32_t partial[4][256] = {};
-    int32_t i = 0;
-    for (; i + 4 <= n; i += 4) {
-        ++partial[0][column[i]];
-        ++partial[1][column[i + 1]];
-        ++partial[2][column[i + 2]];
-        ++partial[3][column[i + 3]];
-    }
-    for (; i < n; ++i) ++partial[0][column[i]];
     int32_t counts[256];
-    for (int c = 0; c < 256; ++c) counts[c] = partial[0][c] + partial[1][c] + partial[2][c] + partial[3][c];
-    // Places where the column changes byte, from every eighth one: they
-    // only choose between two ways of building the same table.
-    int32_t runs = 0;
-    for (int32_t k = 8; k < n; k += 8) runs += column[k] != column[k - 1];
-    runs *= 8;
+    int32_t runs;  // places where the column changes byte
+    if (workspace.countsReady) {
+        // Counted by the symbol decoder.
+        std::memcpy(counts, workspace.byteCounts, sizeof(counts));
+        runs = workspace.columnChanges;
+        workspace.countsReady = false;
+    } else {
+        // Byte counts in four tables, so that a run of one byte does not
+        // wait on its own increments.
+        int32_t partial[4][256] = {};
+        int32_t i = 0;
+        for (; i + 4 <= n; i += 4) {
+            ++partial[0][column[i]];
+            ++partial[1][column[i + 1]];
+            ++partial[2][column[i + 2]];
+            ++partial[3][column[i + 3]];
+        }
+        for (; i < n; ++i) ++partial[0][column[i]];
+        for (int c = 0; c < 256; ++c) counts[c] = partial[0][c] + partial[1][c] + partial[2][c] + partial[3][c];
+        // The changes from every eighth place: they only choose between two
+        // ways of building the same table.
+        runs = 0;
+        for (int32_t k = 8; k < n; k += 8) runs += column[k] != column[k - 1];
+        runs *= 8;
+    }
     int32_t sum = 0;
     for (int c = 0; c < 256; ++c) {
         const int32_t k = counts[c];

@@ -241,6 +241,11 @@ VEK_HOT_PATH int VekCodec::decodeBlockSymbols() {
     const int64_t capacity = static_cast<int64_t>(BlockFactor) * BLOCK_UNIT;
     uint8_t *column = workspace.lastColumn;
     int64_t last = -1;
+    // For the inverse transform: how often each byte occurs in the column,
+    // and at how many places the column changes byte, which is every byte
+    // of a nonzero rank after the first.
+    int32_t counts[256] = {};
+    int32_t changes = 0;
 
     DecoderRegisters coder(*this);
     FrequencyModel &main = mainModel();
@@ -255,6 +260,7 @@ VEK_HOT_PATH int VekCodec::decodeBlockSymbols() {
             }
             if (last + static_cast<int64_t>(n) >= capacity) failureExit();
             std::memset(column + last + 1, mtfList[0], static_cast<size_t>(n));
+            counts[mtfList[0]] += static_cast<int32_t>(n);
             last += static_cast<int64_t>(n);
             continue;
         }
@@ -265,7 +271,10 @@ VEK_HOT_PATH int VekCodec::decodeBlockSymbols() {
             rank = coder.decode<coder::BUCKET_MODEL>(symbolModels[b]) + OFFSET_BASE[b];
         }
         if (++last >= capacity) failureExit();
-        column[last] = moveToFront(mtfList, rank);
+        const uint8_t c = moveToFront(mtfList, rank);
+        column[last] = c;
+        ++counts[c];
+        changes += last != 0;
         s = coder.decode<coder::MAIN_MODEL>(main);
     }
     coder.store();
@@ -274,5 +283,8 @@ VEK_HOT_PATH int VekCodec::decodeBlockSymbols() {
     if (primary > static_cast<uint64_t>(last)) failureExit(); // primary index outside the block
     workspace.blockLast = static_cast<int32_t>(last);
     workspace.primaryIndex = static_cast<int32_t>(primary);
+    std::memcpy(workspace.byteCounts, counts, sizeof(counts));
+    workspace.columnChanges = changes;
+    workspace.countsReady = true;
     return isLast;
 }

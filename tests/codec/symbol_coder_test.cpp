@@ -186,6 +186,41 @@ TEST(SymbolCoder, RandomColumnsRoundTrip) {
     }
 }
 
+TEST(SymbolCoder, DecoderCountsTheColumnItWrites) {
+    // The inverse transform takes the byte counts and the number of byte
+    // changes from the symbol decoder: they must match the column, for
+    // blocks that start with a run of the list's front byte (0) or of
+    // another byte, one byte long, constant, or random with runs.
+    auto codec = std::make_unique<VekCodec>();
+    TempDir dir;
+    const std::string path = dir.file("s.bin");
+    std::vector<BlockSpec> blocks;
+    blocks.push_back({Bytes(300, 0), 5, 0});
+    blocks.push_back({Bytes(300, 7), 0, 0});
+    blocks.push_back({Bytes{9}, 0, 0});
+    Bytes startsWithZeros(40, 0);
+    for (uint8_t b : randomBytes(2000, 3, 4)) startsWithZeros.push_back(b);
+    blocks.push_back({startsWithZeros, 17, 0});
+    blocks.push_back({randomBytes(5000, 8, 256), 4999, 0});
+    blocks.push_back({randomBytes(5000, 9, 3), 1234, 1});
+    encodeBlocks(*codec, path, blocks);
+    Decoding d(*codec, path, 1);
+    for (const BlockSpec &b : blocks) {
+        codec->decodeBlockSymbols();
+        ASSERT_EQ(d.column(), b.column);
+        ASSERT_TRUE(workspace.countsReady);
+        int32_t counts[256] = {};
+        int32_t changes = 0;
+        for (size_t i = 0; i < b.column.size(); ++i) {
+            ++counts[b.column[i]];
+            if (i > 0 && b.column[i] != b.column[i - 1]) ++changes;
+        }
+        for (int c = 0; c < 256; ++c) ASSERT_EQ(workspace.byteCounts[c], counts[c]) << "byte " << c;
+        EXPECT_EQ(workspace.columnChanges, changes);
+        workspace.countsReady = false;
+    }
+}
+
 TEST(SymbolCoder, BlockCapacityIsEnforcedForRunsAndRanks) {
     auto codec = std::make_unique<VekCodec>();
     TempDir dir;
