@@ -612,6 +612,24 @@ VEK_HOT_PATH void chainedWalk(const uint32_t *step, uint8_t *text, int32_t n, ui
     repeatCycle(text, n, end);
 }
 
+// Eight step words side by side.
+typedef uint32_t Words8 __attribute__((vector_size(32)));
+
+// The end of the run of column[i] that starts at i (n at most): eight bytes
+// a step.
+inline __attribute__((always_inline)) int32_t runEnd(const uint8_t *column, int32_t i, int32_t n) {
+    const uint8_t c = column[i];
+    const uint64_t pattern = 0x0101010101010101ull * c;
+    int32_t j = i + 1;
+    for (; j + 8 <= n; j += 8) {
+        uint64_t bytes;
+        std::memcpy(&bytes, column + j, sizeof(bytes));
+        if (bytes != pattern) break;
+    }
+    while (j < n && column[j] == c) ++j;
+    return j;
+}
+
 } // namespace
 
 size_t inverseScratchBytes(size_t capacity) {
@@ -671,17 +689,21 @@ VEK_HOT_PATH void invertBlock() {
         return mark | (row << 8) | c;
     };
     if (runs < n / 16) {
-        // Few long runs: within a run the rows count up by one, kept in a
-        // register instead of going through counts[] at every byte.
-        uint8_t c = column[0];
-        uint32_t row = static_cast<uint32_t>(counts[c]);
-        for (int32_t i = 0; i < n; ++i) {
-            if (column[i] != c) {
-                counts[c] = static_cast<int32_t>(row);
-                c = column[i];
-                row = static_cast<uint32_t>(counts[c]);
+        // Few long runs: within a run the rows count up by one, so a run's
+        // words are filled eight at a time.
+        for (int32_t i = 0; i < n;) {
+            const uint8_t c = column[i];
+            const int32_t end = runEnd(column, i, n);
+            uint32_t row = static_cast<uint32_t>(counts[c]);
+            counts[c] += end - i;
+            Words8 rows = Words8{0, 1, 2, 3, 4, 5, 6, 7} + row;
+            for (; i + 8 <= end; i += 8) {
+                const Words8 starts = reinterpret_cast<Words8>(((rows & spacingMask) == 0) | (rows == primary));
+                const Words8 words = (rows << 8) | c | (starts & STEP_ENTERS_START);
+                std::memcpy(step + i, &words, sizeof(words));
+                rows += 8;
             }
-            step[i] = stepWord(row++, c);
+            for (row = rows[0]; i < end; ++i) step[i] = stepWord(row++, c);
         }
     } else {
         for (int32_t i = 0; i < n; ++i) {
