@@ -158,16 +158,36 @@ template <typename Sink> void expandBlock(int isLast, Sink &sink) {
         // Bytes up to and including the fourth of a run go out as they are,
         // together; the byte after that fourth one is the run's count.
         const int32_t start = i;
-        for (; i <= end; ++i) {
-            const uint8_t b = text[i];
-            if (b != previous) {
-                count = 1;
-                previous = b;
-            } else if (++count == 4) {
-                break;
+        bool fourth = false;
+        while (i <= end && !fourth) {
+            // Eight bytes at once where none equals the byte before it: none
+            // of them extends a run. (From the second byte of the stretch
+            // on, the byte before is `previous`.)
+            if (i > start && end - i >= 7) {
+                uint64_t before, here;
+                std::memcpy(&before, text + i - 1, sizeof(before));
+                std::memcpy(&here, text + i, sizeof(here));
+                const uint64_t same = before ^ here;  // a zero byte where a byte repeats
+                if (((same - 0x0101010101010101ull) & ~same & 0x8080808080808080ull) == 0) {
+                    i += 8;
+                    previous = text[i - 1];
+                    count = 1;
+                    continue;
+                }
+            }
+            // Otherwise up to eight bytes one at a time.
+            for (const int32_t stop = std::min(end, i + 7); i <= stop; ++i) {
+                const uint8_t b = text[i];
+                if (b != previous) {
+                    count = 1;
+                    previous = b;
+                } else if (++count == 4) {
+                    fourth = true;
+                    break;
+                }
             }
         }
-        if (i > end) {
+        if (!fourth) {
             sink.putBytes(text + start, static_cast<uint32_t>(i - start));
             break;
         }
