@@ -69,9 +69,19 @@ void VekCodec::refillReader(uint32_t needed) {
     if (take > inAvail) take = inAvail;
     if (remaining < static_cast<int32_t>(take)) take = remaining > 0 ? static_cast<uint32_t>(remaining) : 0;
     const uint8_t *bytes = inBuffer + (inFilled - inAvail);
-    for (uint32_t k = 0; k < take; ++k) {
-        readerBits |= static_cast<uint64_t>(static_cast<uint8_t>(~bytes[k])) << (56 - readerCount);
-        readerCount += 8;
+    if (take > 0 && inAvail >= 8) {
+        // The bytes in one load: the first stream byte on top, complemented,
+        // below the bits held; only the `take` bytes taken stay.
+        uint64_t word = 0;
+        for (int k = 0; k < 8; ++k) word = (word << 8) | static_cast<uint8_t>(~bytes[k]);
+        const uint32_t kept = 8 * take;  // 8 to 64 bits
+        readerBits |= (kept == 64 ? word : word >> (64 - kept) << (64 - kept)) >> readerCount;
+        readerCount += kept;
+    } else {
+        for (uint32_t k = 0; k < take; ++k) {
+            readerBits |= static_cast<uint64_t>(static_cast<uint8_t>(~bytes[k])) << (56 - readerCount);
+            readerCount += 8;
+        }
     }
     inAvail -= take;
     remaining -= static_cast<int32_t>(take);
