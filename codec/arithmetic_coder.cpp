@@ -72,8 +72,7 @@ void VekCodec::refillReader(uint32_t needed) {
     if (take > 0 && inAvail >= 8) {
         // The bytes in one load: the first stream byte on top, complemented,
         // below the bits held; only the `take` bytes taken stay.
-        uint64_t word = 0;
-        for (int k = 0; k < 8; ++k) word = (word << 8) | static_cast<uint8_t>(~bytes[k]);
+        const uint64_t word = storedBits(bytes);
         const uint32_t kept = 8 * take;  // 8 to 64 bits
         readerBits |= (kept == 64 ? word : word >> (64 - kept) << (64 - kept)) >> readerCount;
         readerCount += kept;

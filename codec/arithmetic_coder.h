@@ -144,6 +144,17 @@ inline __attribute__((always_inline)) uint32_t symbolCovering(const FrequencyMod
     return group * GROUP + countAtMost(model.cum + group * GROUP, GROUP / LANES, within);
 }
 
+// The stream bits of eight stored bytes (their complements), the first
+// byte's on top.
+inline uint64_t storedBits(const uint8_t *bytes) {
+    uint64_t word;
+    std::memcpy(&word, bytes, sizeof(word));
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    word = __builtin_bswap64(word);
+#endif
+    return ~word;
+}
+
 // range / total by a multiplication: for d <= RECIPROCAL_LIMIT, with
 // m = ceil(2^38 / d) (so m*d = 2^38 + e, 0 <= e < d), x*m / 2^38 is x/d plus
 // x*e / (d * 2^38) < 2^26 * d / (d * 2^38) = 2^-12 <= 1/d, too little to
@@ -286,11 +297,22 @@ struct DecoderRegisters {
     // The next `n` stream bits (n <= 25), first bit highest.
     inline __attribute__((always_inline)) uint32_t takeBits(uint32_t n) {
         if (n > count) {
-            codec.readerBits = window;
-            codec.readerCount = count;
-            codec.refillReader(n);
-            window = codec.readerBits;
-            count = codec.readerCount;
+            if (codec.inAvail >= 8 && codec.remaining >= 8) {
+                // As refillReader: as many whole bytes as fit, here from
+                // eight bytes at hand in the read buffer.
+                const uint32_t take = (64 - count) / 8;  // 5 to 8, as count < 25
+                const uint64_t word = coder::storedBits(codec.inBuffer + (codec.inFilled - codec.inAvail));
+                window |= (word >> (64 - 8 * take) << (64 - 8 * take)) >> count;
+                count += 8 * take;
+                codec.inAvail -= take;
+                codec.remaining -= static_cast<int32_t>(take);
+            } else {
+                codec.readerBits = window;
+                codec.readerCount = count;
+                codec.refillReader(n);
+                window = codec.readerBits;
+                count = codec.readerCount;
+            }
         }
         const uint32_t bits = static_cast<uint32_t>((window >> 1) >> (63 - n));  // 0 for n = 0
         window <<= n;
