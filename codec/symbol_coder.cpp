@@ -62,8 +62,8 @@ void resetMoveToFront() {
 
 typedef uint8_t Bytes32 __attribute__((vector_size(32)));
 
-// (A macro-free inline helper would pass the 32-byte vector by value, which
-// the baseline ABI cannot do in registers.)
+// Loads 32 bytes into v (filled through a reference: passed by value, a
+// 32-byte vector would not fit the baseline calling convention's registers).
 inline __attribute__((always_inline)) void loadBytes(Bytes32 &v, const uint8_t *p) { std::memcpy(&v, p, sizeof(v)); }
 
 // KEEP_FIRST[k]: bytes 0 .. k-1 all ones, the others 0.
@@ -79,7 +79,8 @@ const KeepFirstTable KEEP_FIRST;
 // The decoder's move-to-front step: entry `rank` (1 to 255) of the list
 // goes to the front and the entries before it move up by one. Below 32 (most
 // ranks of drawn pictures) that is one blend of the list with itself moved
-// up by one; the library's move is faster for the long moves.
+// up by one (both loads stay within its 256 entries); std::memmove is faster
+// for the longer moves.
 inline uint8_t moveToFront(uint8_t *list, uint32_t rank) {
     const uint8_t c = list[rank];
     if (rank < 32) {
