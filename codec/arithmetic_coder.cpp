@@ -34,9 +34,9 @@ alignas(16) const std::array<std::array<int16_t, 24>, 25> coder::FROM_INDEX = fr
 
 void coder::rebuildCumulative(FrequencyModel &model) {
     const uint32_t n = model.symbolCount;
-    model.groups = n / GROUP + 1;
+    const uint32_t groups = groupCount(model);
     uint32_t before = 0;  // counts of the groups so far
-    for (uint32_t g = 0; g < model.groups; ++g) {
+    for (uint32_t g = 0; g < groups; ++g) {
         model.groupBase[g] = static_cast<int16_t>(before);
         uint32_t sum = 0;  // counts of this group so far; freq[0] is 0
         for (uint32_t k = g * GROUP; k < (g + 1) * GROUP; ++k) {
@@ -45,8 +45,8 @@ void coder::rebuildCumulative(FrequencyModel &model) {
         }
         before += sum;
     }
-    const uint32_t baseEntries = (model.groups + LANES - 1) / LANES * LANES;
-    for (uint32_t g = model.groups; g < baseEntries; ++g) model.groupBase[g] = PAST_LAST;
+    const uint32_t baseEntries = (groups + LANES - 1) / LANES * LANES;
+    for (uint32_t g = groups; g < baseEntries; ++g) model.groupBase[g] = PAST_LAST;
     for (uint32_t k = 0; k < LANES; ++k) model.incrementLanes[k] = static_cast<int16_t>(model.increment);
 }
 
@@ -70,12 +70,7 @@ void VekCodec::refillReader(uint32_t needed) {
     if (remaining < static_cast<int32_t>(take)) take = remaining > 0 ? static_cast<uint32_t>(remaining) : 0;
     const uint8_t *bytes = inBuffer + (inFilled - inAvail);
     if (take > 0 && inAvail >= 8) {
-        // The bytes in one load: the first stream byte on top, complemented,
-        // below the bits held; only the `take` bytes taken stay.
-        const uint64_t word = storedBits(bytes);
-        const uint32_t kept = 8 * take;  // 8 to 64 bits
-        readerBits |= (kept == 64 ? word : word >> (64 - kept) << (64 - kept)) >> readerCount;
-        readerCount += kept;
+        takeStoredBytes(bytes, take, readerBits, readerCount);
     } else {
         for (uint32_t k = 0; k < take; ++k) {
             readerBits |= static_cast<uint64_t>(static_cast<uint8_t>(~bytes[k])) << (56 - readerCount);

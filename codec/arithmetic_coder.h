@@ -80,6 +80,9 @@ const uint32_t GROUP = 16;
 // reach it.
 const int16_t PAST_LAST = 0x4000;
 
+// The number of groups that hold symbols 0 .. n.
+inline uint32_t groupCount(const FrequencyModel &model) { return model.symbolCount / GROUP + 1; }
+
 // Recomputes cum[] and groupBase[] from freq[]: after initModel and after a
 // halving.
 void rebuildCumulative(FrequencyModel &model);
@@ -121,9 +124,9 @@ inline __attribute__((always_inline)) void updateModel(FrequencyModel &model, ui
     const int16_t *from = FROM_INDEX[Shape == MAIN_MODEL ? symbol : symbol % GROUP].data();
     storeLanes(p, loadLanes(p) + (add & loadLanes(from)));
     storeLanes(p + LANES, loadLanes(p + LANES) + (add & loadLanes(from + LANES)));
-    if (Shape != MAIN_MODEL && model.groups > 1) {
+    if (Shape != MAIN_MODEL && model.symbolCount >= GROUP) {
         const int16_t *later = FROM_INDEX[group + 1].data();
-        const uint32_t vectors = (model.groups + LANES - 1) / LANES;
+        const uint32_t vectors = (groupCount(model) + LANES - 1) / LANES;
         for (uint32_t v = 0; v < vectors; ++v) {
             int16_t *g = model.groupBase + v * LANES;
             storeLanes(g, loadLanes(g) + (add & loadLanes(later + v * LANES)));
@@ -139,20 +142,25 @@ inline __attribute__((always_inline)) void updateModel(FrequencyModel &model, ui
 template <ModelShape Shape = ANY_MODEL>
 inline __attribute__((always_inline)) uint32_t symbolCovering(const FrequencyModel &model, uint32_t t) {
     uint32_t group = 0;
-    if (Shape != MAIN_MODEL && model.groups > 1) group = countAtMost(model.groupBase, (model.groups + LANES - 1) / LANES, t) - 1;
+    if (Shape != MAIN_MODEL && model.symbolCount >= GROUP)
+        group = countAtMost(model.groupBase, (groupCount(model) + LANES - 1) / LANES, t) - 1;
     const uint32_t within = Shape == MAIN_MODEL ? t : t - static_cast<uint32_t>(model.groupBase[group]);
     return group * GROUP + countAtMost(model.cum + group * GROUP, GROUP / LANES, within);
 }
 
-// The stream bits of eight stored bytes (their complements), the first
-// byte's on top.
-inline uint64_t storedBits(const uint8_t *bytes) {
+// Puts the stream bits of the `take` stored bytes at `bytes` (1 to 8; eight
+// bytes must be readable there) into a bit reservoir below the `count` bits
+// it holds, where 8 * take + count <= 64. Stored bytes are the complements
+// of the stream's; the first byte's bits go on top.
+inline void takeStoredBytes(const uint8_t *bytes, uint32_t take, uint64_t &window, uint32_t &count) {
     uint64_t word;
     std::memcpy(&word, bytes, sizeof(word));
 #if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
     word = __builtin_bswap64(word);
 #endif
-    return ~word;
+    const uint32_t dropped = 64 - 8 * take;  // bits of the bytes not taken
+    window |= (~word >> dropped << dropped) >> count;
+    count += 8 * take;
 }
 
 // range / total by a multiplication: for d <= RECIPROCAL_LIMIT, with
@@ -301,9 +309,7 @@ struct DecoderRegisters {
                 // As refillReader: as many whole bytes as fit, here from
                 // eight bytes at hand in the read buffer.
                 const uint32_t take = (64 - count) / 8;  // 5 to 8, as count < 25
-                const uint64_t word = coder::storedBits(codec.inBuffer + (codec.inFilled - codec.inAvail));
-                window |= (word >> (64 - 8 * take) << (64 - 8 * take)) >> count;
-                count += 8 * take;
+                coder::takeStoredBytes(codec.inBuffer + (codec.inFilled - codec.inAvail), take, window, count);
                 codec.inAvail -= take;
                 codec.remaining -= static_cast<int32_t>(take);
             } else {

@@ -34,9 +34,6 @@
 
 #include "hot_path.h"
 #include "block_sort.h"
-
-#include <divsufsort.h>
-
 #include "rotation_order.h"
 #include "vek_codec.h"
 #include "work_buffers.h"
@@ -418,14 +415,7 @@ VEK_HOT_PATH void VekCodec::sortBlock() {
         // to rotations of the block. The same pass picks the last column
         // out of the doubled block, which is smaller than the packed words
         // and so cheaper to read at random.
-        if (divsufsort(text + start, index, n) != 0) failureExit();
-        uint8_t *column = workspace.lastColumn;
-        for (int32_t r = 0; r < n; ++r) {
-            int32_t p = index[r] + start;
-            if (p >= n) p -= n;
-            index[r] = p;
-            column[r] = text[p + n - 1];  // the byte before rotation p
-        }
+        if (!sortFromLeastRotation(text + start, n, start, index, text, workspace.lastColumn)) failureExit();
         workspace.columnReady = true;
         return;
     }
@@ -639,32 +629,11 @@ size_t inverseScratchBytes(size_t capacity) {
 VEK_HOT_PATH void invertBlock() {
     const int32_t n = workspace.blockLast + 1;
     const uint8_t *column = workspace.lastColumn;
+    // The byte counts and the places where the column changes byte, both
+    // counted by the symbol decoder as it wrote the column.
     int32_t counts[256];
-    int32_t runs;  // places where the column changes byte
-    if (workspace.countsReady) {
-        // Counted by the symbol decoder.
-        std::memcpy(counts, workspace.byteCounts, sizeof(counts));
-        runs = workspace.columnChanges;
-        workspace.countsReady = false;
-    } else {
-        // Byte counts in four tables, so that a run of one byte does not
-        // wait on its own increments.
-        int32_t partial[4][256] = {};
-        int32_t i = 0;
-        for (; i + 4 <= n; i += 4) {
-            ++partial[0][column[i]];
-            ++partial[1][column[i + 1]];
-            ++partial[2][column[i + 2]];
-            ++partial[3][column[i + 3]];
-        }
-        for (; i < n; ++i) ++partial[0][column[i]];
-        for (int c = 0; c < 256; ++c) counts[c] = partial[0][c] + partial[1][c] + partial[2][c] + partial[3][c];
-        // The changes from every eighth place: they only choose between two
-        // ways of building the same table.
-        runs = 0;
-        for (int32_t k = 8; k < n; k += 8) runs += column[k] != column[k - 1];
-        runs *= 8;
-    }
+    std::memcpy(counts, workspace.byteCounts, sizeof(counts));
+    const int32_t runs = workspace.columnChanges;
     int32_t sum = 0;
     for (int c = 0; c < 256; ++c) {
         const int32_t k = counts[c];

@@ -9,8 +9,9 @@
 // Sets primaryIndex to the sorted row whose rotation starts at position 0.
 void findPrimaryIndex();
 
-// Rebuilds blockText[0..blockLast] from lastColumn and primaryIndex, which
-// the caller has checked to lie inside the block.
+// Rebuilds blockText[0..blockLast] from lastColumn, its byteCounts and
+// columnChanges, and primaryIndex, which the caller has checked to lie
+// inside the block.
 void invertBlock();
 
 // Bytes of the decoder's last-column buffer for blocks of up to `capacity`

@@ -73,12 +73,18 @@ bool sortPrimitiveRotations(uint8_t *text, int32_t n, int32_t *order) {
     bool repeats = false;
     const int32_t start = leastRotation(doubled, n, &repeats);
     std::rotate(text, text + start, text + n);
-    if (divsufsort(text, order, n) != 0) return false;
-    // Suffix s of the rotated text is rotation (s + start) mod n of the block.
+    return sortFromLeastRotation(text, n, start, order, nullptr, nullptr);
+}
+
+VEK_HOT_PATH bool sortFromLeastRotation(const uint8_t *rotated, int32_t n, int32_t start, int32_t *order,
+                                        const uint8_t *doubled, uint8_t *column) {
+    if (divsufsort(rotated, order, n) != 0) return false;
+    // Suffix s of the rotated text is rotation (s + start) mod n of the text.
     for (int32_t r = 0; r < n; ++r) {
         int32_t p = order[r] + start;
         if (p >= n) p -= n;
         order[r] = p;
+        if (column != nullptr) column[r] = doubled[p + n - 1];  // the byte before rotation p
     }
     return true;
 }

@@ -16,6 +16,15 @@ int32_t smallestPeriod(const uint8_t *text, int32_t n, int32_t *scratch);
 // string; the start returned is then one of the equal least rotations.
 int32_t leastRotation(const uint8_t *doubled, int32_t n, bool *repeats);
 
+// Sorts the rotations of a primitive text from its least rotation:
+// `rotated` holds the text from `start` on (n bytes, a Lyndon word), whose
+// suffixes the suffix sorter orders; order[0..n-1] gets the rotations of the
+// text as start positions, smallest first. With `doubled` (the text twice in
+// a row), column[r] gets the byte before rotation order[r] in the same pass.
+// Returns false if the suffix sorter could not get its memory.
+bool sortFromLeastRotation(const uint8_t *rotated, int32_t n, int32_t start, int32_t *order, const uint8_t *doubled,
+                           uint8_t *column);
+
 // Sorts the rotations of a primitive text into order[0..n-1] (start
 // positions, smallest first). The text is rotated in place to its least
 // rotation and left that way; order doubles as the suffix sorter's array.

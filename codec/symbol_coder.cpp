@@ -286,6 +286,5 @@ VEK_HOT_PATH int VekCodec::decodeBlockSymbols() {
     workspace.primaryIndex = static_cast<int32_t>(primary);
     std::memcpy(workspace.byteCounts, counts, sizeof(counts));
     workspace.columnChanges = changes;
-    workspace.countsReady = true;
     return isLast;
 }

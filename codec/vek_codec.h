@@ -24,7 +24,6 @@ struct FrequencyModel {
     // hold totals below 16,384.
     alignas(16) int16_t cum[272];
     alignas(16) int16_t groupBase[24];
-    uint32_t groups;  // groups that hold symbols 0 .. n
     alignas(16) int16_t incrementLanes[8];  // the increment, eight times
 };
 

@@ -8,7 +8,7 @@
 #include "block_sort.h"
 #include "vek_codec.h"
 
-BlockWorkspace workspace = {nullptr, nullptr, nullptr, nullptr, nullptr, false, 0, 0, 0, false, {}, 0};
+BlockWorkspace workspace = {nullptr, nullptr, nullptr, nullptr, nullptr, false, 0, 0, 0, {}, 0};
 uint8_t mtfList[256];
 int32_t lastProgress = 0;
 
@@ -73,7 +73,6 @@ void allocDecoderWorkspace(VekCodec &codec, uint32_t blockFactor) {
     workspace.blockText = request<uint8_t>(factor * BLOCK_UNIT);
     workspace.lastColumn = request<uint8_t>(inverseScratchBytes(factor * BLOCK_UNIT));
     workspace.sortIndex = requestLarge<int32_t>(factor * 32768);
-    workspace.countsReady = false;
     if (workspace.blockText == nullptr || workspace.lastColumn == nullptr || workspace.sortIndex == nullptr)
         failureExit();
 }
@@ -91,7 +90,6 @@ void clearWorkspaceReferences() {
     workspace.blockText = nullptr;
     workspace.lastColumn = nullptr;
     workspace.columnReady = false;
-    workspace.countsReady = false;
 }
 
 void failureExit() {

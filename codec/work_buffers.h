@@ -20,8 +20,8 @@ struct BlockWorkspace {
     int32_t blockLast;      // index of the block's last byte
     int32_t blockLength;    // block length (encoder)
     int32_t primaryIndex;   // sorted row of the unrotated block
-    // Decoder: the symbol decoder counts the column as it writes it.
-    bool countsReady;         // byteCounts and columnChanges hold the column's
+    // Decoder: the symbol decoder counts the column as it writes it, for the
+    // inverse transform.
     int32_t byteCounts[256];  // occurrences of each byte
     int32_t columnChanges;    // indices i > 0 where the byte differs from byte i - 1
 };

@@ -69,6 +69,9 @@ Bytes invert(VekCodec &codec, const Bytes &column, int32_t primary) {
     std::copy(column.begin(), column.end(), workspace.lastColumn);
     workspace.blockLast = static_cast<int32_t>(column.size()) - 1;
     workspace.primaryIndex = primary;
+    const ColumnCounts counts = countColumn(column);
+    std::copy(counts.bytes, counts.bytes + 256, workspace.byteCounts);
+    workspace.columnChanges = counts.changes;
     invertBlock();
     Bytes text(workspace.blockText, workspace.blockText + column.size());
     freeDecoderWorkspace();

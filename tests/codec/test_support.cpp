@@ -78,6 +78,15 @@ Bytes makeBmp(int32_t width, int32_t height, uint16_t bitCount, const Bytes &pal
     return b;
 }
 
+ColumnCounts countColumn(const Bytes &column) {
+    ColumnCounts c = {};
+    for (size_t i = 0; i < column.size(); ++i) {
+        ++c.bytes[column[i]];
+        if (i > 0 && column[i] != column[i - 1]) ++c.changes;
+    }
+    return c;
+}
+
 Bytes randomBytes(size_t n, uint32_t seed, uint32_t alphabet) {
     Bytes b(n);
     uint64_t x = seed * 0x9E3779B97F4A7C15ull + 1;

@@ -42,6 +42,15 @@ Bytes randomBytes(size_t n, uint32_t seed, uint32_t alphabet = 256);
 // A picture whose pixel rows look like a photo (smooth gradients with noise).
 Bytes smoothPixels(uint32_t width, uint32_t height, uint32_t bitCount, uint32_t seed);
 
+// What the symbol decoder counts of a last column for the inverse
+// transform: each byte's occurrences and the places i > 0 where the byte
+// differs from byte i - 1.
+struct ColumnCounts {
+    int32_t bytes[256];
+    int32_t changes;
+};
+ColumnCounts countColumn(const Bytes &column);
+
 // Little-endian field readers.
 uint32_t get32(const Bytes &b, size_t offset);
 uint16_t get16(const Bytes &b, size_t offset);
