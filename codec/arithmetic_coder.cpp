@@ -122,8 +122,8 @@ uint32_t VekCodec::decodeValue32() {
     return value;
 }
 
-void VekCodec::startEncoder(platform::FileHandle output, const uint8_t headerBytes[VEK_HEADER_SIZE]) {
-    streamFile = output;
+void VekCodec::startEncoder(ByteSink &output, const uint8_t headerBytes[VEK_HEADER_SIZE]) {
+    streamOutput = &output;
     bitsLeft = 8;
     outPos = 0;
     std::memcpy(outBuffer, headerBytes, VEK_HEADER_SIZE);
@@ -167,19 +167,19 @@ void VekCodec::writeStreamChunk() {
     // fails instead of reporting success.
     streamBytesWritten += outPos;
     if (streamBytesWritten > static_cast<uint64_t>(INT32_MAX) + VEK_HEADER_SIZE) failureExit();
-    if (!platform::writeFile(streamFile, outBuffer, outPos)) failureExit();
+    if (!streamOutput->write(outBuffer, outPos)) failureExit();
     outPos = 0;
 }
 
-void VekCodec::startDecoderReader(platform::FileHandle input) {
-    streamFile = input;
+void VekCodec::startDecoderReader(ByteSource &input) {
+    streamInput = &input;
     bitsLeft = 0;
     readerBits = 0;
     readerCount = 0;
     inAvail = 0;
     inFilled = IO_BUFFER_SIZE;
     outPos = 0;
-    const int64_t size = platform::fileSize(input);
+    const int64_t size = input.size();
     const int64_t coded = size - static_cast<int64_t>(VEK_HEADER_SIZE);
     remaining = coded > INT32_MAX ? INT32_MAX : static_cast<int32_t>(coded < -1 ? -1 : coded);
 }
@@ -207,7 +207,7 @@ uint8_t VekCodec::readByte() {
             inFilled = static_cast<uint32_t>(remaining);
         }
         size_t got = 0;
-        if (!platform::readFile(streamFile, inBuffer, inAvail, &got) || got != inAvail) failureExit();
+        if (!streamInput->read(inBuffer, inAvail, &got) || got != inAvail) failureExit();
     }
     --inAvail;
     --remaining;

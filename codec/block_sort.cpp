@@ -48,17 +48,6 @@ const uint16_t NO_RANK = 0xFFFF;      // above every rank (ranks stay below 65,5
 const uint32_t ROOT_RANK_MASK = 0x00FFFFFFu;
 const uint32_t BYTE_MASK = 0xFF000000u;
 
-struct FreeDeleter {
-    void operator()(void *p) const { std::free(p); }
-};
-template <typename T> using Buffer = std::unique_ptr<T[], FreeDeleter>;
-
-template <typename T> Buffer<T> allocate(size_t count) {
-    T *p = static_cast<T *>(std::malloc(count * sizeof(T) + 1));
-    if (p == nullptr) failureExit();
-    return Buffer<T>(p);
-}
-
 // Rotation p greater than rotation q, comparing block bytes one at a time.
 bool byteRotationGreater(const uint32_t *packed, int32_t n, int32_t p, int32_t q) {
     for (int32_t k = 0; k < n; ++k) {
@@ -192,7 +181,7 @@ int lowestBit(uint64_t word) {
 // tree over the bits keeps the search short when ranked residues are rare.
 class RankedResidues {
 public:
-    void init(int32_t period) {
+    void init(BlockWorkspace &workspace, int32_t period) {
         cycles_ = greatestCommonDivisor(period, 4);
         cycleLength_ = period / cycles_;
         stepInverse_ = cycleLength_ > 1 ? modularInverse(4 / cycles_, cycleLength_) : 0;
@@ -205,7 +194,7 @@ public:
             bits = words_[levels_];
             ++levels_;
         } while (bits > 1);
-        storage_ = allocate<uint64_t>(total);
+        storage_ = workspace.take<uint64_t>(total);
         std::memset(storage_.get(), 0, total * sizeof(uint64_t));
         uint64_t *next = storage_.get();
         for (int l = 0; l < levels_; ++l) {
@@ -274,33 +263,23 @@ private:
     int levels_ = 0;
     size_t words_[MAX_LEVELS] = {};
     uint64_t *level_[MAX_LEVELS] = {};
-    Buffer<uint64_t> storage_;
+    WorkspaceBuffer<uint64_t> storage_;
 };
-
-// What the comparison of a repetitive block reads while it is being sorted.
-struct PeriodicBlock {
-    int32_t length = 0;
-    int32_t period = 0;
-    // Low 24 bits of packed word p: place of rotation p mod P among the
-    // rotations of the root (the top byte keeps the block byte).
-    const uint32_t *packed = nullptr;
-    // rank[p]: place of p in its sorted bucket once that bucket is ranked;
-    // while p's own bucket is being sorted, the rank that decides between p
-    // and the other members of its residue (NO_RANK: they are equal).
-    uint16_t *rank = nullptr;
-};
-
-PeriodicBlock periodic;
 
 } // namespace
 
 // Valid while a repetitive block is sorted: 1 if rotation p is greater than
-// rotation q in the format's comparison, 0 if smaller or found equal.
+// rotation q in the format's comparison, 0 if smaller or found equal. What
+// it reads: the low 24 bits of packed word p, the place of rotation p mod P
+// among the rotations of the root (the top byte keeps the block byte); and
+// rotationRanks[p], the place of p in its sorted bucket once that bucket is
+// ranked, or, while p's own bucket is being sorted, the rank that decides
+// between p and the other members of its residue (NO_RANK: they are equal).
 int VekCodec::compareRotations(int32_t p, int32_t q) {
-    const uint32_t a = periodic.packed[p] & ROOT_RANK_MASK;
-    const uint32_t b = periodic.packed[q] & ROOT_RANK_MASK;
+    const uint32_t a = workspace.packedBlock[p] & ROOT_RANK_MASK;
+    const uint32_t b = workspace.packedBlock[q] & ROOT_RANK_MASK;
     if (a != b) return a > b ? 1 : 0;
-    return periodic.rank[p] > periodic.rank[q] ? 1 : 0;
+    return workspace.rotationRanks[p] > workspace.rotationRanks[q] ? 1 : 0;
 }
 
 void VekCodec::sortBucketRange(int32_t low, int32_t high) {
@@ -311,6 +290,7 @@ namespace {
 
 // Sorts the rotations of u^k, u of length `period`, into sortIndex.
 void sortPeriodicBlock(VekCodec &codec, uint8_t *text, int32_t period) {
+    BlockWorkspace &workspace = codec.workspace;
     uint32_t *packed = workspace.packedBlock;
     int32_t *index = workspace.sortIndex;
     const int32_t n = workspace.blockLength;
@@ -336,13 +316,11 @@ void sortPeriodicBlock(VekCodec &codec, uint8_t *text, int32_t period) {
     for (uint32_t k = 0; k < BUCKET_COUNT; ++k) bucket[k + 1] += bucket[k];
     for (int32_t i = n - 1; i >= 0; --i) index[--bucket[key(i)]] = i;
 
-    Buffer<uint16_t> rank = allocate<uint16_t>(static_cast<size_t>(n));
+    WorkspaceBuffer<uint16_t> ranks = workspace.take<uint16_t>(static_cast<size_t>(n));
+    uint16_t *rank = ranks.get();
     RankedResidues ranked;
-    ranked.init(period);
-    periodic.length = n;
-    periodic.period = period;
-    periodic.packed = packed;
-    periodic.rank = rank.get();
+    ranked.init(workspace, period);
+    workspace.rotationRanks = rank;
 
     for (int pair = 4; pair >= 0; --pair) {
         const uint32_t smallest = codec.sortSizeClasses[2 * pair];
@@ -386,7 +364,7 @@ void sortPeriodicBlock(VekCodec &codec, uint8_t *text, int32_t period) {
             }
         }
     }
-    periodic = PeriodicBlock();
+    workspace.rotationRanks = nullptr;
 }
 
 } // namespace
@@ -403,8 +381,7 @@ VEK_HOT_PATH void VekCodec::sortBlock() {
     }
 
     // The block twice in a row, so that its rotations read without wrapping.
-    Buffer<uint8_t> doubled(static_cast<uint8_t *>(requestLargeBuffer(2 * static_cast<size_t>(n))));
-    if (!doubled) failureExit();
+    WorkspaceBuffer<uint8_t> doubled = workspace.take<uint8_t>(2 * static_cast<size_t>(n), true);
     uint8_t *text = doubled.get();
     for (int32_t i = 0; i < n; ++i) text[i] = static_cast<uint8_t>(packed[i] >> 24);
     std::memcpy(text + n, text, static_cast<size_t>(n));
@@ -421,13 +398,13 @@ VEK_HOT_PATH void VekCodec::sortBlock() {
     }
     // Only the root is needed from here on.
     const int32_t period = smallestPeriod(text, n, index);
-    Buffer<uint8_t> root = allocate<uint8_t>(static_cast<size_t>(period));
+    WorkspaceBuffer<uint8_t> root = workspace.take<uint8_t>(static_cast<size_t>(period));
     std::memcpy(root.get(), text, static_cast<size_t>(period));
     doubled.reset();
     sortPeriodicBlock(*this, root.get(), period);
 }
 
-void findPrimaryIndex() {
+void findPrimaryIndex(BlockWorkspace &workspace) {
     workspace.primaryIndex = -1;
     for (int32_t r = workspace.blockLast; r >= 0; --r) {
         if (workspace.sortIndex[r] == 0) {
@@ -501,7 +478,8 @@ struct Region {
     int32_t bytes;  // bytes written, at the region's top
 };
 
-VEK_HOT_PATH void chainedWalk(const uint32_t *step, uint8_t *text, int32_t n, uint32_t primary, uint8_t *scratch) {
+VEK_HOT_PATH void chainedWalk(BlockWorkspace &workspace, const uint32_t *step, uint8_t *text, int32_t n,
+                              uint32_t primary, uint8_t *scratch) {
     const int32_t spacing = chainSpacing(n);
     const int32_t regionSize = spacing / REGION_DIVISOR;
     const int32_t spacedChains = (n + spacing - 1) / spacing;
@@ -511,8 +489,10 @@ VEK_HOT_PATH void chainedWalk(const uint32_t *step, uint8_t *text, int32_t n, ui
     // Every chain uses at most one region that is not full.
     const int32_t regionCount = n / regionSize + chainCount;
 
-    std::unique_ptr<Chain[]> chains(new Chain[static_cast<size_t>(chainCount)]);
-    std::unique_ptr<Region[]> regions(new Region[static_cast<size_t>(regionCount)]);
+    WorkspaceBuffer<Chain> chainTable = workspace.take<Chain>(static_cast<size_t>(chainCount));
+    WorkspaceBuffer<Region> regionTable = workspace.take<Region>(static_cast<size_t>(regionCount));
+    Chain *chains = chainTable.get();
+    Region *regions = regionTable.get();
     auto chainOf = [&](uint32_t row) {
         return row == primary ? primaryChain : static_cast<int32_t>(row) / spacing;
     };
@@ -626,7 +606,7 @@ size_t inverseScratchBytes(size_t capacity) {
     return capacity + capacity / REGION_DIVISOR + static_cast<size_t>(CHAIN_SPACING_MAX);
 }
 
-VEK_HOT_PATH void invertBlock() {
+VEK_HOT_PATH void invertBlock(BlockWorkspace &workspace) {
     const int32_t n = workspace.blockLast + 1;
     const uint8_t *column = workspace.lastColumn;
     // The byte counts and the places where the column changes byte, both
@@ -681,5 +661,5 @@ VEK_HOT_PATH void invertBlock() {
         }
     }
     // The column is not needed any more: its buffer holds the regions.
-    chainedWalk(step, workspace.blockText, n, primary, workspace.lastColumn);
+    chainedWalk(workspace, step, workspace.blockText, n, primary, workspace.lastColumn);
 }

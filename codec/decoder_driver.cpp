@@ -13,12 +13,12 @@ const uint32_t IMAGE_FIRST_CAPACITY = 1u << 20;
 
 } // namespace
 
-int VekCodec::readStreamHeader(platform::FileHandle input, VekFileHeader *out) {
+int VekCodec::readStreamHeader(ByteSource &input, VekFileHeader *out) {
     uint8_t bytes[VEK_HEADER_SIZE];
     size_t got = 0;
-    if (!platform::seekFromStart(input, 0)) return 0;
-    if (!platform::readFile(input, bytes, sizeof(bytes), &got) || got != sizeof(bytes)) return 0;
-    if (!platform::seekFromStart(input, 0)) return 0;
+    if (!input.seekTo(0)) return 0;
+    if (!input.read(bytes, sizeof(bytes), &got) || got != sizeof(bytes)) return 0;
+    if (!input.seekTo(0)) return 0;
     const VekFileHeader h = unpackVekHeader(bytes);
     if (std::memcmp(h.magic, VEK_MAGIC, 4) != 0) return 0;
     if (h.blockFactor == 0) return 0;
@@ -32,13 +32,13 @@ int VekCodec::readStreamHeader(platform::FileHandle input, VekFileHeader *out) {
 
 namespace {
 
-// Reads the header straight from the file (not through the coder's buffer)
-// and notes how many data bytes the stream must restore.
-void readHeaderForDecode(VekCodec &codec, platform::FileHandle input) {
+// Reads the header straight from the source (not through the coder's
+// buffer) and notes how many data bytes the stream must restore.
+void readHeaderForDecode(VekCodec &codec, ByteSource &input) {
     codec.startDecoderReader(input);
     uint8_t bytes[VEK_HEADER_SIZE];
     size_t got = 0;
-    if (!platform::readFile(input, bytes, sizeof(bytes), &got) || got != sizeof(bytes)) failureExit();
+    if (!input.read(bytes, sizeof(bytes), &got) || got != sizeof(bytes)) failureExit();
     codec.header = unpackVekHeader(bytes);
     codec.expectedBytes = static_cast<uint32_t>(dataSizeOf(codec.header));
     codec.deliveredBytes = 0;
@@ -46,30 +46,30 @@ void readHeaderForDecode(VekCodec &codec, platform::FileHandle input) {
 
 } // namespace
 
-int VekCodec::decodeStream(platform::FileHandle input, platform::FileHandle output) {
+int VekCodec::decodeStream(ByteSource &input, ByteSink &output) {
     readHeaderForDecode(*this, input);
     // Room for the BMP headers, written once the data are complete.
     std::memset(outBuffer, 0, BMP_HEADERS_SIZE);
-    if (!platform::writeFile(output, outBuffer, BMP_HEADERS_SIZE)) failureExit();
+    if (!output.write(outBuffer, BMP_HEADERS_SIZE)) failureExit();
     allocDecoderWorkspace(*this, header.blockFactor);
     startDecoderCoder();
     int isLast;
     do {
         isLast = decodeBlockSymbols();
-        invertBlock();
+        invertBlock(workspace);
         writeBlockToFile(output, isLast);
     } while (!isLast);
     // A restored file holds exactly the data bytes its header announces.
     if (deliveredBytes != expectedBytes) failureExit();
-    freeDecoderWorkspace();
-    writeBitmapHeaders(output);
+    freeDecoderWorkspace(workspace);
+    writeBitmapHeaders(&output);
     return 1;
 }
 
-int VekCodec::decodeToMemory(platform::FileHandle input) {
+int VekCodec::decodeToMemory(ByteSource &input) {
     readHeaderForDecode(*this, input);
     if (image != nullptr) {
-        std::free(image);
+        workspace.release(image);
         image = nullptr;
     }
     imageLength = 0;
@@ -77,7 +77,7 @@ int VekCodec::decodeToMemory(platform::FileHandle input) {
     // The image starts small and grows with the data (up to N), so a header
     // that announces a huge picture costs nothing until data arrive.
     const uint32_t first = expectedBytes < IMAGE_FIRST_CAPACITY ? expectedBytes : IMAGE_FIRST_CAPACITY;
-    image = static_cast<uint8_t *>(std::malloc(first > 0 ? first : 1));
+    image = static_cast<uint8_t *>(workspace.request(first > 0 ? first : 1));
     if (image == nullptr) failureExit();
     imageCapacity = first;
     allocDecoderWorkspace(*this, header.blockFactor);
@@ -85,17 +85,17 @@ int VekCodec::decodeToMemory(platform::FileHandle input) {
     int isLast;
     do {
         isLast = decodeBlockSymbols();
-        invertBlock();
+        invertBlock(workspace);
         writeBlockToImage(isLast);
     } while (!isLast);
     if (imageLength != expectedBytes) failureExit();
-    freeDecoderWorkspace();
-    writeBitmapHeaders(platform::INVALID_FILE);
+    freeDecoderWorkspace(workspace);
+    writeBitmapHeaders(nullptr);
     imagePaletteSize = header.paletteSize;
     return 1;
 }
 
-void VekCodec::writeBitmapHeaders(platform::FileHandle output) {
+void VekCodec::writeBitmapHeaders(ByteSink *output) {
     const uint32_t s = static_cast<uint32_t>(pixelDataSize(header.width, header.bitCount, header.height));
     fileHeader.bfType = BMP_SIGNATURE;
     fileHeader.bfSize = BMP_HEADERS_SIZE + header.paletteSize + s;
@@ -113,8 +113,8 @@ void VekCodec::writeBitmapHeaders(platform::FileHandle output) {
     infoHeader.biYPelsPerMeter = 0;
     infoHeader.biClrUsed = 0;
     infoHeader.biClrImportant = 0;
-    if (output == platform::INVALID_FILE) return;
+    if (output == nullptr) return;
     uint8_t bytes[BMP_HEADERS_SIZE];
     packBitmapHeaders(fileHeader, infoHeader, bytes);
-    if (!platform::seekFromStart(output, 0) || !platform::writeFile(output, bytes, sizeof(bytes))) failureExit();
+    if (!output->seekTo(0) || !output->write(bytes, sizeof(bytes))) failureExit();
 }

@@ -1,7 +1,9 @@
 // Encoder driver: checks the BMP headers and runs the coding stages block by
 // block into a .vek file.
+#include <algorithm>
 #include <cstdint>
 
+#include "arithmetic_coder.h"
 #include "block_sort.h"
 #include "vek_codec.h"
 #include "work_buffers.h"
@@ -17,12 +19,12 @@ bool acceptedBitCount(uint32_t bitCount) {
 
 } // namespace
 
-int VekCodec::checkBitmapHeader(platform::FileHandle input) {
+int VekCodec::checkBitmapHeader(ByteSource &input) {
     uint8_t bytes[BMP_HEADERS_SIZE];
     size_t got = 0;
-    const int64_t fileLength = platform::fileSize(input);
+    const int64_t fileLength = input.size();
     if (fileLength < static_cast<int64_t>(BMP_HEADERS_SIZE)) return 0;
-    if (!platform::readFile(input, bytes, sizeof(bytes), &got) || got != sizeof(bytes)) return 0;
+    if (!input.read(bytes, sizeof(bytes), &got) || got != sizeof(bytes)) return 0;
     BITMAPFILEHEADER file;
     BITMAPINFOHEADER info;
     unpackBitmapHeaders(bytes, &file, &info);
@@ -61,11 +63,36 @@ int VekCodec::checkBitmapHeader(platform::FileHandle input) {
     header = h;
     dataSize = static_cast<int32_t>(n);
     remaining = dataSize;
-    if (!platform::seekFromStart(input, BMP_HEADERS_SIZE)) return 0;
+    if (!input.seekTo(BMP_HEADERS_SIZE)) return 0;
     return 1;
 }
 
-int VekCodec::encodeStream(platform::FileHandle input, platform::FileHandle output) {
+uint64_t VekCodec::encodeBound(uint64_t bmpSize) {
+    if (bmpSize < BMP_HEADERS_SIZE) return 0;
+    // The data bytes read from the file: at most F of them; past the file's
+    // end zeros. The data size N is at most 4F (a row's data, width rounded
+    // up to 4 pixels, is at most four times its bytes in the file, for one
+    // pixel of 32 bits), so at most Z = 3F zeros follow.
+    const uint64_t fileData = bmpSize - BMP_HEADERS_SIZE;
+    const uint64_t zeros = std::min<uint64_t>(3 * fileData, INT32_MAX);
+    // Pre-coded, a run of k bytes takes at most 1.25 k bytes, and the zeros
+    // join one run, cut every 256 bytes into five pre-coded bytes; the run
+    // that crosses from the file's bytes into the zeros costs at most five
+    // bytes more, and the end marker one.
+    const uint64_t precoded = (5 * fileData + 3) / 4 + 5 * ((zeros + 255) / 256) + 5 + 1;
+    // Every block but the last holds at least BLOCK_UNIT - 19 bytes.
+    const uint64_t blocks = precoded / (BLOCK_UNIT - 19) + 1;
+    const SymbolCostBounds cost = symbolCostBounds();
+    // The coder emits at most the bits its symbols cost (its range starts at
+    // 2^25 and ends no higher), then 26 bits of low; the last byte is padded.
+    const uint64_t bits = (precoded * cost.perByte + blocks * cost.perBlock + 1023) / 1024 + coder::CODE_BITS;
+    const uint64_t bound = VEK_HEADER_SIZE + (bits + 7) / 8 + 1;
+    // The encoder writes no stream that a decoder's signed 32-bit count of
+    // coded bytes could not read.
+    return std::min<uint64_t>(bound, static_cast<uint64_t>(INT32_MAX) + VEK_HEADER_SIZE);
+}
+
+int VekCodec::encodeStream(ByteSource &input, ByteSink &output) {
     if (!checkBitmapHeader(input)) return 0;
     chooseBlockFactor();
     allocEncoderWorkspace(*this);
@@ -76,7 +103,7 @@ int VekCodec::encodeStream(platform::FileHandle input, platform::FileHandle outp
     sortSizeClasses[9] = BlockFactor * BLOCK_UNIT;
 
     // The picture's data bytes are read through a buffer from offset 54 on.
-    pictureFile = input;
+    pictureInput = &input;
     inAvail = 0;
     inFilled = 0;
 
@@ -84,10 +111,10 @@ int VekCodec::encodeStream(platform::FileHandle input, platform::FileHandle outp
     do {
         isLast = fillBlock();
         sortBlock();
-        findPrimaryIndex();
+        findPrimaryIndex(workspace);
         encodeBlockSymbols(isLast);
     } while (!isLast);
     finishEncoder();
-    freeEncoderWorkspace();
+    freeEncoderWorkspace(workspace);
     return 1;
 }

@@ -44,7 +44,7 @@ void VekCodec::chooseBlockFactor() {
 uint8_t VekCodec::readDataByte() {
     if (inAvail == 0) {
         size_t got = 0;
-        if (!platform::readFile(pictureFile, inBuffer, IO_BUFFER_SIZE, &got)) failureExit();
+        if (!pictureInput->read(inBuffer, IO_BUFFER_SIZE, &got)) failureExit();
         // Past the end of the file the picture's data read as zeros.
         if (got < IO_BUFFER_SIZE) std::memset(inBuffer + got, 0, IO_BUFFER_SIZE - got);
         inFilled = IO_BUFFER_SIZE;
@@ -132,10 +132,8 @@ VEK_HOT_PATH int VekCodec::fillBlock() {
             int32_t percentDone = 100;
             if (remaining >= 0 && dataSize > 0)
                 percentDone = 100 - static_cast<int32_t>(static_cast<int64_t>(remaining) * 100 / dataSize);
-            if (percentDone != lastProgress) {
-                lastProgress = percentDone;
+            if (lastProgress.exchange(percentDone, std::memory_order_relaxed) != percentDone)
                 platform::postMessage(progressWindow, progressMessage, progressParam, percentDone);
-            }
         }
         if (last >= closeAt) break;
         ++last;
@@ -148,7 +146,7 @@ namespace {
 
 // Expands the runs of the decoded block into `sink`, which counts and bounds
 // the restored bytes. A count byte must lie inside the block.
-template <typename Sink> void expandBlock(int isLast, Sink &sink) {
+template <typename Sink> void expandBlock(const BlockWorkspace &workspace, int isLast, Sink &sink) {
     const uint8_t *text = workspace.blockText;
     const int32_t end = isLast ? workspace.blockLast - 1 : workspace.blockLast;
     int previous = -1;
@@ -200,9 +198,10 @@ template <typename Sink> void expandBlock(int isLast, Sink &sink) {
     if (isLast && text[workspace.blockLast] != BLOCK_END_MARKER) failureExit();
 }
 
-struct FileSink {
+// Bytes for the output stream, through the codec's output buffer.
+struct BufferedOutput {
     VekCodec &codec;
-    platform::FileHandle file;
+    ByteSink &output;
     void put(uint8_t b, uint32_t copies) {
         if (copies > codec.expectedBytes - codec.deliveredBytes) failureExit();
         codec.deliveredBytes += copies;
@@ -234,12 +233,13 @@ struct FileSink {
         }
     }
     void flush() {
-        if (codec.outPos > 0 && !platform::writeFile(file, codec.outBuffer, codec.outPos)) failureExit();
+        if (codec.outPos > 0 && !output.write(codec.outBuffer, codec.outPos)) failureExit();
         codec.outPos = 0;
     }
 };
 
-struct ImageSink {
+// Bytes for the picture image.
+struct ImageOutput {
     VekCodec &codec;
     void put(uint8_t b, uint32_t copies) {
         if (copies > codec.expectedBytes - codec.imageLength) failureExit();
@@ -264,7 +264,7 @@ struct ImageSink {
         uint64_t capacity = std::max<uint64_t>(codec.imageCapacity, IMAGE_FIRST_CAPACITY);
         while (capacity < needed) capacity *= 2;
         capacity = std::min<uint64_t>(capacity, codec.expectedBytes);
-        uint8_t *bigger = static_cast<uint8_t *>(std::realloc(codec.image, static_cast<size_t>(capacity)));
+        uint8_t *bigger = static_cast<uint8_t *>(codec.workspace.resize(codec.image, static_cast<size_t>(capacity)));
         if (bigger == nullptr) failureExit();
         codec.image = bigger;
         codec.imageCapacity = static_cast<uint32_t>(capacity);
@@ -273,13 +273,13 @@ struct ImageSink {
 
 } // namespace
 
-VEK_HOT_PATH void VekCodec::writeBlockToFile(platform::FileHandle output, int isLast) {
-    FileSink sink{*this, output};
-    expandBlock(isLast, sink);
+VEK_HOT_PATH void VekCodec::writeBlockToFile(ByteSink &output, int isLast) {
+    BufferedOutput sink{*this, output};
+    expandBlock(workspace, isLast, sink);
     sink.flush();
 }
 
 VEK_HOT_PATH void VekCodec::writeBlockToImage(int isLast) {
-    ImageSink sink{*this};
-    expandBlock(isLast, sink);
+    ImageOutput sink{*this};
+    expandBlock(workspace, isLast, sink);
 }

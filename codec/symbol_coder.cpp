@@ -1,6 +1,8 @@
 // Move-to-front ranks with zero-run codes, coded with an 11-symbol main
 // alphabet and seven rank-bucket models; also the block start value that
 // carries the primary index and the last-block flag.
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "hot_path.h"
@@ -56,8 +58,8 @@ constexpr bool totalsWithinReciprocals() {
 }
 static_assert(totalsWithinReciprocals(), "symbol model totals beyond the reciprocal table");
 
-void resetMoveToFront() {
-    for (int k = 0; k < 256; ++k) mtfList[k] = static_cast<uint8_t>(k);
+void resetMoveToFront(uint8_t *list) {
+    for (int k = 0; k < 256; ++k) list[k] = static_cast<uint8_t>(k);
 }
 
 typedef uint8_t Bytes32 __attribute__((vector_size(32)));
@@ -164,6 +166,36 @@ inline __attribute__((always_inline)) void codeRunLength(EncoderRegisters &coder
 
 } // namespace
 
+namespace {
+
+// At most what one symbol of a model whose total reaches `total` costs, in
+// 1/1024 bit: the count of a coded symbol is at least 1, so it narrows the
+// range by at most total / 1 and the rounding of range / total (range above
+// 2^24) by at most a factor 1 / (1 - total / 2^24). Rounded up, and one unit
+// more for the rounding of the logarithm itself.
+uint64_t symbolCostBound(uint32_t total) {
+    const double bits = std::log2(static_cast<double>(total)) - std::log2(1.0 - total / 16777216.0);
+    return static_cast<uint64_t>(std::ceil(bits * 1024.0)) + 1;
+}
+
+} // namespace
+
+SymbolCostBounds symbolCostBounds() {
+    // A block byte costs one main-model symbol (a rank, or at most one digit
+    // of a zero run) and, for a rank of 2 or more, one bucket-model symbol.
+    // Totals never pass limit + increment.
+    SymbolCostBounds bounds;
+    const uint64_t main = symbolCostBound(SYMBOL_MODELS[0].limit + SYMBOL_MODELS[0].increment);
+    uint64_t bucket = 0;
+    for (int m = 1; m < 8; ++m)
+        bucket = std::max(bucket, symbolCostBound(SYMBOL_MODELS[m].limit + SYMBOL_MODELS[m].increment));
+    bounds.perByte = main + bucket;
+    // Per block: the start value (four symbols of the flat byte model) and
+    // the end symbol.
+    bounds.perBlock = 4 * symbolCostBound(256) + main;
+    return bounds;
+}
+
 void VekCodec::resetSymbolModels() {
     for (int m = 0; m < 8; ++m)
         initModel(symbolModels[m], SYMBOL_MODELS[m].symbols, SYMBOL_MODELS[m].increment, SYMBOL_MODELS[m].limit);
@@ -179,7 +211,7 @@ VEK_HOT_PATH void VekCodec::encodeBlockSymbols(int isLast) {
     const int32_t primary = workspace.primaryIndex;
     encodeValue32(isLast ? ~static_cast<uint32_t>(primary) : static_cast<uint32_t>(primary + 1));
     resetSymbolModels();
-    resetMoveToFront();
+    resetMoveToFront(mtfList);
 
     // The last column, unless the sort has left it: gathered in one pass of
     // independent reads (each one jumps about the packed block), written
@@ -238,7 +270,7 @@ VEK_HOT_PATH int VekCodec::decodeBlockSymbols() {
     const uint32_t primary = magnitude - 1;
 
     resetSymbolModels();
-    resetMoveToFront();
+    resetMoveToFront(mtfList);
     const int64_t capacity = static_cast<int64_t>(BlockFactor) * BLOCK_UNIT;
     uint8_t *column = workspace.lastColumn;
     int64_t last = -1;

@@ -15,18 +15,36 @@ const uint32_t DEFAULT_BLOCK_FACTOR = 2;
 const uint32_t SORT_SIZE_CLASSES[10] = {2, 15, 16, 255, 256, 4095, 4096, 65535, 65536,
                                         DEFAULT_BLOCK_FACTOR * BLOCK_UNIT};
 
+// Runs one encode or decode. When it takes the failure exit, runs out of
+// memory or throws anything else, the object's work buffers are released,
+// `failed` is set and the result is 0: nothing leaves the library but 0.
+template <typename Operation> int runGuarded(VekCodec &codec, bool *failed, Operation operation) {
+    *failed = false;
+    try {
+        return operation();
+    } catch (const VekFailure &) {
+    } catch (const std::bad_alloc &) {
+    } catch (...) {
+    }
+    releaseWorkspace(codec.workspace);
+    *failed = true;
+    return 0;
+}
+
 // Runs one file-to-file conversion: opens the input, lets `accepts` look at
 // it, refuses an output that is the input itself (creating it would destroy
 // the input), creates the output and runs `convert`. Both files are closed
 // afterwards. When the conversion failed, or the output could not be
 // completed, an output file it created is removed: a half-written output is
-// worse than none.
+// worse than none. (A picture that the encoder refuses leaves its empty
+// output.)
 template <typename Accepts, typename Convert>
-int convertFile(const char *inputPath, const char *outputPath, Accepts accepts, Convert convert) {
+int convertFile(VekCodec &codec, const char *inputPath, const char *outputPath, Accepts accepts, Convert convert) {
     if (inputPath == nullptr || outputPath == nullptr) return 0;
     const platform::FileHandle input = platform::openForReading(inputPath);
     if (input == platform::INVALID_FILE) return 0;
-    if (!accepts(input) || platform::isSameFile(input, outputPath)) {
+    FileSource source(input);
+    if (!accepts(source) || platform::isSameFile(input, outputPath)) {
         platform::closeFile(input);
         return 0;
     }
@@ -35,13 +53,9 @@ int convertFile(const char *inputPath, const char *outputPath, Accepts accepts, 
         platform::closeFile(input);
         return 0;
     }
-    int result = 0;
+    FileSink sink(output);
     bool failed = false;
-    try {
-        result = convert(input, output);
-    } catch (const VekFailure &) {
-        failed = true;
-    }
+    const int result = runGuarded(codec, &failed, [&] { return convert(source, sink); });
     const bool removable = platform::isRegularFile(output);
     const bool outputClosed = platform::closeFile(output);
     platform::closeFile(input);
@@ -49,6 +63,22 @@ int convertFile(const char *inputPath, const char *outputPath, Accepts accepts, 
         if (removable) platform::deleteFile(outputPath);
         return 0;
     }
+    return result;
+}
+
+// The same for a conversion in memory: the output buffer's capacity in and
+// the bytes written out, only on success.
+template <typename Convert>
+int convertMemory(VekCodec &codec, const void *input, uint32_t inputSize, void *output, uint32_t *outputSize,
+                  Convert convert) {
+    if (input == nullptr || output == nullptr || outputSize == nullptr) return 0;
+    if (rangesOverlap(input, inputSize, output, *outputSize)) return 0;
+    MemorySource source(input, inputSize);
+    MemorySink sink(output, *outputSize);
+    bool failed = false;
+    const int result = runGuarded(codec, &failed, [&] { return convert(source, sink); });
+    if (result == 0) return 0;
+    *outputSize = static_cast<uint32_t>(sink.length());
     return result;
 }
 
@@ -63,7 +93,10 @@ VekCodec::VekCodec() {
     std::memset(&header, 0, sizeof(header));
     std::memset(&fileHeader, 0, sizeof(fileHeader));
     std::memset(&infoHeader, 0, sizeof(infoHeader));
-    streamFile = pictureFile = platform::INVALID_FILE;
+    streamInput = pictureInput = nullptr;
+    streamOutput = nullptr;
+    initWorkspace(workspace);
+    std::memset(mtfList, 0, sizeof(mtfList));
     bitBuffer = bitsLeft = low = range = code = pending = 0;
     readerBits = 0;
     readerCount = 0;
@@ -82,7 +115,7 @@ VekCodec::VekCodec() {
 }
 
 VekCodec::~VekCodec() {
-    std::free(image);
+    workspace.release(image);
 }
 
 int VekCodec::getVersion() {
@@ -92,42 +125,43 @@ int VekCodec::getVersion() {
 int VekCodec::decodeFile(const char *vekPath, const char *bmpPath) {
     // Files that no encoder writes are refused before an output is created.
     return convertFile(
-        vekPath, bmpPath,
-        [this](platform::FileHandle input) {
+        *this, vekPath, bmpPath,
+        [this](ByteSource &input) {
             VekFileHeader checked;
             return readStreamHeader(input, &checked) != 0;
         },
-        [this](platform::FileHandle input, platform::FileHandle output) { return decodeStream(input, output); });
+        [this](ByteSource &input, ByteSink &output) { return decodeStream(input, output); });
 }
 
 int VekCodec::encodeFile(const char *bmpPath, const char *vekPath) {
     // A refused picture leaves an empty output: the header check runs on
     // the open files.
     return convertFile(
-        bmpPath, vekPath, [](platform::FileHandle) { return true; },
-        [this](platform::FileHandle input, platform::FileHandle output) { return encodeStream(input, output); });
+        *this, bmpPath, vekPath, [](ByteSource &) { return true; },
+        [this](ByteSource &input, ByteSink &output) { return encodeStream(input, output); });
 }
 
 int VekCodec::loadFile(const char *vekPath) {
     if (vekPath == nullptr) return 0;
     const platform::FileHandle input = platform::openForReading(vekPath);
     if (input == platform::INVALID_FILE) return 0;
+    FileSource source(input);
+    const int result = loadStream(source);
+    platform::closeFile(input);
+    return result;
+}
+
+int VekCodec::loadStream(ByteSource &input) {
     VekFileHeader checked;
-    if (!readStreamHeader(input, &checked)) {
-        platform::closeFile(input);  // the previous picture stays
-        return 0;
-    }
-    int result = 0;
-    try {
-        result = decodeToMemory(input);
-    } catch (const VekFailure &) {
+    if (!readStreamHeader(input, &checked)) return 0;  // the previous picture stays
+    bool failed = false;
+    const int result = runGuarded(*this, &failed, [&] { return decodeToMemory(input); });
+    if (failed) {
         // A damaged stream leaves no picture behind.
-        std::free(image);
+        workspace.release(image);
         image = nullptr;
         imageLength = imageCapacity = 0;
-        result = 0;
     }
-    platform::closeFile(input);
     return result;
 }
 
@@ -183,11 +217,40 @@ int VekCodec::clearProgressTarget() {
     return 0;
 }
 
+uint32_t VekCodec::getEncodeBound(uint32_t bmpSize) {
+    return static_cast<uint32_t>(encodeBound(bmpSize));
+}
+
+int VekCodec::encodeMemory(const void *bmp, uint32_t bmpSize, void *vek, uint32_t *vekSize) {
+    return convertMemory(*this, bmp, bmpSize, vek, vekSize,
+                         [this](ByteSource &input, ByteSink &output) { return encodeStream(input, output); });
+}
+
+uint32_t VekCodec::getDecodedSize(const void *vek, uint32_t vekSize) {
+    if (vek == nullptr) return 0;
+    MemorySource source(vek, vekSize);
+    VekFileHeader h;
+    if (!readStreamHeader(source, &h)) return 0;
+    return BMP_HEADERS_SIZE + static_cast<uint32_t>(dataSizeOf(h));
+}
+
+int VekCodec::decodeMemory(const void *vek, uint32_t vekSize, void *bmp, uint32_t *bmpSize) {
+    // The restored file has exactly the size its header announces: a buffer
+    // that cannot hold it is refused before any work.
+    const uint32_t needed = getDecodedSize(vek, vekSize);
+    if (needed == 0 || bmpSize == nullptr || *bmpSize < needed) return 0;
+    return convertMemory(*this, vek, vekSize, bmp, bmpSize,
+                         [this](ByteSource &input, ByteSink &output) { return decodeStream(input, output); });
+}
+
+int VekCodec::loadMemory(const void *vek, uint32_t vekSize) {
+    if (vek == nullptr) return 0;
+    MemorySource source(vek, vekSize);
+    return loadStream(source);
+}
+
 VEK_EXPORT VekCodecInterface *VEK_Constructor() {
-    VekCodec *codec = new (std::nothrow) VekCodec();
-    if (codec == nullptr) return nullptr;
-    clearWorkspaceReferences();
-    return codec;
+    return new (std::nothrow) VekCodec();
 }
 
 VEK_EXPORT void VEK_Destructor(VekCodecInterface *codec) {

@@ -6,9 +6,10 @@
 
 #include <cstdint>
 
-#include "file_io.h"
+#include "byte_streams.h"
 #include "vek/vek.h"
 #include "vek_format.h"
+#include "work_buffers.h"
 
 // An adaptive frequency table of up to 256 symbols, numbered 1 to n.
 struct FrequencyModel {
@@ -53,22 +54,35 @@ public:
     int getBitCount() override;
     void setProgressTarget(VekWindowHandle window, VekMessage message, VekMessageParam param) override;
     int clearProgressTarget() override;
+    uint32_t getEncodeBound(uint32_t bmpSize) override;
+    int encodeMemory(const void *bmp, uint32_t bmpSize, void *vek, uint32_t *vekSize) override;
+    uint32_t getDecodedSize(const void *vek, uint32_t vekSize) override;
+    int decodeMemory(const void *vek, uint32_t vekSize, void *bmp, uint32_t *bmpSize) override;
+    int loadMemory(const void *vek, uint32_t vekSize) override;
+
+    // Decodes a .vek stream into `image` (loadFile, loadMemory): 0 for a
+    // refused header (the previous picture stays) or a damaged stream (no
+    // picture is left).
+    int loadStream(ByteSource &input);
 
     // --- Encoder and decoder drivers (encoder_driver.cpp, decoder_driver.cpp) ---
-    int checkBitmapHeader(platform::FileHandle input);
-    int encodeStream(platform::FileHandle input, platform::FileHandle output);
-    int decodeStream(platform::FileHandle input, platform::FileHandle output);
-    int decodeToMemory(platform::FileHandle input);
-    void writeBitmapHeaders(platform::FileHandle output);  // INVALID_FILE: headers only
-    // Reads and checks the 12-byte header of an open .vek file and leaves the
-    // file at its start. 0 for a file that no encoder writes.
-    int readStreamHeader(platform::FileHandle input, VekFileHeader *out);
+    int checkBitmapHeader(ByteSource &input);
+    // The largest .vek size the encoder writes for a BMP file of that many
+    // bytes; 0 when no BMP file of that size is accepted.
+    static uint64_t encodeBound(uint64_t bmpSize);
+    int encodeStream(ByteSource &input, ByteSink &output);
+    int decodeStream(ByteSource &input, ByteSink &output);
+    int decodeToMemory(ByteSource &input);
+    void writeBitmapHeaders(ByteSink *output);  // null: headers only
+    // Reads and checks the 12-byte header of a .vek stream and leaves the
+    // source at its start. 0 for a stream that no encoder writes.
+    int readStreamHeader(ByteSource &input, VekFileHeader *out);
 
     // --- Run pre-coder and block assembly (run_precoder.cpp) ---
     void chooseBlockFactor();
     uint32_t readRun();
     int fillBlock();
-    void writeBlockToFile(platform::FileHandle output, int isLast);
+    void writeBlockToFile(ByteSink &output, int isLast);
     void writeBlockToImage(int isLast);
 
     // --- Block sort (block_sort.cpp) ---
@@ -82,12 +96,12 @@ public:
     uint32_t decodeSymbol(FrequencyModel &model);
     void encodeValue32(uint32_t value);
     uint32_t decodeValue32();
-    void startEncoder(platform::FileHandle output, const uint8_t header[VEK_HEADER_SIZE]);
+    void startEncoder(ByteSink &output, const uint8_t header[VEK_HEADER_SIZE]);
     void finishEncoder();
-    void startDecoderReader(platform::FileHandle input);  // before the header is read
+    void startDecoderReader(ByteSource &input);  // before the header is read
     void startDecoderCoder();                            // before the first block
     void putBit(uint32_t bit);
-    void writeStreamChunk();  // writes outBuffer[0..outPos) to the .vek file
+    void writeStreamChunk();  // writes outBuffer[0..outPos) to the .vek stream
     uint32_t getBit();
     uint8_t readByte();
     // Takes stored bytes into readerBits while there is room and data; fails
@@ -95,6 +109,7 @@ public:
     void refillReader(uint32_t needed);
 
     // --- Move-to-front and zero-run symbol coder (symbol_coder.cpp) ---
+    // symbolCostBounds(): see below.
     void resetSymbolModels();
     void encodeRunLength(uint32_t n);
     void encodeBlockSymbols(int isLast);
@@ -120,7 +135,8 @@ public:
     VekFileHeader header;
     BITMAPFILEHEADER fileHeader;
     BITMAPINFOHEADER infoHeader;
-    platform::FileHandle streamFile;
+    ByteSource *streamInput;  // the .vek stream being read (decoders)
+    ByteSink *streamOutput;   // the .vek stream being written (encoder)
     uint32_t bitBuffer;     // encoder: bits collected for the next byte
     uint32_t bitsLeft;      // encoder: bits still to collect for it
     uint64_t readerBits;    // decoder: stream bits taken and not yet used, the next at bit 63
@@ -138,14 +154,27 @@ public:
     VekMessage progressMessage;
     VekMessageParam progressParam;
 
+    // The block stage's work buffers and the symbol coder's move-to-front
+    // list (entry 0 is the front), this object's own.
+    BlockWorkspace workspace;
+    uint8_t mtfList[256];
+
     // Bookkeeping that keeps damaged input from going out of bounds.
-    platform::FileHandle pictureFile;  // BMP input of the encoder
+    ByteSource *pictureInput;          // BMP input of the encoder
     uint32_t imageCapacity;            // bytes allocated at image
     uint32_t expectedBytes;            // N of the header being decoded
     uint32_t deliveredBytes;           // data bytes restored so far
     uint64_t streamBytesWritten;       // .vek bytes written by the encoder
     uint32_t imagePaletteSize;         // bytes before the pixels in image
 };
+
+// Upper bounds of the coded size, in 1/1024 bit: per byte of a block, and
+// per block besides its bytes (symbol_coder.cpp).
+struct SymbolCostBounds {
+    uint64_t perByte;
+    uint64_t perBlock;
+};
+SymbolCostBounds symbolCostBounds();
 
 // The library's two exports, under their plain names.
 #define VEK_EXPORT extern "C" __attribute__((visibility("default")))

@@ -8,95 +8,104 @@
 #include "block_sort.h"
 #include "vek_codec.h"
 
-BlockWorkspace workspace = {nullptr, nullptr, nullptr, nullptr, nullptr, false, 0, 0, 0, {}, 0};
-uint8_t mtfList[256];
-int32_t lastProgress = 0;
+std::atomic<int32_t> lastProgress{0};
+
+void WorkspaceRelease::operator()(void *p) const {
+    workspace->release(p);
+}
+
+void *BlockWorkspace::request(size_t bytes, bool large) {
+    if (++requests == failRequest) return nullptr;
+    void *p = nullptr;
+#if defined(__linux__)
+    // A table of megabytes read at random gets huge pages, so that the reads
+    // do not also miss the address translation cache, and so that a few
+    // faults map it instead of one per 4 KB page.
+    const size_t HUGE_PAGE = size_t(2) << 20;
+    if (large && bytes >= HUGE_PAGE) {
+        const size_t rounded = (bytes + HUGE_PAGE - 1) / HUGE_PAGE * HUGE_PAGE;
+        if (posix_memalign(&p, HUGE_PAGE, rounded) != 0) return nullptr;
+        madvise(p, rounded, MADV_HUGEPAGE);
+        ++liveBlocks;
+        return p;
+    }
+#else
+    (void)large;
+#endif
+    p = std::malloc(bytes);
+    if (p != nullptr) ++liveBlocks;
+    return p;
+}
+
+void *BlockWorkspace::resize(void *p, size_t bytes) {
+    if (++requests == failRequest) return nullptr;
+    void *q = std::realloc(p, bytes);
+    if (q != nullptr && p == nullptr) ++liveBlocks;
+    return q;
+}
+
+void BlockWorkspace::release(void *p) {
+    if (p == nullptr) return;
+    std::free(p);
+    --liveBlocks;
+}
 
 namespace {
 
-template <typename T> void release(T *&buffer) {
-    if (buffer != nullptr) {
-        std::free(buffer);
-        buffer = nullptr;
-    }
-}
-
-template <typename T> T *request(size_t bytes) {
-    return static_cast<T *>(std::malloc(bytes));
-}
-
-template <typename T> T *requestLarge(size_t bytes) {
-    return static_cast<T *>(requestLargeBuffer(bytes));
+template <typename T> void releaseBuffer(BlockWorkspace &workspace, T *&buffer) {
+    workspace.release(buffer);
+    buffer = nullptr;
 }
 
 } // namespace
 
-// A table of megabytes read at random: on Linux it asks for huge pages, so
-// that the reads do not also miss the address translation cache, and so that
-// a few faults map it instead of one per 4 KB page. Freed with std::free.
-void *requestLargeBuffer(size_t bytes) {
-#if defined(__linux__)
-    const size_t HUGE_PAGE = size_t(2) << 20;
-    if (bytes >= HUGE_PAGE) {
-        void *p = nullptr;
-        const size_t rounded = (bytes + HUGE_PAGE - 1) / HUGE_PAGE * HUGE_PAGE;
-        if (posix_memalign(&p, HUGE_PAGE, rounded) != 0) return nullptr;
-        madvise(p, rounded, MADV_HUGEPAGE);
-        return p;
-    }
-#endif
-    return std::malloc(bytes);
+void initWorkspace(BlockWorkspace &workspace) {
+    workspace = BlockWorkspace();  // every buffer none, every count 0
 }
 
 void allocEncoderWorkspace(VekCodec &codec) {
+    BlockWorkspace &workspace = codec.workspace;
     const size_t factor = codec.BlockFactor;
-    workspace.packedBlock = request<uint32_t>(factor * 32768 + 64);
-    workspace.sortIndex = requestLarge<int32_t>(factor * 32768);  // the suffix sorter's array
-    workspace.bucketTable = request<int32_t>(4 * (BUCKET_COUNT + 1));
-    workspace.lastColumn = request<uint8_t>(factor * BLOCK_UNIT);
+    workspace.packedBlock = static_cast<uint32_t *>(workspace.request(factor * 32768 + 64));
+    workspace.sortIndex = static_cast<int32_t *>(workspace.request(factor * 32768, true));  // the suffix sorter's array
+    workspace.bucketTable = static_cast<int32_t *>(workspace.request(4 * (BUCKET_COUNT + 1)));
+    workspace.lastColumn = static_cast<uint8_t *>(workspace.request(factor * BLOCK_UNIT));
     workspace.columnReady = false;
     if (workspace.packedBlock == nullptr || workspace.sortIndex == nullptr || workspace.bucketTable == nullptr ||
         workspace.lastColumn == nullptr)
         failureExit();
 }
 
-void freeEncoderWorkspace() {
-    release(workspace.packedBlock);
-    release(workspace.sortIndex);
-    release(workspace.bucketTable);
-    release(workspace.lastColumn);
+void freeEncoderWorkspace(BlockWorkspace &workspace) {
+    releaseBuffer(workspace, workspace.packedBlock);
+    releaseBuffer(workspace, workspace.sortIndex);
+    releaseBuffer(workspace, workspace.bucketTable);
+    releaseBuffer(workspace, workspace.lastColumn);
 }
 
 void allocDecoderWorkspace(VekCodec &codec, uint32_t blockFactor) {
+    BlockWorkspace &workspace = codec.workspace;
     codec.BlockFactor = blockFactor;
     const size_t factor = blockFactor;
-    workspace.blockText = request<uint8_t>(factor * BLOCK_UNIT);
-    workspace.lastColumn = request<uint8_t>(inverseScratchBytes(factor * BLOCK_UNIT));
-    workspace.sortIndex = requestLarge<int32_t>(factor * 32768);
+    workspace.blockText = static_cast<uint8_t *>(workspace.request(factor * BLOCK_UNIT));
+    workspace.lastColumn = static_cast<uint8_t *>(workspace.request(inverseScratchBytes(factor * BLOCK_UNIT)));
+    workspace.sortIndex = static_cast<int32_t *>(workspace.request(factor * 32768, true));
     if (workspace.blockText == nullptr || workspace.lastColumn == nullptr || workspace.sortIndex == nullptr)
         failureExit();
 }
 
-void freeDecoderWorkspace() {
-    release(workspace.blockText);
-    release(workspace.lastColumn);
-    release(workspace.sortIndex);
+void freeDecoderWorkspace(BlockWorkspace &workspace) {
+    releaseBuffer(workspace, workspace.blockText);
+    releaseBuffer(workspace, workspace.lastColumn);
+    releaseBuffer(workspace, workspace.sortIndex);
 }
 
-void clearWorkspaceReferences() {
-    workspace.packedBlock = nullptr;
-    workspace.sortIndex = nullptr;
-    workspace.bucketTable = nullptr;
-    workspace.blockText = nullptr;
-    workspace.lastColumn = nullptr;
+void releaseWorkspace(BlockWorkspace &workspace) {
+    freeEncoderWorkspace(workspace);
+    freeDecoderWorkspace(workspace);
     workspace.columnReady = false;
 }
 
 void failureExit() {
-    release(workspace.packedBlock);
-    release(workspace.sortIndex);
-    release(workspace.bucketTable);
-    release(workspace.blockText);
-    release(workspace.lastColumn);
     throw VekFailure();
 }

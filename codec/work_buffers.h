@@ -1,14 +1,28 @@
-// Module-wide work buffers of the block stage and the codec's failure exit.
+// Work buffers of the block stage, their allocation, and the codec's failure
+// exit.
 //
-// One set of buffers serves every codec object of the loaded library, so only
-// one encode or decode runs at a time in a process.
+// Each codec object owns one set of buffers (its `workspace`), allocated at
+// the start of each encode or decode and released at its end, so objects are
+// independent: any number of them may run operations at the same time in
+// different threads, one thread per object at a time.
 #ifndef VEK_CODEC_WORK_BUFFERS_H
 #define VEK_CODEC_WORK_BUFFERS_H
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 class VekCodec;
+
+struct BlockWorkspace;
+
+// Frees memory obtained from a workspace when its owner goes out of scope.
+struct WorkspaceRelease {
+    BlockWorkspace *workspace;
+    void operator()(void *p) const;
+};
+template <typename T> using WorkspaceBuffer = std::unique_ptr<T[], WorkspaceRelease>;
 
 struct BlockWorkspace {
     uint32_t *packedBlock;  // encoder: block byte i in bits 24-31 of word i, + 16 copied words
@@ -20,39 +34,57 @@ struct BlockWorkspace {
     int32_t blockLast;      // index of the block's last byte
     int32_t blockLength;    // block length (encoder)
     int32_t primaryIndex;   // sorted row of the unrotated block
+    // Encoder, while a repetitive block is sorted: the ranks its comparison
+    // reads (block_sort.cpp).
+    uint16_t *rotationRanks;
     // Decoder: the symbol decoder counts the column as it writes it, for the
     // inverse transform.
     int32_t byteCounts[256];  // occurrences of each byte
     int32_t columnChanges;    // indices i > 0 where the byte differs from byte i - 1
+
+    // Every block of memory an operation uses comes from here, so that out
+    // of memory anywhere takes the one failure path, and so that a test can
+    // make any single request fail: the request numbered `failRequest`
+    // (counted from 1 over the object's life; 0 for none) returns null.
+    uint32_t requests;
+    uint32_t failRequest;
+    int32_t liveBlocks;  // obtained and not yet released
+
+    // Null when the memory cannot be had; `large` asks for memory suited to
+    // a table of megabytes read at random. Released with `release`.
+    void *request(size_t bytes, bool large = false);
+    void *resize(void *p, size_t bytes);
+    void release(void *p);
+    // As request, but the failure exit instead of null, owned by the caller.
+    template <typename T> WorkspaceBuffer<T> take(size_t count, bool large = false);
 };
 
-extern BlockWorkspace workspace;
+// Thrown by failureExit; the operation that was running catches it.
+struct VekFailure {};
 
-// Move-to-front list of the symbol coder; entry 0 is the front.
-extern uint8_t mtfList[256];
+// The codec's one failure path: unwinds to the operation that was running,
+// which releases the object's work buffers, closes its files, removes an
+// output file it created and returns 0. It never ends the process.
+[[noreturn]] void failureExit();
 
-// Last progress percentage posted; outlives encodes.
-extern int32_t lastProgress;
+template <typename T> WorkspaceBuffer<T> BlockWorkspace::take(size_t count, bool large) {
+    T *p = static_cast<T *>(request(count * sizeof(T) + 1, large));
+    if (p == nullptr) failureExit();
+    return WorkspaceBuffer<T>(p, WorkspaceRelease{this});
+}
+
+// Last progress percentage posted, by any object; outlives encodes.
+extern std::atomic<int32_t> lastProgress;
 
 const uint32_t BLOCK_UNIT = 8192;
 const uint32_t BUCKET_COUNT = 65536;
 
-// Memory for a table of megabytes read at random (huge pages where the
-// system has them); freed with std::free. Null if there is none.
-void *requestLargeBuffer(size_t bytes);
-
+void initWorkspace(BlockWorkspace &workspace);
 void allocEncoderWorkspace(VekCodec &codec);
-void freeEncoderWorkspace();
+void freeEncoderWorkspace(BlockWorkspace &workspace);
 void allocDecoderWorkspace(VekCodec &codec, uint32_t blockFactor);
-void freeDecoderWorkspace();
-void clearWorkspaceReferences();
-
-// Thrown by failureExit; the file operation that was running catches it.
-struct VekFailure {};
-
-// The codec's one failure path: releases every allocated work buffer and
-// unwinds to the file operation that was running, which closes its files,
-// removes an output it created and returns 0. It never ends the process.
-[[noreturn]] void failureExit();
+void freeDecoderWorkspace(BlockWorkspace &workspace);
+// Releases every buffer of the set that is allocated (the failure path).
+void releaseWorkspace(BlockWorkspace &workspace);
 
 #endif

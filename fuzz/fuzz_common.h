@@ -105,13 +105,16 @@ struct Codec {
     VekCodecInterface *operator->() { return object; }
 };
 
-// No work buffer may outlive an operation, whatever its result.
-inline void checkWorkspaceReleased() {
-    FUZZ_CHECK(workspace.packedBlock == nullptr);
-    FUZZ_CHECK(workspace.sortIndex == nullptr);
-    FUZZ_CHECK(workspace.bucketTable == nullptr);
-    FUZZ_CHECK(workspace.blockText == nullptr);
-    FUZZ_CHECK(workspace.lastColumn == nullptr);
+// No work buffer may outlive an operation, whatever its result, and no
+// memory but the picture image stays with the object.
+inline void checkWorkspaceReleased(Codec &codec) {
+    const BlockWorkspace &w = static_cast<VekCodec *>(codec.object)->workspace;
+    FUZZ_CHECK(w.packedBlock == nullptr);
+    FUZZ_CHECK(w.sortIndex == nullptr);
+    FUZZ_CHECK(w.bucketTable == nullptr);
+    FUZZ_CHECK(w.blockText == nullptr);
+    FUZZ_CHECK(w.lastColumn == nullptr);
+    FUZZ_CHECK(w.liveBlocks == (codec->getImage() != nullptr ? 1 : 0));
 }
 
 } // namespace fuzz

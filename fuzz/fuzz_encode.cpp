@@ -1,5 +1,6 @@
 // Fuzz target: any bytes offered to the encoder as a BMP file (the header
-// check, then encodeFile).
+// check, then encodeFile), and the same bytes to encodeMemory, whose result
+// and bytes must be those of the file, within its bound.
 //
 // A refused file leaves an empty output (or none) and result 0; an accepted
 // one gives a .vek file whose header describes the picture. Nothing crashes
@@ -15,10 +16,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 
     Codec codec;
     const int result = codec->encodeFile(in.c_str(), out.c_str());
-    checkWorkspaceReleased();
+    checkWorkspaceReleased(codec);
     FUZZ_CHECK(result == 0 || result == 1);
     std::vector<uint8_t> coded;
     const bool written = readWholeFile(out, &coded);
+
+    const uint32_t bound = codec->getEncodeBound(static_cast<uint32_t>(size));
+    std::vector<uint8_t> memory(static_cast<size_t>(bound) + 1, 0xA5);
+    uint32_t memorySize = bound;
+    const int memoryResult = codec->encodeMemory(data, static_cast<uint32_t>(size), memory.data(), &memorySize);
+    checkWorkspaceReleased(codec);
+    FUZZ_CHECK(memoryResult == result);
+    FUZZ_CHECK(memory[bound] == 0xA5);
+    if (result == 1) {
+        FUZZ_CHECK(memorySize == coded.size() && memorySize <= bound);
+        FUZZ_CHECK(std::memcmp(memory.data(), coded.data(), coded.size()) == 0);
+    }
+
     if (result == 0) {
         FUZZ_CHECK(!written || coded.empty());
         return 0;

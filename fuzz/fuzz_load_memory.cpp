@@ -1,5 +1,6 @@
-// Fuzz target: a .vek file decoded into the codec's picture image (loadFile)
-// and every accessor read back, touching each byte of the image.
+// Fuzz target: a .vek file decoded into the codec's picture image (loadFile,
+// and loadMemory on a second object, which must agree) and every accessor
+// read back, touching each byte of the image.
 //
 // A successful load holds exactly N bytes, the bits start inside the image
 // after the colour table, and the headers describe that picture. A failed
@@ -14,8 +15,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 
     Codec codec;
     const int result = codec->loadFile(in.c_str());
-    checkWorkspaceReleased();
+    checkWorkspaceReleased(codec);
     FUZZ_CHECK(result == 0 || result == 1);
+
+    Codec fromMemory;
+    FUZZ_CHECK(fromMemory->loadMemory(data, static_cast<uint32_t>(size)) == result);
+    checkWorkspaceReleased(fromMemory);
+    FUZZ_CHECK(fromMemory->getImageLength() == codec->getImageLength());
+    FUZZ_CHECK(result == 0 || std::memcmp(fromMemory->getImage(), codec->getImage(),
+                                          static_cast<size_t>(codec->getImageLength())) == 0);
 
     uint8_t *image = codec->getImage();
     const int length = codec->getImageLength();

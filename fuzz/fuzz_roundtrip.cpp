@@ -67,7 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 
     Codec codec;
     if (codec->encodeFile(in.c_str(), out.c_str()) != 1) return 0;
-    checkWorkspaceReleased();
+    checkWorkspaceReleased(codec);
 
     std::vector<uint8_t> coded;
     FUZZ_CHECK(readWholeFile(out, &coded) && coded.size() > VEK_HEADER_SIZE);
@@ -80,14 +80,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         std::memcpy(expected.data(), &bmp[BMP_HEADERS_SIZE], std::min<size_t>(n, bmp.size() - BMP_HEADERS_SIZE));
 
     FUZZ_CHECK(codec->decodeFile(out.c_str(), back.c_str()) == 1);
-    checkWorkspaceReleased();
+    checkWorkspaceReleased(codec);
     std::vector<uint8_t> restored;
     FUZZ_CHECK(readWholeFile(back, &restored));
     FUZZ_CHECK(restored.size() == BMP_HEADERS_SIZE + n);
     FUZZ_CHECK(n == 0 || std::memcmp(restored.data() + BMP_HEADERS_SIZE, expected.data(), expected.size()) == 0);
 
     FUZZ_CHECK(codec->loadFile(out.c_str()) == 1);
-    checkWorkspaceReleased();
+    checkWorkspaceReleased(codec);
     FUZZ_CHECK(static_cast<uint64_t>(codec->getImageLength()) == n);
     FUZZ_CHECK(n == 0 || std::memcmp(codec->getImage(), expected.data(), expected.size()) == 0);
     return 0;

@@ -17,57 +17,49 @@ namespace {
 
 const uint8_t ZERO_HEADER[VEK_HEADER_SIZE] = {0};
 
-// Runs `body` between startEncoder and finishEncoder into a file and returns
-// the coded bytes after the 12 header bytes.
-template <typename Body> Bytes encodeToBytes(VekCodec &codec, const TempDir &dir, Body body) {
-    const std::string path = dir.file("stream.bin");
-    platform::FileHandle out = platform::createForWriting(path.c_str());
-    EXPECT_NE(out, platform::INVALID_FILE);
-    codec.startEncoder(out, ZERO_HEADER);
+// Runs `body` between startEncoder and finishEncoder into `stream` and
+// returns the coded bytes after the 12 header bytes.
+template <typename Body> Bytes encodeToBytes(VekCodec &codec, StreamBuffer &stream, Body body) {
+    codec.startEncoder(stream.sink(), ZERO_HEADER);
     body(codec);
     codec.finishEncoder();
-    platform::closeFile(out);
-    Bytes all = readFile(path);
+    const Bytes &all = stream.bytes();
     return Bytes(all.begin() + VEK_HEADER_SIZE, all.end());
 }
 
-// Opens the file that encodeToBytes wrote and primes the decoder.
-platform::FileHandle startDecoding(VekCodec &codec, const TempDir &dir) {
-    const std::string path = dir.file("stream.bin");
-    platform::FileHandle in = platform::openForReading(path.c_str());
+// Primes the decoder on the stream that encodeToBytes wrote.
+void startDecoding(VekCodec &codec, StreamBuffer &stream) {
+    ByteSource &in = stream.source();
     codec.startDecoderReader(in);
-    platform::seekFromStart(in, VEK_HEADER_SIZE);
+    in.seekTo(VEK_HEADER_SIZE);
     codec.startDecoderCoder();
-    return in;
 }
 
 } // namespace
 
 TEST(ArithmeticCoder, KnownStreamForOneValue) {
     auto codec = std::make_unique<VekCodec>();
-    TempDir dir;
-    Bytes coded = encodeToBytes(*codec, dir, [](VekCodec &c) { c.encodeValue32(1); });
+    StreamBuffer stream;
+    Bytes coded = encodeToBytes(*codec, stream, [](VekCodec &c) { c.encodeValue32(1); });
     EXPECT_EQ(coded, (Bytes{0xFF, 0xFF, 0xFF, 0xFF, 0x7F, 0xFF, 0xFF, 0xFF}));
 
-    platform::FileHandle in = startDecoding(*codec, dir);
+    startDecoding(*codec, stream);
     EXPECT_EQ(codec->decodeValue32(), 1u);
     EXPECT_EQ(codec->remaining, 0) << "a complete stream is taken exactly";
-    platform::closeFile(in);
 }
 
 TEST(ArithmeticCoder, ExtremeValuesRoundTripAndFirstBitIsZero) {
     const uint32_t values[] = {0u, 0xFFFFFFFFu, 0x80000000u, 0x7FFFFFFFu, 12345678u, 0xFFFFFFFEu};
     auto codec = std::make_unique<VekCodec>();
-    TempDir dir;
-    Bytes coded = encodeToBytes(*codec, dir, [&](VekCodec &c) {
+    StreamBuffer stream;
+    Bytes coded = encodeToBytes(*codec, stream, [&](VekCodec &c) {
         for (uint32_t v : values) c.encodeValue32(v);
     });
     ASSERT_FALSE(coded.empty());
     EXPECT_EQ(coded[0] & 0x80, 0x80) << "the first stream bit is 0, stored complemented";
 
-    platform::FileHandle in = startDecoding(*codec, dir);
+    startDecoding(*codec, stream);
     for (uint32_t v : values) EXPECT_EQ(codec->decodeValue32(), v);
-    platform::closeFile(in);
 }
 
 TEST(FrequencyModel, HalvingRoundsUpAndKeepsTotal) {
@@ -82,13 +74,13 @@ TEST(FrequencyModel, HalvingRoundsUpAndKeepsTotal) {
     m.total = 22;
     m.limit = 23;
     coder::rebuildCumulative(m);
-    TempDir dir;
+    StreamBuffer stream;
     // Coding symbol 5 brings total to 23 = limit: no halving.
-    encodeToBytes(*codec, dir, [&](VekCodec &c) { c.encodeSymbol(m, 5); });
+    encodeToBytes(*codec, stream, [&](VekCodec &c) { c.encodeSymbol(m, 5); });
     EXPECT_EQ(m.total, 23u);
     EXPECT_EQ(m.freq[5], 9u);
     // Passing the limit halves every count, rounding up: 1,2,3,8,10 -> 1,1,2,4,5.
-    encodeToBytes(*codec, dir, [&](VekCodec &c) { c.encodeSymbol(m, 5); });
+    encodeToBytes(*codec, stream, [&](VekCodec &c) { c.encodeSymbol(m, 5); });
     EXPECT_EQ(m.freq[1], 1u);
     EXPECT_EQ(m.freq[2], 1u);
     EXPECT_EQ(m.freq[3], 2u);
@@ -137,8 +129,8 @@ TEST(FrequencyModel, VectorCountMatchesThePlainCount) {
 
 TEST(FrequencyModel, StaticModelNeverChanges) {
     auto codec = std::make_unique<VekCodec>();
-    TempDir dir;
-    encodeToBytes(*codec, dir, [](VekCodec &c) {
+    StreamBuffer stream;
+    encodeToBytes(*codec, stream, [](VekCodec &c) {
         for (uint32_t v = 0; v < 5000; ++v) c.encodeValue32(v * 2654435761u);
     });
     EXPECT_EQ(codec->byteModel.total, 256u);
@@ -160,19 +152,18 @@ TEST(ArithmeticCoder, AdaptiveSymbolsRoundTripAcrossBufferBoundaries) {
         return r < 200 ? 1 + (r % 3) % n : (r == 255 ? n : 1 + r % n);
     };
     auto codec = std::make_unique<VekCodec>();
-    TempDir dir;
+    StreamBuffer stream;
     FrequencyModel models[8];
-    Bytes coded = encodeToBytes(*codec, dir, [&](VekCodec &c) {
+    Bytes coded = encodeToBytes(*codec, stream, [&](VekCodec &c) {
         for (int m = 0; m < 8; ++m) c.initModel(models[m], sizes[m], increments[m], limits[m]);
         for (size_t i = 0; i < choice.size(); ++i) c.encodeSymbol(models[i % 8], symbolAt(i));
     });
     EXPECT_GT(coded.size(), 2 * IO_BUFFER_SIZE);
 
-    platform::FileHandle in = startDecoding(*codec, dir);
+    startDecoding(*codec, stream);
     for (int m = 0; m < 8; ++m) codec->initModel(models[m], sizes[m], increments[m], limits[m]);
     for (size_t i = 0; i < choice.size(); ++i)
         ASSERT_EQ(codec->decodeSymbol(models[i % 8]), symbolAt(i)) << "at symbol " << i;
-    platform::closeFile(in);
 }
 
 TEST(ArithmeticCoder, PaddingAndExactByteStreams) {
@@ -180,8 +171,8 @@ TEST(ArithmeticCoder, PaddingAndExactByteStreams) {
     // 58 bits for one value (padded to 8 bytes), and 26 + 32k bits in general.
     for (int values = 1; values <= 8; ++values) {
         auto codec = std::make_unique<VekCodec>();
-        TempDir dir;
-        Bytes coded = encodeToBytes(*codec, dir, [&](VekCodec &c) {
+        StreamBuffer stream;
+        Bytes coded = encodeToBytes(*codec, stream, [&](VekCodec &c) {
             for (int k = 0; k < values; ++k) c.encodeValue32(0x01010101u * k);
         });
         const size_t bits = 26 + 32 * static_cast<size_t>(values);
@@ -194,28 +185,23 @@ TEST(ArithmeticCoder, PaddingAndExactByteStreams) {
 
 TEST(ArithmeticCoder, ExhaustedInputTakesTheFailurePath) {
     auto codec = std::make_unique<VekCodec>();
-    TempDir dir;
-    Bytes coded = encodeToBytes(*codec, dir, [](VekCodec &c) {
+    StreamBuffer stream;
+    Bytes coded = encodeToBytes(*codec, stream, [](VekCodec &c) {
         for (uint32_t v = 0; v < 100; ++v) c.encodeValue32(v);
     });
     // Cut the file in the middle of the stream.
-    Bytes all = readFile(dir.file("stream.bin"));
-    all.resize(VEK_HEADER_SIZE + coded.size() / 2);
-    writeFile(dir.file("stream.bin"), all);
-    platform::FileHandle in = startDecoding(*codec, dir);
+    stream.bytes().resize(VEK_HEADER_SIZE + coded.size() / 2);
+    startDecoding(*codec, stream);
     EXPECT_THROW(
         {
             for (int k = 0; k < 100; ++k) codec->decodeValue32();
         },
         VekFailure);
-    platform::closeFile(in);
 
     // A file shorter than its header fails at the first bit.
-    writeFile(dir.file("stream.bin"), Bytes{0x56, 0x45});
-    in = platform::openForReading(dir.file("stream.bin").c_str());
-    codec->startDecoderReader(in);
+    stream.bytes() = Bytes{0x56, 0x45};
+    codec->startDecoderReader(stream.source());
     EXPECT_THROW(codec->startDecoderCoder(), VekFailure);
-    platform::closeFile(in);
 }
 
 namespace {
@@ -311,19 +297,18 @@ TEST(ArithmeticCoder, SameBytesAsThePlainCoder) {
     const Bytes expected = plain.finish();
 
     auto codec = std::make_unique<VekCodec>();
-    TempDir dir;
+    StreamBuffer stream;
     std::vector<FrequencyModel> models(MODELS);
-    const Bytes coded = encodeToBytes(*codec, dir, [&](VekCodec &c) {
+    const Bytes coded = encodeToBytes(*codec, stream, [&](VekCodec &c) {
         for (size_t m = 0; m < MODELS; ++m) c.initModel(models[m], sizes[m], increments[m], limits[m]);
         for (size_t i = 0; i < symbols.size(); ++i) c.encodeSymbol(models[which[i]], symbols[i]);
     });
     ASSERT_EQ(coded.size(), expected.size());
     ASSERT_TRUE(coded == expected);
 
-    platform::FileHandle in = startDecoding(*codec, dir);
+    startDecoding(*codec, stream);
     for (size_t m = 0; m < MODELS; ++m) codec->initModel(models[m], sizes[m], increments[m], limits[m]);
     for (size_t i = 0; i < symbols.size(); ++i) ASSERT_EQ(codec->decodeSymbol(models[which[i]]), symbols[i]) << i;
-    platform::closeFile(in);
     for (size_t m = 0; m < MODELS; ++m) {
         EXPECT_EQ(models[m].total, plainModels[m].total);
         for (uint32_t k = 1; k <= sizes[m]; ++k) ASSERT_EQ(models[m].freq[k], plainModels[m].freq[k]) << m << " " << k;
@@ -341,9 +326,9 @@ TEST(ArithmeticCoder, RenormalisationFromAnyStateMatchesOneDoublingAtATime) {
     std::vector<PlainModel> plainModels;
     for (uint32_t n : sizes) plainModels.emplace_back(n, 0, 4000);
     auto codec = std::make_unique<VekCodec>();
-    TempDir dir;
+    StreamBuffer stream;
     std::vector<FrequencyModel> models(4);
-    const Bytes coded = encodeToBytes(*codec, dir, [&](VekCodec &c) {
+    const Bytes coded = encodeToBytes(*codec, stream, [&](VekCodec &c) {
         for (size_t m = 0; m < 4; ++m) c.initModel(models[m], sizes[m], 0, 4000);
         for (int trial = 0; trial < 300000; ++trial) {
             const size_t m = rng() % 4;

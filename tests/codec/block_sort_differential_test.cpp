@@ -35,16 +35,16 @@ SortOutcome sortOnce(VekCodec &codec, const Bytes &block, bool reference) {
     codec.sortSizeClasses[9] = codec.BlockFactor * BLOCK_UNIT;
     allocEncoderWorkspace(codec);
     for (size_t i = 0; i < n; ++i)
-        workspace.packedBlock[i] = (static_cast<uint32_t>(block[i]) << 24) | ((static_cast<uint32_t>(i) * 2654435761u) >> 8);
-    workspace.blockLast = static_cast<int32_t>(n) - 1;
+        codec.workspace.packedBlock[i] = (static_cast<uint32_t>(block[i]) << 24) | ((static_cast<uint32_t>(i) * 2654435761u) >> 8);
+    codec.workspace.blockLast = static_cast<int32_t>(n) - 1;
     if (reference)
-        referenceSortBlock(codec.sortSizeClasses);
+        referenceSortBlock(codec.workspace, codec.sortSizeClasses);
     else
         codec.sortBlock();
-    findPrimaryIndex();
-    SortOutcome out{std::vector<int32_t>(workspace.sortIndex, workspace.sortIndex + n), workspace.primaryIndex};
-    EXPECT_EQ(workspace.blockLength, static_cast<int32_t>(n));
-    freeEncoderWorkspace();
+    findPrimaryIndex(codec.workspace);
+    SortOutcome out{std::vector<int32_t>(codec.workspace.sortIndex, codec.workspace.sortIndex + n), codec.workspace.primaryIndex};
+    EXPECT_EQ(codec.workspace.blockLength, static_cast<int32_t>(n));
+    freeEncoderWorkspace(codec.workspace);
     return out;
 }
 

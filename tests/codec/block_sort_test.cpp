@@ -30,15 +30,15 @@ Sorted codecSort(VekCodec &codec, const Bytes &block) {
     allocEncoderWorkspace(codec);
     // Garbage in the low bits must not matter.
     for (size_t i = 0; i < block.size(); ++i)
-        workspace.packedBlock[i] = (static_cast<uint32_t>(block[i]) << 24) | (static_cast<uint32_t>(i * 7919) & 0xFFFFFF);
-    workspace.blockLast = static_cast<int32_t>(block.size()) - 1;
+        codec.workspace.packedBlock[i] = (static_cast<uint32_t>(block[i]) << 24) | (static_cast<uint32_t>(i * 7919) & 0xFFFFFF);
+    codec.workspace.blockLast = static_cast<int32_t>(block.size()) - 1;
     codec.sortBlock();
-    findPrimaryIndex();
+    findPrimaryIndex(codec.workspace);
     Sorted s;
-    s.index.assign(workspace.sortIndex, workspace.sortIndex + block.size());
-    s.primary = workspace.primaryIndex;
+    s.index.assign(codec.workspace.sortIndex, codec.workspace.sortIndex + block.size());
+    s.primary = codec.workspace.primaryIndex;
     for (int32_t p : s.index) s.column.push_back(block[(p + block.size() - 1) % block.size()]);
-    freeEncoderWorkspace();
+    freeEncoderWorkspace(codec.workspace);
     return s;
 }
 
@@ -66,15 +66,15 @@ std::vector<int32_t> naiveOrder(const Bytes &b, bool *distinct) {
 
 Bytes invert(VekCodec &codec, const Bytes &column, int32_t primary) {
     allocDecoderWorkspace(codec, static_cast<uint32_t>((column.size() + BLOCK_UNIT - 1) / BLOCK_UNIT));
-    std::copy(column.begin(), column.end(), workspace.lastColumn);
-    workspace.blockLast = static_cast<int32_t>(column.size()) - 1;
-    workspace.primaryIndex = primary;
+    std::copy(column.begin(), column.end(), codec.workspace.lastColumn);
+    codec.workspace.blockLast = static_cast<int32_t>(column.size()) - 1;
+    codec.workspace.primaryIndex = primary;
     const ColumnCounts counts = countColumn(column);
-    std::copy(counts.bytes, counts.bytes + 256, workspace.byteCounts);
-    workspace.columnChanges = counts.changes;
-    invertBlock();
-    Bytes text(workspace.blockText, workspace.blockText + column.size());
-    freeDecoderWorkspace();
+    std::copy(counts.bytes, counts.bytes + 256, codec.workspace.byteCounts);
+    codec.workspace.columnChanges = counts.changes;
+    invertBlock(codec.workspace);
+    Bytes text(codec.workspace.blockText, codec.workspace.blockText + column.size());
+    freeDecoderWorkspace(codec.workspace);
     return text;
 }
 

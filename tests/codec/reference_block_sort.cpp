@@ -7,6 +7,10 @@
 
 namespace {
 
+// The workspace being sorted.
+BlockWorkspace *active = nullptr;
+
+
 const int32_t SHELL_SORT_LIMIT = 1024;
 const int32_t INSERTION_LIMIT = 10;
 const int32_t QUICKSORT_STACK = 40;
@@ -52,8 +56,8 @@ void shellSort(const uint32_t *packed, int32_t *index, int32_t n) {
 // after the walk returns to its start.
 int compareRotations(int32_t p, int32_t q) {
     ++comparisons;
-    const uint32_t *packed = workspace.packedBlock;
-    const int32_t n = workspace.blockLength;
+    const uint32_t *packed = active->packedBlock;
+    const int32_t n = active->blockLength;
     const int32_t start = p;
     for (;;) {
         for (int32_t k = 0; k < 16; k += 4) {
@@ -70,7 +74,7 @@ int compareRotations(int32_t p, int32_t q) {
 }
 
 void sortBucketRange(int32_t low, int32_t high) {
-    int32_t *index = workspace.sortIndex;
+    int32_t *index = active->sortIndex;
     int32_t stack[2 * QUICKSORT_STACK];
     int32_t depth = 0;
     for (;;) {
@@ -128,12 +132,13 @@ uint64_t referenceComparisonCount() {
     return comparisons;
 }
 
-void referenceSortBlock(const uint32_t sizeClasses[10]) {
+void referenceSortBlock(BlockWorkspace &workspace, const uint32_t sizeClasses[10]) {
+    active = &workspace;
     comparisons = 0;
-    uint32_t *packed = workspace.packedBlock;
-    int32_t *index = workspace.sortIndex;
-    const int32_t n = workspace.blockLast + 1;
-    workspace.blockLength = n;
+    uint32_t *packed = active->packedBlock;
+    int32_t *index = active->sortIndex;
+    const int32_t n = active->blockLast + 1;
+    active->blockLength = n;
     if (n <= SHELL_SORT_LIMIT) {
         shellSort(packed, index, n);
         return;
@@ -145,7 +150,7 @@ void referenceSortBlock(const uint32_t sizeClasses[10]) {
         packed[i] = (packed[i] & 0xFF000000u) | ((packed[i1] >> 24) << 16) | ((packed[i2] >> 24) << 8) |
                     (packed[i3] >> 24);
     }
-    int32_t *bucket = workspace.bucketTable;
+    int32_t *bucket = active->bucketTable;
     std::memset(bucket, 0, sizeof(int32_t) * (BUCKET_COUNT + 1));
     for (int32_t i = 0; i < n; ++i) ++bucket[packed[i] >> 16];
     for (uint32_t k = 0; k < BUCKET_COUNT; ++k) bucket[k + 1] += bucket[k];

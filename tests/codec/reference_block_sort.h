@@ -12,11 +12,13 @@
 
 #include <cstdint>
 
-// Sorts the rotations of the block in workspace.packedBlock (bytes in bits
-// 24-31, blockLast set) into workspace.sortIndex and sets blockLength, like
+struct BlockWorkspace;
+
+// Sorts the rotations of the block in the workspace's packedBlock (bytes in bits
+// 24-31, blockLast set) into its sortIndex and sets blockLength, like
 // VekCodec::sortBlock. `sizeClasses` holds the five (smallest, largest)
 // pairs of bucket sizes, pair 5 last.
-void referenceSortBlock(const uint32_t sizeClasses[10]);
+void referenceSortBlock(BlockWorkspace &workspace, const uint32_t sizeClasses[10]);
 
 // Number of rotation comparisons made by the last packed-path reference sort.
 uint64_t referenceComparisonCount();

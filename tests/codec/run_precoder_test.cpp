@@ -23,14 +23,12 @@ struct Block {
 
 // Pre-codes `data` into blocks of the given block factor.
 std::vector<Block> precode(VekCodec &codec, const Bytes &data, uint32_t blockFactor) {
-    TempDir dir;
-    writeFile(dir.file("data"), data);
-    platform::FileHandle in = platform::openForReading(dir.file("data").c_str());
+    MemorySource in(data.data(), data.size());
     codec.autoBlockFactor = 0;
     codec.BlockFactor = blockFactor;
     codec.dataSize = static_cast<int32_t>(data.size());
     codec.remaining = codec.dataSize;
-    codec.pictureFile = in;
+    codec.pictureInput = &in;
     codec.inAvail = 0;
     allocEncoderWorkspace(codec);
     std::vector<Block> blocks;
@@ -38,26 +36,25 @@ std::vector<Block> precode(VekCodec &codec, const Bytes &data, uint32_t blockFac
     do {
         isLast = codec.fillBlock();
         Block b{Bytes(), isLast};
-        for (int32_t i = 0; i <= workspace.blockLast; ++i)
-            b.bytes.push_back(static_cast<uint8_t>(workspace.packedBlock[i] >> 24));
+        for (int32_t i = 0; i <= codec.workspace.blockLast; ++i)
+            b.bytes.push_back(static_cast<uint8_t>(codec.workspace.packedBlock[i] >> 24));
         blocks.push_back(b);
     } while (!isLast && blocks.size() < 1000);
-    freeEncoderWorkspace();
-    platform::closeFile(in);
+    freeEncoderWorkspace(codec.workspace);
     return blocks;
 }
 
 // Expands one decoded block into the image and returns what it delivered.
 Bytes expand(VekCodec &codec, const Bytes &block, int isLast, uint32_t expected = 1u << 20) {
     allocDecoderWorkspace(codec, 1);
-    std::copy(block.begin(), block.end(), workspace.blockText);
-    workspace.blockLast = static_cast<int32_t>(block.size()) - 1;
-    std::free(codec.image);
+    std::copy(block.begin(), block.end(), codec.workspace.blockText);
+    codec.workspace.blockLast = static_cast<int32_t>(block.size()) - 1;
+    codec.workspace.release(codec.image);
     codec.image = nullptr;
     codec.imageLength = codec.imageCapacity = 0;
     codec.expectedBytes = expected;
     codec.writeBlockToImage(isLast);
-    freeDecoderWorkspace();
+    freeDecoderWorkspace(codec.workspace);
     return Bytes(codec.image, codec.image + codec.imageLength);
 }
 

@@ -48,13 +48,10 @@ Bytes encodeWithCodec(const Bytes &bmp) {
 
 // The encoder's stages in the driver's order, with the reference sort.
 Bytes encodeWithReferenceSort(const Bytes &bmp) {
-    ScratchFile in("in.bmp"), out("out.vek");
-    writeAll(in.path, bmp);
     auto codec = std::make_unique<VekCodec>();
-    platform::FileHandle input = platform::openForReading(in.path.c_str());
-    platform::FileHandle output = platform::createForWriting(out.path.c_str());
-    EXPECT_NE(input, platform::INVALID_FILE);
-    EXPECT_NE(output, platform::INVALID_FILE);
+    MemorySource input(bmp.data(), bmp.size());
+    std::vector<uint8_t> coded(codec->getEncodeBound(static_cast<uint32_t>(bmp.size())));
+    MemorySink output(coded.data(), coded.size());
     EXPECT_EQ(codec->checkBitmapHeader(input), 1);
     codec->chooseBlockFactor();
     allocEncoderWorkspace(*codec);
@@ -63,21 +60,20 @@ Bytes encodeWithReferenceSort(const Bytes &bmp) {
     packVekHeader(codec->header, headerBytes);
     codec->startEncoder(output, headerBytes);
     codec->sortSizeClasses[9] = codec->BlockFactor * BLOCK_UNIT;
-    codec->pictureFile = input;
+    codec->pictureInput = &input;
     codec->inAvail = 0;
     codec->inFilled = 0;
     int isLast;
     do {
         isLast = codec->fillBlock();
-        referenceSortBlock(codec->sortSizeClasses);
-        findPrimaryIndex();
+        referenceSortBlock(codec->workspace, codec->sortSizeClasses);
+        findPrimaryIndex(codec->workspace);
         codec->encodeBlockSymbols(isLast);
     } while (!isLast);
     codec->finishEncoder();
-    freeEncoderWorkspace();
-    platform::closeFile(input);
-    platform::closeFile(output);
-    return readAll(out.path);
+    freeEncoderWorkspace(codec->workspace);
+    coded.resize(output.length());
+    return coded;
 }
 
 // A 24-bit picture whose data bytes repeat `root` (which ends with the end

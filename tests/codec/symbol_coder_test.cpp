@@ -19,7 +19,9 @@ const uint8_t ZERO_HEADER[VEK_HEADER_SIZE] = {0};
 struct ColumnBlock {
     std::vector<uint32_t> packed;
     std::vector<int32_t> index;
-    explicit ColumnBlock(const Bytes &column) : packed(column.size() + 16), index(column.size()) {
+    BlockWorkspace &workspace;
+    ColumnBlock(VekCodec &codec, const Bytes &column)
+        : packed(column.size() + 16), index(column.size()), workspace(codec.workspace) {
         const int32_t n = static_cast<int32_t>(column.size());
         for (int32_t i = 0; i < n; ++i) {
             packed[i] = static_cast<uint32_t>(column[i]) << 24;
@@ -30,7 +32,10 @@ struct ColumnBlock {
         workspace.blockLast = n - 1;
         workspace.blockLength = n;
     }
-    ~ColumnBlock() { clearWorkspaceReferences(); }
+    ~ColumnBlock() {
+        workspace.packedBlock = nullptr;
+        workspace.sortIndex = nullptr;
+    }
 };
 
 // Codes blocks given as (column, primary index, last flag) into a file and
@@ -41,37 +46,32 @@ struct BlockSpec {
     int isLast;
 };
 
-Bytes encodeBlocks(VekCodec &codec, const std::string &path, const std::vector<BlockSpec> &blocks) {
-    platform::FileHandle out = platform::createForWriting(path.c_str());
-    codec.startEncoder(out, ZERO_HEADER);
+Bytes encodeBlocks(VekCodec &codec, StreamBuffer &stream, const std::vector<BlockSpec> &blocks) {
+    codec.startEncoder(stream.sink(), ZERO_HEADER);
     for (const BlockSpec &b : blocks) {
-        ColumnBlock block(b.column);
-        workspace.primaryIndex = b.primary;
+        ColumnBlock block(codec, b.column);
+        codec.workspace.primaryIndex = b.primary;
         codec.encodeBlockSymbols(b.isLast);
     }
     codec.finishEncoder();
-    platform::closeFile(out);
-    Bytes all = readFile(path);
+    const Bytes &all = stream.bytes();
     return Bytes(all.begin() + VEK_HEADER_SIZE, all.end());
 }
 
 // Decoder workspace of the given block factor over a written stream.
 struct Decoding {
     VekCodec &codec;
-    platform::FileHandle in;
-    Decoding(VekCodec &c, const std::string &path, uint32_t blockFactor) : codec(c) {
-        in = platform::openForReading(path.c_str());
+    Decoding(VekCodec &c, StreamBuffer &stream, uint32_t blockFactor) : codec(c) {
+        ByteSource &in = stream.source();
         codec.startDecoderReader(in);
-        platform::seekFromStart(in, VEK_HEADER_SIZE);
+        in.seekTo(VEK_HEADER_SIZE);
         allocDecoderWorkspace(codec, blockFactor);
         codec.startDecoderCoder();
     }
-    ~Decoding() {
-        freeDecoderWorkspace();
-        platform::closeFile(in);
-    }
+    ~Decoding() { freeDecoderWorkspace(codec.workspace); }
     Bytes column() const {
-        return Bytes(workspace.lastColumn, workspace.lastColumn + workspace.blockLast + 1);
+        const BlockWorkspace &w = codec.workspace;
+        return Bytes(w.lastColumn, w.lastColumn + w.blockLast + 1);
     }
 };
 
@@ -79,23 +79,22 @@ struct Decoding {
 
 TEST(SymbolCoder, KnownStreamsForTwoLastBlocks) {
     auto codec = std::make_unique<VekCodec>();
-    TempDir dir;
-    const std::string path = dir.file("s.bin");
-    EXPECT_EQ(encodeBlocks(*codec, path, {{Bytes{0x7F}, 0, 1}}),
+    StreamBuffer stream;
+    EXPECT_EQ(encodeBlocks(*codec, stream, {{Bytes{0x7F}, 0, 1}}),
               (Bytes{0x80, 0x00, 0x00, 0x00, 0x17, 0x49, 0xB8, 0xF7, 0xFF}));
     {
-        Decoding d(*codec, path, 1);
+        Decoding d(*codec, stream, 1);
         EXPECT_EQ(codec->decodeBlockSymbols(), 1);
         EXPECT_EQ(d.column(), Bytes{0x7F});
-        EXPECT_EQ(workspace.primaryIndex, 0);
+        EXPECT_EQ(codec->workspace.primaryIndex, 0);
     }
-    EXPECT_EQ(encodeBlocks(*codec, path, {{Bytes{6, 2}, 0, 1}}),
+    EXPECT_EQ(encodeBlocks(*codec, stream, {{Bytes{6, 2}, 0, 1}}),
               (Bytes{0x80, 0x00, 0x00, 0x00, 0x4A, 0xAD, 0x11, 0x12, 0x7F}));
     {
-        Decoding d(*codec, path, 1);
+        Decoding d(*codec, stream, 1);
         EXPECT_EQ(codec->decodeBlockSymbols(), 1);
         EXPECT_EQ(d.column(), (Bytes{6, 2}));
-        EXPECT_EQ(workspace.primaryIndex, 0);
+        EXPECT_EQ(codec->workspace.primaryIndex, 0);
     }
 }
 
@@ -121,12 +120,11 @@ TEST(SymbolCoder, SymbolSequenceOfRanksRunsAndBuckets) {
     for (int k = 0; k < 14; ++k) column.push_back(column.back());
 
     auto codec = std::make_unique<VekCodec>();
-    TempDir dir;
-    const std::string path = dir.file("s.bin");
-    encodeBlocks(*codec, path, {{column, 3, 0}});
+    StreamBuffer stream;
+    encodeBlocks(*codec, stream, {{column, 3, 0}});
 
     // Read the stream symbol by symbol with the same models.
-    Decoding d(*codec, path, 1);
+    Decoding d(*codec, stream, 1);
     EXPECT_EQ(codec->decodeValue32(), 4u) << "start value of a block that is not the last";
     codec->resetSymbolModels();
     auto main = [&] { return codec->decodeSymbol(codec->mainModel()); };
@@ -151,38 +149,36 @@ TEST(SymbolCoder, RunLengthDigitsRoundTrip) {
     // Runs of every length up to 300 and a few large ones, each followed by
     // a rank-1 byte, in blocks that are and are not the last.
     auto codec = std::make_unique<VekCodec>();
-    TempDir dir;
-    const std::string path = dir.file("s.bin");
+    StreamBuffer stream;
     std::vector<BlockSpec> blocks;
     for (uint32_t n : {1u, 2u, 3u, 4u, 5u, 6u, 7u, 14u, 255u, 256u, 300u, 4095u, 16383u}) {
         Bytes column(n, 0);
         column.push_back(1);
         blocks.push_back({column, static_cast<int32_t>(n / 2), n == 16383u});
     }
-    encodeBlocks(*codec, path, blocks);
-    Decoding d(*codec, path, 2);
+    encodeBlocks(*codec, stream, blocks);
+    Decoding d(*codec, stream, 2);
     for (const BlockSpec &b : blocks) {
         ASSERT_EQ(codec->decodeBlockSymbols(), b.isLast);
         EXPECT_EQ(d.column(), b.column);
-        EXPECT_EQ(workspace.primaryIndex, b.primary);
+        EXPECT_EQ(codec->workspace.primaryIndex, b.primary);
     }
 }
 
 TEST(SymbolCoder, RandomColumnsRoundTrip) {
     auto codec = std::make_unique<VekCodec>();
-    TempDir dir;
-    const std::string path = dir.file("s.bin");
+    StreamBuffer stream;
     std::vector<BlockSpec> blocks;
     for (uint32_t seed = 1; seed <= 6; ++seed) {
         Bytes column = randomBytes(1000 * seed, seed, seed * 40);
         blocks.push_back({column, static_cast<int32_t>(seed * 77), seed == 6});
     }
-    encodeBlocks(*codec, path, blocks);
-    Decoding d(*codec, path, 1);
+    encodeBlocks(*codec, stream, blocks);
+    Decoding d(*codec, stream, 1);
     for (const BlockSpec &b : blocks) {
         ASSERT_EQ(codec->decodeBlockSymbols(), b.isLast);
         EXPECT_EQ(d.column(), b.column);
-        EXPECT_EQ(workspace.primaryIndex, b.primary);
+        EXPECT_EQ(codec->workspace.primaryIndex, b.primary);
     }
 }
 
@@ -192,8 +188,7 @@ TEST(SymbolCoder, DecoderCountsTheColumnItWrites) {
     // blocks that start with a run of the list's front byte (0) or of
     // another byte, one byte long, constant, or random with runs.
     auto codec = std::make_unique<VekCodec>();
-    TempDir dir;
-    const std::string path = dir.file("s.bin");
+    StreamBuffer stream;
     std::vector<BlockSpec> blocks;
     blocks.push_back({Bytes(300, 0), 5, 0});
     blocks.push_back({Bytes(300, 7), 0, 0});
@@ -203,93 +198,89 @@ TEST(SymbolCoder, DecoderCountsTheColumnItWrites) {
     blocks.push_back({startsWithZeros, 17, 0});
     blocks.push_back({randomBytes(5000, 8, 256), 4999, 0});
     blocks.push_back({randomBytes(5000, 9, 3), 1234, 1});
-    encodeBlocks(*codec, path, blocks);
-    Decoding d(*codec, path, 1);
+    encodeBlocks(*codec, stream, blocks);
+    Decoding d(*codec, stream, 1);
     for (const BlockSpec &b : blocks) {
         codec->decodeBlockSymbols();
         ASSERT_EQ(d.column(), b.column);
         const ColumnCounts counts = countColumn(b.column);
-        for (int c = 0; c < 256; ++c) ASSERT_EQ(workspace.byteCounts[c], counts.bytes[c]) << "byte " << c;
-        EXPECT_EQ(workspace.columnChanges, counts.changes);
+        for (int c = 0; c < 256; ++c) ASSERT_EQ(codec->workspace.byteCounts[c], counts.bytes[c]) << "byte " << c;
+        EXPECT_EQ(codec->workspace.columnChanges, counts.changes);
     }
 }
 
 TEST(SymbolCoder, BlockCapacityIsEnforcedForRunsAndRanks) {
     auto codec = std::make_unique<VekCodec>();
-    TempDir dir;
-    const std::string path = dir.file("s.bin");
+    StreamBuffer stream;
     // Exactly the capacity of block factor 1 decodes.
-    encodeBlocks(*codec, path, {{Bytes(BLOCK_UNIT, 0), 0, 1}});
+    encodeBlocks(*codec, stream, {{Bytes(BLOCK_UNIT, 0), 0, 1}});
     {
-        Decoding d(*codec, path, 1);
+        Decoding d(*codec, stream, 1);
         EXPECT_EQ(codec->decodeBlockSymbols(), 1);
-        EXPECT_EQ(workspace.blockLast, static_cast<int32_t>(BLOCK_UNIT) - 1);
+        EXPECT_EQ(codec->workspace.blockLast, static_cast<int32_t>(BLOCK_UNIT) - 1);
     }
     // One more byte from a run fails.
-    encodeBlocks(*codec, path, {{Bytes(BLOCK_UNIT + 1, 0), 0, 1}});
+    encodeBlocks(*codec, stream, {{Bytes(BLOCK_UNIT + 1, 0), 0, 1}});
     {
-        Decoding d(*codec, path, 1);
+        Decoding d(*codec, stream, 1);
         EXPECT_THROW(codec->decodeBlockSymbols(), VekFailure);
     }
     // One more byte from a rank fails.
     Bytes column(BLOCK_UNIT, 0);
     column.push_back(9);
-    encodeBlocks(*codec, path, {{column, 0, 1}});
+    encodeBlocks(*codec, stream, {{column, 0, 1}});
     {
-        Decoding d(*codec, path, 1);
+        Decoding d(*codec, stream, 1);
         EXPECT_THROW(codec->decodeBlockSymbols(), VekFailure);
     }
 }
 
 TEST(SymbolCoder, ImpossibleBlockStartsAreDamage) {
     auto codec = std::make_unique<VekCodec>();
-    TempDir dir;
-    const std::string path = dir.file("s.bin");
+    StreamBuffer stream;
     auto writeRaw = [&](uint32_t start, const Bytes &column) {
-        platform::FileHandle out = platform::createForWriting(path.c_str());
-        codec->startEncoder(out, ZERO_HEADER);
+        codec->startEncoder(stream.sink(), ZERO_HEADER);
         codec->encodeValue32(start);
         codec->resetSymbolModels();
         for (size_t i = 0; i < column.size(); ++i) codec->encodeSymbol(codec->mainModel(), 3);
         codec->encodeSymbol(codec->mainModel(), 11);
         codec->finishEncoder();
-        platform::closeFile(out);
     };
     // Start value 0: no encoder writes it.
     writeRaw(0, Bytes(3, 1));
     {
-        Decoding d(*codec, path, 1);
+        Decoding d(*codec, stream, 1);
         EXPECT_THROW(codec->decodeBlockSymbols(), VekFailure);
     }
     // Primary index 3 in a block of three bytes.
     writeRaw(4, Bytes(3, 1));
     {
-        Decoding d(*codec, path, 1);
+        Decoding d(*codec, stream, 1);
         EXPECT_THROW(codec->decodeBlockSymbols(), VekFailure);
     }
     // The most negative start value, primary index 2^31 - 1.
     writeRaw(0x80000000u, Bytes(3, 1));
     {
-        Decoding d(*codec, path, 1);
+        Decoding d(*codec, stream, 1);
         EXPECT_THROW(codec->decodeBlockSymbols(), VekFailure);
     }
     // A block that ends before its first byte.
     writeRaw(1, Bytes());
     {
-        Decoding d(*codec, path, 1);
+        Decoding d(*codec, stream, 1);
         EXPECT_THROW(codec->decodeBlockSymbols(), VekFailure);
     }
     // Primary index 2, the last row, is fine; so is the last-block form.
     writeRaw(3, Bytes(3, 1));
     {
-        Decoding d(*codec, path, 1);
+        Decoding d(*codec, stream, 1);
         EXPECT_EQ(codec->decodeBlockSymbols(), 0);
-        EXPECT_EQ(workspace.primaryIndex, 2);
+        EXPECT_EQ(codec->workspace.primaryIndex, 2);
     }
     writeRaw(~2u, Bytes(3, 1));
     {
-        Decoding d(*codec, path, 1);
+        Decoding d(*codec, stream, 1);
         EXPECT_EQ(codec->decodeBlockSymbols(), 1);
-        EXPECT_EQ(workspace.primaryIndex, 2);
+        EXPECT_EQ(codec->workspace.primaryIndex, 2);
     }
 }

@@ -9,6 +9,32 @@
 
 namespace testsupport {
 
+ByteSink &StreamBuffer::sink() {
+    bytes_.clear();
+    sink_.bytes = &bytes_;
+    sink_.position = 0;
+    return sink_;
+}
+
+ByteSource &StreamBuffer::source() {
+    source_ = std::make_unique<MemorySource>(bytes_.data(), bytes_.size());
+    return *source_;
+}
+
+bool StreamBuffer::Growing::write(const void *data, size_t count) {
+    const uint8_t *p = static_cast<const uint8_t *>(data);
+    if (bytes->size() < position + count) bytes->resize(position + count);
+    std::copy(p, p + count, bytes->begin() + static_cast<std::ptrdiff_t>(position));
+    position += count;
+    return true;
+}
+
+bool StreamBuffer::Growing::seekTo(uint64_t offset) {
+    if (offset > bytes->size()) return false;
+    position = static_cast<size_t>(offset);
+    return true;
+}
+
 TempDir::TempDir() {
     const char *base = std::getenv("TMPDIR");
     std::string pattern = std::string(base && *base ? base : "/tmp") + "/vektest.XXXXXX";

@@ -4,8 +4,11 @@
 #define VEK_TESTS_TEST_SUPPORT_H
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "byte_streams.h"
 
 namespace testsupport {
 
@@ -23,6 +26,26 @@ public:
 
 private:
     std::string path_;
+};
+
+// A coded stream held in memory for the coder tests: written through
+// sink() (which starts it afresh), read through source() (from the start).
+class StreamBuffer {
+public:
+    ByteSink &sink();
+    ByteSource &source();
+    Bytes &bytes() { return bytes_; }
+
+private:
+    struct Growing final : ByteSink {
+        Bytes *bytes;
+        size_t position = 0;
+        bool write(const void *data, size_t count) override;
+        bool seekTo(uint64_t offset) override;
+    };
+    Bytes bytes_;
+    Growing sink_{};
+    std::unique_ptr<MemorySource> source_;
 };
 
 void writeFile(const std::string &path, const Bytes &data);

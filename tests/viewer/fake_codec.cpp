@@ -38,7 +38,19 @@ public:
         g_state.calls.push_back("setProgressTarget");
     }
     int clearProgressTarget() override { return 0; }
+    // The viewer works on files; the memory operations only record a call.
+    uint32_t getEncodeBound(uint32_t) override { return record("getEncodeBound"); }
+    int encodeMemory(const void *, uint32_t, void *, uint32_t *) override { return record("encodeMemory"); }
+    uint32_t getDecodedSize(const void *, uint32_t) override { return record("getDecodedSize"); }
+    int decodeMemory(const void *, uint32_t, void *, uint32_t *) override { return record("decodeMemory"); }
+    int loadMemory(const void *, uint32_t) override { return record("loadMemory"); }
     ~FakeCodec() = default;
+
+private:
+    static int record(const char *operation) {
+        g_state.calls.push_back(operation);
+        return 0;
+    }
 };
 
 } // namespace

@@ -5,6 +5,19 @@
 // the virtual operations declared below. The order of these operations is the
 // binary contract between the library and its callers: never reorder, insert
 // or remove one, and never add a virtual destructor (it would take slots).
+// New operations are only ever appended, so a caller built for the first
+// fifteen keeps working.
+//
+// What hosts may rely on:
+// - Objects are independent: any number of them may run operations at the
+//   same time, each in its own thread. One object is used by one thread at a
+//   time (it holds the state of the operation that runs on it).
+// - An operation that cannot complete (a file that cannot be opened or
+//   created, a refused picture, damaged or truncated .vek data, a write that
+//   fails, out of memory, an output buffer too small) returns 0 and leaves
+//   the process and the object usable. No operation ends the process or
+//   lets an exception out. A failed file operation leaves no output file
+//   behind, except the empty one of a refused BMP picture.
 #ifndef VEK_VEK_H
 #define VEK_VEK_H
 
@@ -47,7 +60,7 @@ typedef void *VekWindowHandle;
 typedef uint32_t VekMessage;
 typedef uintptr_t VekMessageParam;
 
-// The codec object as its callers see it: fifteen operations in slot order.
+// The codec object as its callers see it: its operations in slot order.
 // Results are 1 for success and 0 for failure unless stated otherwise.
 class VekCodecInterface {
 public:
@@ -67,6 +80,32 @@ public:
     virtual void setProgressTarget(VekWindowHandle window, VekMessage message,
                                    VekMessageParam param) = 0;       // slot 13
     virtual int clearProgressTarget() = 0;                           // slot 14
+
+    // In-memory operations. `bmp` holds a whole BMP file image, `vek` a
+    // whole .vek file image; the ranges given are never read or written
+    // outside, and the input and output ranges must not overlap. Capacities
+    // go in through *vekSize / *bmpSize and the bytes written come out there
+    // on success (left unchanged on failure, when the output's contents are
+    // undefined).
+
+    // The largest .vek size that encodeMemory can produce for a BMP file of
+    // bmpSize bytes, whatever its contents; 0 when no BMP file of that size
+    // can be encoded.
+    virtual uint32_t getEncodeBound(uint32_t bmpSize) = 0;           // slot 15
+    // Encodes a BMP file image: the same bytes as encodeFile. Bytes past the
+    // end of a picture shorter than its headers say are read as zeros, as
+    // in encodeFile.
+    virtual int encodeMemory(const void *bmp, uint32_t bmpSize, void *vek,
+                             uint32_t *vekSize) = 0;                 // slot 16
+    // The size of the BMP file that decoding these bytes gives, from the
+    // 12-byte header; 0 when the header is refused.
+    virtual uint32_t getDecodedSize(const void *vek, uint32_t vekSize) = 0; // slot 17
+    // Decodes into a BMP file image: the same bytes as decodeFile.
+    virtual int decodeMemory(const void *vek, uint32_t vekSize, void *bmp,
+                             uint32_t *bmpSize) = 0;                 // slot 18
+    // Like loadFile, from memory: afterwards the accessors describe the
+    // picture.
+    virtual int loadMemory(const void *vek, uint32_t vekSize) = 0;   // slot 19
 
 protected:
     // Objects are destroyed only through VEK_Destructor.
