@@ -4,10 +4,19 @@
 #   tools/test.sh --sanitize  address + undefined-behaviour sanitizers in build-asan/,
 #                             with the codec's baseline loops (the normal build
 #                             runs their x86-64-v3 copies where it can)
+#   tools/test.sh --threads   the thread sanitizer on the test of codec objects
+#                             working in several threads at once, in build-tsan/
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/tools/setup.sh"
-if [ "${1:-}" = "--sanitize" ]; then
+if [ "${1:-}" = "--threads" ]; then
+  build="$root/build-tsan"
+  cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVEK_SANITIZE_THREAD=ON \
+    -DVEK_BASELINE_ONLY=ON -DVEK_BUILD_VIEWER=OFF >/dev/null
+  cmake --build "$build" -j"$(nproc)" --target codec_thread_tests
+  TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 "$build/bin/codec_thread_tests"
+  exit
+elif [ "${1:-}" = "--sanitize" ]; then
   build="$root/build-asan"
   "$root/tools/build.sh" "$build" -DVEK_SANITIZE=ON -DVEK_BASELINE_ONLY=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
   export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1

@@ -1,6 +1,6 @@
 // The library as its callers see it: loaded at run time by name, the two
-// exports, the fifteen operations by their slot position, and the
-// module-wide work buffers between operations.
+// exports, the operations by their slot position, and the object's work
+// buffers between operations.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -51,9 +51,11 @@ template <typename R, typename... Args> R callSlot(VekCodecInterface *codec, int
 } // namespace
 
 TEST_F(LoadedLibrary, ExportsOnlyTheTwoEntryPoints) {
-    EXPECT_EQ(platform::getProcAddress(module, "failureExit"), nullptr);
-    EXPECT_EQ(platform::getProcAddress(module, "_Z11failureExitv"), nullptr);
-    EXPECT_EQ(platform::getProcAddress(module, "_ZN8platform8readFileEiPvmPm"), nullptr);
+    // Every symbol the library defines in its dynamic table, as the binary
+    // tools read them from the file.
+    const RunResult r = run("nm -D --defined-only --format=just-symbols " + quote(std::string(VEK_BIN_DIR) + "/libvek.so"));
+    ASSERT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_EQ(r.output, "VEK_Constructor\nVEK_Destructor\n");
     destroy(nullptr);  // a null object is ignored
 }
 
@@ -94,6 +96,26 @@ TEST_F(LoadedLibrary, OperationsAnswerInSlotOrder) {
     EXPECT_EQ(static_cast<VekCodec *>(codec)->progressWindow, &window);
     EXPECT_EQ((callSlot<int>(codec, 14)), 0);                                      // clearProgressTarget
     EXPECT_EQ(static_cast<VekCodec *>(codec)->progressWindow, nullptr);
+
+    const Bytes coded = readFile(vek);
+    const uint32_t bound = callSlot<uint32_t, uint32_t>(codec, 15, static_cast<uint32_t>(picture.size())); // getEncodeBound
+    ASSERT_GE(bound, coded.size());
+    Bytes memory(bound);
+    uint32_t size = bound;
+    EXPECT_EQ((callSlot<int, const void *, uint32_t, void *, uint32_t *>(codec, 16, picture.data(),
+                                                                         static_cast<uint32_t>(picture.size()),
+                                                                         memory.data(), &size)), 1); // encodeMemory
+    EXPECT_EQ(Bytes(memory.begin(), memory.begin() + size), coded);
+    EXPECT_EQ((callSlot<uint32_t, const void *, uint32_t>(codec, 17, coded.data(), size)), picture.size()); // getDecodedSize
+    size = static_cast<uint32_t>(memory.size());
+    EXPECT_EQ((callSlot<int, const void *, uint32_t, void *, uint32_t *>(codec, 18, coded.data(),
+                                                                         static_cast<uint32_t>(coded.size()),
+                                                                         memory.data(), &size)), 1); // decodeMemory
+    EXPECT_EQ(Bytes(memory.begin(), memory.begin() + size), readFile(back));
+    EXPECT_EQ((callSlot<int, const void *, uint32_t>(codec, 19, coded.data(), 5)), 0);  // loadMemory
+    EXPECT_EQ((callSlot<int, const void *, uint32_t>(codec, 19, coded.data(),
+                                                     static_cast<uint32_t>(coded.size()))), 1);
+    EXPECT_EQ((callSlot<int>(codec, 7)), 1024 + 24);
     destroy(codec);
 }
 
@@ -207,4 +229,75 @@ TEST(WorkBuffers, ReleaseAfterFailureFreesEverySet) {
     releaseWorkspace(codec->workspace);
     EXPECT_TRUE(workspaceEmpty(codec.get()));
     EXPECT_EQ(codec->workspace.liveBlocks, 0);
+}
+
+namespace {
+
+// A 24-bit picture whose data bytes, with the end marker after them, are
+// one root repeated: the block sort's path for repetitive blocks.
+Bytes periodicPicture() {
+    const uint8_t root[] = {1, 2, 3, 4, 0x7F};
+    Bytes pixels(12 * 1002);  // 4 pixels a row: N = 12,024, one short of 2,405 roots
+    for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = root[i % 5];
+    return makeBmp(4, 1002, 24, Bytes(), pixels);
+}
+
+bool nothingHeld(const VekCodec &codec) {
+    const BlockWorkspace &w = codec.workspace;
+    return w.packedBlock == nullptr && w.sortIndex == nullptr && w.bucketTable == nullptr &&
+           w.blockText == nullptr && w.lastColumn == nullptr && w.rotationRanks == nullptr &&
+           w.liveBlocks == (codec.image != nullptr ? 1 : 0);
+}
+
+} // namespace
+
+// Out of memory at any one request of an encode, a decode or a load: the
+// operation returns 0, holds nothing afterwards, and the object works on.
+TEST(WorkBuffers, OutOfMemoryAtAnyRequestFailsCleanly) {
+    for (const Bytes &picture : {makeBmp(200, 100, 24, Bytes(), smoothPixels(200, 100, 24, 7)), periodicPicture()}) {
+        SCOPED_TRACE(picture.size());
+        const uint32_t bmpSize = static_cast<uint32_t>(picture.size());
+        VekCodec probe;
+        Bytes coded(probe.getEncodeBound(bmpSize));
+        uint32_t codedSize = static_cast<uint32_t>(coded.size());
+        ASSERT_EQ(probe.encodeMemory(picture.data(), bmpSize, coded.data(), &codedSize), 1);
+        coded.resize(codedSize);
+        const uint32_t encodeRequests = probe.workspace.requests;
+        Bytes restored(probe.getDecodedSize(coded.data(), codedSize));
+        uint32_t restoredSize = static_cast<uint32_t>(restored.size());
+        ASSERT_EQ(probe.decodeMemory(coded.data(), codedSize, restored.data(), &restoredSize), 1);
+        const uint32_t decodeRequests = probe.workspace.requests - encodeRequests;
+        ASSERT_EQ(probe.loadMemory(coded.data(), codedSize), 1);
+        const uint32_t loadRequests = probe.workspace.requests - encodeRequests - decodeRequests;
+        EXPECT_GE(encodeRequests, 5u) << "the four work buffers and the sort's own";
+        EXPECT_GE(decodeRequests, 5u) << "the three work buffers and the inverse's tables";
+        EXPECT_GE(loadRequests, decodeRequests + 1) << "and the picture image";
+
+        for (uint32_t k = 1; k <= encodeRequests; ++k) {
+            VekCodec codec;
+            codec.workspace.failRequest = k;
+            Bytes out(coded.size());
+            uint32_t size = codedSize;
+            EXPECT_EQ(codec.encodeMemory(picture.data(), bmpSize, out.data(), &size), 0) << "request " << k;
+            EXPECT_TRUE(nothingHeld(codec)) << "request " << k;
+            EXPECT_EQ(codec.encodeMemory(picture.data(), bmpSize, out.data(), &size), 1);
+            EXPECT_EQ(out, coded);
+        }
+        for (uint32_t k = 1; k <= loadRequests; ++k) {
+            VekCodec codec;
+            codec.workspace.failRequest = k;
+            Bytes out(restored.size());
+            uint32_t size = restoredSize;
+            if (k <= decodeRequests) {
+                EXPECT_EQ(codec.decodeMemory(coded.data(), codedSize, out.data(), &size), 0) << "request " << k;
+                EXPECT_TRUE(nothingHeld(codec)) << "request " << k;
+                EXPECT_EQ(codec.decodeMemory(coded.data(), codedSize, out.data(), &size), 1);
+                EXPECT_EQ(out, restored);
+                codec.workspace.failRequest = codec.workspace.requests + k;
+            }
+            EXPECT_EQ(codec.loadMemory(coded.data(), codedSize), 0) << "request " << k;
+            EXPECT_EQ(codec.getImage(), nullptr);
+            EXPECT_TRUE(nothingHeld(codec)) << "request " << k;
+        }
+    }
 }

@@ -27,7 +27,45 @@ struct Files {
     std::string bmp = dir.file("in.bmp"), vek = dir.file("in.vek"), back = dir.file("back.bmp");
 };
 
-// Encodes and decodes `picture`, checking that the data bytes come back.
+// The memory operations give the file operations' bytes, within the
+// encoder's bound, and refuse an output one byte too small without writing
+// past it.
+void checkMemoryDoors(const Bytes &picture, const Bytes &coded, const Bytes &restored) {
+    const uint8_t GUARD = 0xA5;
+    auto codec = std::make_unique<VekCodec>();
+    const uint32_t bound = codec->getEncodeBound(static_cast<uint32_t>(picture.size()));
+    ASSERT_GE(bound, coded.size());
+    Bytes vek(bound + 1, GUARD);
+    uint32_t vekSize = bound;
+    ASSERT_EQ(codec->encodeMemory(picture.data(), static_cast<uint32_t>(picture.size()), vek.data(), &vekSize), 1);
+    EXPECT_EQ(Bytes(vek.begin(), vek.begin() + vekSize), coded);
+    EXPECT_EQ(vek[bound], GUARD);
+
+    ASSERT_EQ(codec->getDecodedSize(coded.data(), static_cast<uint32_t>(coded.size())), restored.size());
+    Bytes bmp(restored.size() + 1, GUARD);
+    uint32_t bmpSize = static_cast<uint32_t>(restored.size());
+    ASSERT_EQ(codec->decodeMemory(coded.data(), static_cast<uint32_t>(coded.size()), bmp.data(), &bmpSize), 1);
+    EXPECT_EQ(Bytes(bmp.begin(), bmp.begin() + bmpSize), restored);
+    EXPECT_EQ(bmp.back(), GUARD);
+
+    ASSERT_EQ(codec->loadMemory(coded.data(), static_cast<uint32_t>(coded.size())), 1);
+    ASSERT_EQ(static_cast<size_t>(codec->getImageLength()), restored.size() - 54);
+    EXPECT_TRUE(codec->getImageLength() == 0 ||
+                std::memcmp(codec->getImage(), restored.data() + 54, restored.size() - 54) == 0);
+
+    // One byte too few: refused, nothing written past the capacity, the
+    // size left as it was.
+    Bytes tight(coded.size(), GUARD);
+    vekSize = static_cast<uint32_t>(coded.size()) - 1;
+    EXPECT_EQ(codec->encodeMemory(picture.data(), static_cast<uint32_t>(picture.size()), tight.data(), &vekSize), 0);
+    EXPECT_EQ(vekSize, coded.size() - 1);
+    EXPECT_EQ(tight.back(), GUARD);
+    bmpSize = static_cast<uint32_t>(restored.size()) - 1;
+    EXPECT_EQ(codec->decodeMemory(coded.data(), static_cast<uint32_t>(coded.size()), bmp.data(), &bmpSize), 0);
+}
+
+// Encodes and decodes `picture`, checking that the data bytes come back
+// (through files and through memory alike).
 Bytes roundTrip(const Bytes &picture, const std::string &what) {
     SCOPED_TRACE(what);
     Files f;
@@ -52,7 +90,9 @@ Bytes roundTrip(const Bytes &picture, const std::string &what) {
     if (codec->getImage() != nullptr) {
         EXPECT_EQ(0, std::memcmp(codec->getImage(), back.data() + 54, back.size() - 54));
     }
-    return readFile(f.vek);
+    const Bytes coded = readFile(f.vek);
+    checkMemoryDoors(picture, coded, back);
+    return coded;
 }
 
 } // namespace
@@ -125,6 +165,7 @@ TEST(FileFormat, OnePixelPictureIsRestoredWithTheRowRule) {
 }
 
 TEST(FileFormat, EmptyPictureStillMakesAFile) {
+    roundTrip(makeBmp(0, 0, 24, Bytes(), Bytes()), "no data bytes");
     Files f;
     writeFile(f.bmp, makeBmp(0, 0, 24, Bytes(), Bytes()));
     auto codec = std::make_unique<VekCodec>();

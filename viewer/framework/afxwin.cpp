@@ -398,7 +398,8 @@ int CWinApp::OnExit() {
 
 void CWinApp::OnInitCmdLine(wxCmdLineParser &parser) {
     wxApp::OnInitCmdLine(parser);
-    parser.AddParam("file", wxCMD_LINE_VAL_STRING, wxCMD_LINE_PARAM_OPTIONAL);
+    // Further names are accepted and left alone: the first one is opened.
+    parser.AddParam("file", wxCMD_LINE_VAL_STRING, wxCMD_LINE_PARAM_OPTIONAL | wxCMD_LINE_PARAM_MULTIPLE);
 }
 
 bool CWinApp::OnCmdLineParsed(wxCmdLineParser &parser) {
