@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "block_pipeline.h"
 #include "block_sort.h"
 #include "vek_codec.h"
 #include "work_buffers.h"
@@ -53,12 +54,7 @@ int VekCodec::decodeStream(ByteSource &input, ByteSink &output) {
     if (!output.write(outBuffer, BMP_HEADERS_SIZE)) failureExit();
     allocDecoderWorkspace(*this, header.blockFactor);
     startDecoderCoder();
-    int isLast;
-    do {
-        isLast = decodeBlockSymbols();
-        invertBlock(workspace);
-        writeBlockToFile(output, isLast);
-    } while (!isLast);
+    decodeBlocks([&](int isLast) { writeBlockToFile(output, isLast); });
     // A restored file holds exactly the data bytes its header announces.
     if (deliveredBytes != expectedBytes) failureExit();
     freeDecoderWorkspace(workspace);
@@ -82,17 +78,77 @@ int VekCodec::decodeToMemory(ByteSource &input) {
     imageCapacity = first;
     allocDecoderWorkspace(*this, header.blockFactor);
     startDecoderCoder();
-    int isLast;
-    do {
-        isLast = decodeBlockSymbols();
-        invertBlock(workspace);
-        writeBlockToImage(isLast);
-    } while (!isLast);
+    decodeBlocks([&](int isLast) { writeBlockToImage(isLast); });
     if (imageLength != expectedBytes) failureExit();
     freeDecoderWorkspace(workspace);
     writeBitmapHeaders(nullptr);
     imagePaletteSize = header.paletteSize;
     return 1;
+}
+
+template <typename Write> void VekCodec::decodeBlocks(Write write) {
+    // A second thread pays off from two blocks on.
+    if (operationThreads() >= 2 && expectedBytes >= BlockFactor * BLOCK_UNIT) {
+        WorkspaceBuffer<uint8_t> secondColumn = workspace.take<uint8_t>(inverseScratchBytes(BlockFactor * BLOCK_UNIT));
+        decodeBlocksInPipeline(secondColumn.get(), write);
+        return;
+    }
+    int isLast;
+    do {
+        isLast = decodeBlockSymbols();
+        invertBlock(workspace);
+        write(isLast);
+    } while (!isLast);
+}
+
+template <typename Write> void VekCodec::decodeBlocksInPipeline(uint8_t *secondColumn, Write write) {
+    DecodedColumn blocks[BlockPipeline::SLOTS];
+    int lastFlags[BlockPipeline::SLOTS] = {0, 0};
+    blocks[0].column = workspace.lastColumn;
+    blocks[1].column = secondColumn;
+    // However this ends, the work buffers get their own column back (the
+    // guard outlives the second thread).
+    struct Restore {
+        BlockWorkspace &workspace;
+        uint8_t *column;
+        ~Restore() { workspace.lastColumn = column; }
+    } restore{workspace, workspace.lastColumn};
+
+    BlockPipeline pipeline;
+    StageThread writer(pipeline);
+    const bool started = writer.start([this, &pipeline, &blocks, &lastFlags, &write] {
+        for (uint32_t k = 0;; ++k) {
+            if (!pipeline.waitForBlock(k)) return;
+            const DecodedColumn &d = blocks[k % BlockPipeline::SLOTS];
+            workspace.lastColumn = d.column;
+            workspace.blockLast = d.blockLast;
+            workspace.primaryIndex = d.primaryIndex;
+            std::memcpy(workspace.byteCounts, d.byteCounts, sizeof(d.byteCounts));
+            workspace.columnChanges = d.columnChanges;
+            const int isLast = lastFlags[k % BlockPipeline::SLOTS];
+            invertBlock(workspace);
+            write(isLast);
+            pipeline.release();
+            if (isLast) return;
+        }
+    });
+    if (!started) {
+        int isLast;
+        do {
+            isLast = decodeBlockSymbols();
+            invertBlock(workspace);
+            write(isLast);
+        } while (!isLast);
+        return;
+    }
+    for (uint32_t k = 0;; ++k) {
+        if (!pipeline.waitForSlot(k)) break;  // the writing thread failed
+        const int isLast = decodeColumn(blocks[k % BlockPipeline::SLOTS]);
+        lastFlags[k % BlockPipeline::SLOTS] = isLast;
+        pipeline.publish();
+        if (isLast) break;
+    }
+    writer.finish();
 }
 
 void VekCodec::writeBitmapHeaders(ByteSink *output) {

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "arithmetic_coder.h"
+#include "block_pipeline.h"
 #include "block_sort.h"
 #include "vek_codec.h"
 #include "work_buffers.h"
@@ -107,6 +108,19 @@ int VekCodec::encodeStream(ByteSource &input, ByteSink &output) {
     inAvail = 0;
     inFilled = 0;
 
+    // A second thread pays off from two blocks on.
+    if (operationThreads() >= 2 && static_cast<uint32_t>(dataSize) >= BlockFactor * BLOCK_UNIT) {
+        WorkspaceBuffer<uint8_t> secondColumn = workspace.take<uint8_t>(BlockFactor * BLOCK_UNIT);
+        encodeBlocksInPipeline(secondColumn.get());
+    } else {
+        encodeBlocks();
+    }
+    finishEncoder();
+    freeEncoderWorkspace(workspace);
+    return 1;
+}
+
+void VekCodec::encodeBlocks() {
     int isLast;
     do {
         isLast = fillBlock();
@@ -114,7 +128,68 @@ int VekCodec::encodeStream(ByteSource &input, ByteSink &output) {
         findPrimaryIndex(workspace);
         encodeBlockSymbols(isLast);
     } while (!isLast);
-    finishEncoder();
-    freeEncoderWorkspace(workspace);
-    return 1;
+}
+
+namespace {
+
+// A block handed from the sorting thread to the coding one.
+struct SortedBlock {
+    uint8_t *column;
+    int32_t blockLast;
+    int32_t primaryIndex;
+    int isLast;
+    ProgressLog progress;
+};
+
+} // namespace
+
+void VekCodec::encodeBlocksInPipeline(uint8_t *secondColumn) {
+    SortedBlock blocks[BlockPipeline::SLOTS];
+    blocks[0].column = workspace.lastColumn;
+    blocks[1].column = secondColumn;
+    // However this ends, the work buffers get their own column back and
+    // progress is posted again (the guard outlives the second thread).
+    struct Restore {
+        VekCodec &codec;
+        uint8_t *column;
+        ~Restore() {
+            codec.workspace.lastColumn = column;
+            codec.progressLog = nullptr;
+        }
+    } restore{*this, workspace.lastColumn};
+
+    BlockPipeline pipeline;
+    StageThread sorter(pipeline);
+    const bool started = sorter.start([this, &pipeline, &blocks] {
+        for (uint32_t k = 0;; ++k) {
+            if (!pipeline.waitForSlot(k)) return;
+            SortedBlock &b = blocks[k % BlockPipeline::SLOTS];
+            workspace.lastColumn = b.column;
+            b.progress.clear();
+            progressLog = &b.progress;
+            b.isLast = fillBlock();
+            sortBlock();
+            findPrimaryIndex(workspace);
+            gatherLastColumn();
+            b.blockLast = workspace.blockLast;
+            b.primaryIndex = workspace.primaryIndex;
+            pipeline.publish();
+            if (b.isLast) return;
+        }
+    });
+    if (!started) {
+        encodeBlocks();
+        return;
+    }
+    for (uint32_t k = 0;; ++k) {
+        if (!pipeline.waitForBlock(k)) break;  // the sorting thread failed
+        const SortedBlock &b = blocks[k % BlockPipeline::SLOTS];
+        // Posted now, where one thread would have filled this block.
+        postProgress(b.progress);
+        encodeColumn(b.column, b.blockLast, b.primaryIndex, b.isLast);
+        const int isLast = b.isLast;
+        pipeline.release();
+        if (isLast) break;
+    }
+    sorter.finish();
 }

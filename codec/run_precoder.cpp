@@ -132,14 +132,29 @@ VEK_HOT_PATH int VekCodec::fillBlock() {
             int32_t percentDone = 100;
             if (remaining >= 0 && dataSize > 0)
                 percentDone = 100 - static_cast<int32_t>(static_cast<int64_t>(remaining) * 100 / dataSize);
-            if (lastProgress.exchange(percentDone, std::memory_order_relaxed) != percentDone)
-                platform::postMessage(progressWindow, progressMessage, progressParam, percentDone);
+            reportProgress(percentDone);
         }
         if (last >= closeAt) break;
         ++last;
     }
     workspace.blockLast = last;
     return 0;
+}
+
+void VekCodec::reportProgress(int32_t percentDone) {
+    if (progressLog != nullptr)
+        progressLog->note(percentDone);
+    else
+        postPercent(percentDone);
+}
+
+void VekCodec::postProgress(const ProgressLog &log) {
+    for (uint32_t k = 0; k < log.count; ++k) postPercent(log.values[k]);
+}
+
+void VekCodec::postPercent(int32_t percentDone) {
+    if (lastProgress.exchange(percentDone, std::memory_order_relaxed) != percentDone)
+        platform::postMessage(progressWindow, progressMessage, progressParam, percentDone);
 }
 
 namespace {

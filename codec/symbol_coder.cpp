@@ -207,36 +207,38 @@ void VekCodec::encodeRunLength(uint32_t n) {
     coder.store();
 }
 
-VEK_HOT_PATH void VekCodec::encodeBlockSymbols(int isLast) {
-    const int32_t primary = workspace.primaryIndex;
-    encodeValue32(isLast ? ~static_cast<uint32_t>(primary) : static_cast<uint32_t>(primary + 1));
-    resetSymbolModels();
-    resetMoveToFront(mtfList);
+void VekCodec::encodeBlockSymbols(int isLast) {
+    gatherLastColumn();
+    encodeColumn(workspace.lastColumn, workspace.blockLast, workspace.primaryIndex, isLast);
+}
 
-    // The last column, unless the sort has left it: gathered in one pass of
-    // independent reads (each one jumps about the packed block), written
-    // over sortIndex, which is not needed after this: byte i lands at or
-    // before entry i's first byte.
-    const uint8_t *column = workspace.lastColumn;
+void VekCodec::gatherLastColumn() {
+    // Unless the sort has left it: gathered in one pass of independent reads
+    // (each one jumps about the packed block).
     if (!workspace.columnReady) {
         const uint32_t *packed = workspace.packedBlock;
         const int32_t length = workspace.blockLength;
-        uint8_t *gathered = reinterpret_cast<uint8_t *>(workspace.sortIndex);
+        uint8_t *gathered = workspace.lastColumn;
         for (int32_t i = 0; i <= workspace.blockLast; ++i) {
             int32_t p = workspace.sortIndex[i] - 1;
             if (p < 0) p += length;
             gathered[i] = static_cast<uint8_t>(packed[p] >> 24);
         }
-        column = gathered;
     }
     workspace.columnReady = false;
+}
+
+VEK_HOT_PATH void VekCodec::encodeColumn(const uint8_t *column, int32_t blockLast, int32_t primary, int isLast) {
+    encodeValue32(isLast ? ~static_cast<uint32_t>(primary) : static_cast<uint32_t>(primary + 1));
+    resetSymbolModels();
+    resetMoveToFront(mtfList);
 
     EncoderRegisters coder(*this);
     FrequencyModel &main = mainModel();
     MoveToFrontWords list;
     list.load(mtfList);
     uint32_t run = 0;
-    for (int32_t i = 0; i <= workspace.blockLast; ++i) {
+    for (int32_t i = 0; i <= blockLast; ++i) {
         const uint8_t c = column[i];
         if (list.front() == c) {
             ++run;
@@ -261,7 +263,18 @@ VEK_HOT_PATH void VekCodec::encodeBlockSymbols(int isLast) {
     list.store(mtfList);
 }
 
-VEK_HOT_PATH int VekCodec::decodeBlockSymbols() {
+int VekCodec::decodeBlockSymbols() {
+    DecodedColumn decoded;
+    decoded.column = workspace.lastColumn;
+    const int isLast = decodeColumn(decoded);
+    workspace.blockLast = decoded.blockLast;
+    workspace.primaryIndex = decoded.primaryIndex;
+    std::memcpy(workspace.byteCounts, decoded.byteCounts, sizeof(decoded.byteCounts));
+    workspace.columnChanges = decoded.columnChanges;
+    return isLast;
+}
+
+VEK_HOT_PATH int VekCodec::decodeColumn(DecodedColumn &decoded) {
     const int32_t start = static_cast<int32_t>(decodeValue32());
     if (start == 0) failureExit();  // no encoder writes it
     const int isLast = start < 0;
@@ -272,7 +285,7 @@ VEK_HOT_PATH int VekCodec::decodeBlockSymbols() {
     resetSymbolModels();
     resetMoveToFront(mtfList);
     const int64_t capacity = static_cast<int64_t>(BlockFactor) * BLOCK_UNIT;
-    uint8_t *column = workspace.lastColumn;
+    uint8_t *column = decoded.column;
     int64_t last = -1;
     // For the inverse transform: how often each byte occurs in the column,
     // and at how many places the column changes byte, which is every byte
@@ -314,9 +327,9 @@ VEK_HOT_PATH int VekCodec::decodeBlockSymbols() {
 
     if (last < 0) failureExit();                            // a block ends before its first byte
     if (primary > static_cast<uint64_t>(last)) failureExit(); // primary index outside the block
-    workspace.blockLast = static_cast<int32_t>(last);
-    workspace.primaryIndex = static_cast<int32_t>(primary);
-    std::memcpy(workspace.byteCounts, counts, sizeof(counts));
-    workspace.columnChanges = changes;
+    decoded.blockLast = static_cast<int32_t>(last);
+    decoded.primaryIndex = static_cast<int32_t>(primary);
+    std::memcpy(decoded.byteCounts, counts, sizeof(counts));
+    decoded.columnChanges = changes;
     return isLast;
 }

@@ -112,6 +112,7 @@ VekCodec::VekCodec() {
     progressWindow = nullptr;
     progressMessage = 0;
     progressParam = 0;
+    progressLog = nullptr;
 }
 
 VekCodec::~VekCodec() {

@@ -28,6 +28,20 @@ struct FrequencyModel {
     alignas(16) int16_t incrementLanes[8];  // the increment, eight times
 };
 
+// Percentages of one block's fill, kept to be posted from the caller's
+// thread when the block is coded (a repeat of the value before it is left
+// out: it would not be posted). Within an encode they only rise.
+struct ProgressLog {
+    int32_t values[101];
+    uint32_t count;
+    void clear() { count = 0; }
+    void note(int32_t percent) {
+        if (count > 0 && values[count - 1] == percent) return;
+        if (count == sizeof(values) / sizeof(values[0])) --count;
+        values[count++] = percent;
+    }
+};
+
 // Buffer sizes of the coder's file input and output.
 const uint32_t IO_BUFFER_SIZE = 65536;
 
@@ -71,8 +85,18 @@ public:
     // bytes; 0 when no BMP file of that size is accepted.
     static uint64_t encodeBound(uint64_t bmpSize);
     int encodeStream(ByteSource &input, ByteSink &output);
+    // The blocks of an encode: one after the other, or with block k + 1
+    // filled and sorted in a second thread while block k is coded (its
+    // column in `secondColumn` every other block).
+    void encodeBlocks();
+    void encodeBlocksInPipeline(uint8_t *secondColumn);
     int decodeStream(ByteSource &input, ByteSink &output);
     int decodeToMemory(ByteSource &input);
+    // The blocks of a decode, each written by `write(isLast)` once it is
+    // inverted: one after the other, or with block k inverted and written in
+    // a second thread while the symbols of block k + 1 are decoded.
+    template <typename Write> void decodeBlocks(Write write);
+    template <typename Write> void decodeBlocksInPipeline(uint8_t *secondColumn, Write write);
     void writeBitmapHeaders(ByteSink *output);  // null: headers only
     // Reads and checks the 12-byte header of a .vek stream and leaves the
     // source at its start. 0 for a stream that no encoder writes.
@@ -80,6 +104,11 @@ public:
 
     // --- Run pre-coder and block assembly (run_precoder.cpp) ---
     void chooseBlockFactor();
+    // Posts a percentage of the encode (or logs it, while progressLog is
+    // set); the repeat of the last posted one is left out.
+    void reportProgress(int32_t percentDone);
+    void postProgress(const ProgressLog &log);
+    void postPercent(int32_t percentDone);
     uint32_t readRun();
     int fillBlock();
     void writeBlockToFile(ByteSink &output, int isLast);
@@ -112,8 +141,16 @@ public:
     // symbolCostBounds(): see below.
     void resetSymbolModels();
     void encodeRunLength(uint32_t n);
+    // A block from the workspace: the sorted block (encoder), or into
+    // lastColumn and the counts of the inverse transform (decoder).
     void encodeBlockSymbols(int isLast);
     int decodeBlockSymbols();
+    // The sorted block's last column into workspace.lastColumn, unless the
+    // sort has left it there.
+    void gatherLastColumn();
+    // A block given by its last column, primary index and last byte.
+    void encodeColumn(const uint8_t *column, int32_t blockLast, int32_t primary, int isLast);
+    int decodeColumn(DecodedColumn &decoded);
 
     // --- Picture input for the encoder (run_precoder.cpp) ---
     // One data byte of the BMP file; zeros stand for bytes past its end.
@@ -153,6 +190,7 @@ public:
     VekWindowHandle progressWindow;
     VekMessage progressMessage;
     VekMessageParam progressParam;
+    ProgressLog *progressLog;  // while blocks are filled in a second thread
 
     // The block stage's work buffers and the symbol coder's move-to-front
     // list (entry 0 is the front), this object's own.

@@ -19,9 +19,10 @@ const uint8_t ZERO_HEADER[VEK_HEADER_SIZE] = {0};
 struct ColumnBlock {
     std::vector<uint32_t> packed;
     std::vector<int32_t> index;
+    Bytes gathered;
     BlockWorkspace &workspace;
     ColumnBlock(VekCodec &codec, const Bytes &column)
-        : packed(column.size() + 16), index(column.size()), workspace(codec.workspace) {
+        : packed(column.size() + 16), index(column.size()), gathered(column.size()), workspace(codec.workspace) {
         const int32_t n = static_cast<int32_t>(column.size());
         for (int32_t i = 0; i < n; ++i) {
             packed[i] = static_cast<uint32_t>(column[i]) << 24;
@@ -29,12 +30,14 @@ struct ColumnBlock {
         }
         workspace.packedBlock = packed.data();
         workspace.sortIndex = index.data();
+        workspace.lastColumn = gathered.data();
         workspace.blockLast = n - 1;
         workspace.blockLength = n;
     }
     ~ColumnBlock() {
         workspace.packedBlock = nullptr;
         workspace.sortIndex = nullptr;
+        workspace.lastColumn = nullptr;
     }
 };
 

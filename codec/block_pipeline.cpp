@@ -1,0 +1,63 @@
+#include "block_pipeline.h"
+
+#include <cstdlib>
+
+unsigned operationThreads() {
+    const unsigned STAGES = 2;
+    const char *setting = std::getenv("VEK_THREADS");
+    if (setting != nullptr && *setting != '\0') {
+        char *end = nullptr;
+        const long n = std::strtol(setting, &end, 10);
+        if (*end == '\0' && n >= 1) return n < static_cast<long>(STAGES) ? static_cast<unsigned>(n) : STAGES;
+    }
+    const unsigned processors = std::thread::hardware_concurrency();
+    if (processors == 0) return 1;
+    return processors < STAGES ? processors : STAGES;
+}
+
+bool BlockPipeline::waitForSlot(uint32_t block) {
+    std::unique_lock<std::mutex> guard(lock_);
+    changed_.wait(guard, [&] { return stopped_ || block - released_ < SLOTS; });
+    return !stopped_;
+}
+
+void BlockPipeline::publish() {
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        ++published_;
+    }
+    changed_.notify_all();
+}
+
+bool BlockPipeline::waitForBlock(uint32_t block) {
+    std::unique_lock<std::mutex> guard(lock_);
+    changed_.wait(guard, [&] { return stopped_ || published_ > block; });
+    return !stopped_;
+}
+
+void BlockPipeline::release() {
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        ++released_;
+    }
+    changed_.notify_all();
+}
+
+void BlockPipeline::fail(std::exception_ptr failure) {
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (failure_ == nullptr) failure_ = failure;
+        stopped_ = true;
+    }
+    changed_.notify_all();
+}
+
+std::exception_ptr BlockPipeline::failure() {
+    std::lock_guard<std::mutex> guard(lock_);
+    return failure_;
+}
+
+void StageThread::finish() {
+    thread_.join();
+    if (std::exception_ptr failure = pipeline_.failure()) std::rethrow_exception(failure);
+}

@@ -1,0 +1,155 @@
+// Operations in two threads give what one thread gives: the same bytes and
+// the same progress messages, for one, two and many blocks; and a failure in
+// either thread ends the operation cleanly.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <vector>
+
+#include "block_pipeline.h"
+#include "test_support.h"
+#include "vek_codec.h"
+#include "window_messages.h"
+
+using namespace testsupport;
+
+namespace {
+
+// Sets VEK_THREADS for the life of the object.
+struct Threads {
+    explicit Threads(const char *count) { setenv("VEK_THREADS", count, 1); }
+    ~Threads() { unsetenv("VEK_THREADS"); }
+};
+
+struct Result {
+    Bytes coded, restored, loaded;
+    std::vector<intptr_t> progress;
+};
+
+// Encodes, decodes and loads `picture` with blocks of `blockFactor` units
+// (0: chosen from the size), collecting the progress messages.
+Result runAll(const Bytes &picture, uint32_t blockFactor) {
+    Result r;
+    VekCodec codec;
+    if (blockFactor != 0) {
+        codec.autoBlockFactor = 0;
+        codec.BlockFactor = blockFactor;
+    }
+    int window = 0;
+    platform::registerWindow(&window, nullptr, nullptr);
+    codec.setProgressTarget(&window, 0x8002, 0);
+    lastProgress = -1;
+    r.coded.resize(codec.getEncodeBound(static_cast<uint32_t>(picture.size())));
+    uint32_t size = static_cast<uint32_t>(r.coded.size());
+    EXPECT_EQ(codec.encodeMemory(picture.data(), static_cast<uint32_t>(picture.size()), r.coded.data(), &size), 1);
+    r.coded.resize(size);
+    platform::PostedMessage m;
+    while (platform::peekMessage(&window, &m)) r.progress.push_back(m.lParam);
+    platform::unregisterWindow(&window);
+
+    r.restored.resize(codec.getDecodedSize(r.coded.data(), size));
+    uint32_t restoredSize = static_cast<uint32_t>(r.restored.size());
+    EXPECT_EQ(codec.decodeMemory(r.coded.data(), size, r.restored.data(), &restoredSize), 1);
+    EXPECT_EQ(codec.loadMemory(r.coded.data(), size), 1);
+    r.loaded.assign(codec.getImage(), codec.getImage() + codec.getImageLength());
+    return r;
+}
+
+// A picture with long runs (so that progress is posted) between photo rows.
+Bytes runsAndPhoto(uint32_t width, uint32_t height, uint32_t seed) {
+    Bytes pixels = smoothPixels(width, height, 24, seed);
+    const uint32_t row = bmpRowBytes(width, 24);
+    for (uint32_t y = 0; y < height; y += 3)
+        for (uint32_t x = 0; x < row / 2; ++x) pixels[y * row + x] = static_cast<uint8_t>(y);
+    return makeBmp(static_cast<int32_t>(width), static_cast<int32_t>(height), 24, Bytes(), pixels);
+}
+
+} // namespace
+
+TEST(Pipeline, TwoThreadsGiveTheBytesAndProgressOfOne) {
+    struct Case {
+        const char *what;
+        Bytes picture;
+        uint32_t blockFactor;
+    };
+    const Case cases[] = {
+        {"one block", runsAndPhoto(120, 90, 1), 0},
+        {"two blocks", runsAndPhoto(700, 1100, 2), 0},
+        {"many blocks", runsAndPhoto(300, 200, 3), 1},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        Result one, two;
+        {
+            Threads threads("1");
+            one = runAll(c.picture, c.blockFactor);
+        }
+        {
+            Threads threads("2");
+            two = runAll(c.picture, c.blockFactor);
+        }
+        EXPECT_GT(one.progress.size(), 2u);
+        EXPECT_TRUE(one.coded == two.coded);
+        EXPECT_EQ(one.progress, two.progress);
+        EXPECT_TRUE(one.restored == two.restored);
+        EXPECT_TRUE(one.loaded == two.loaded);
+        EXPECT_EQ(Bytes(one.restored.begin() + 54, one.restored.begin() + static_cast<long>(c.picture.size())),
+                  Bytes(c.picture.begin() + 54, c.picture.end()));
+    }
+}
+
+// Out of memory at any request of a two-thread encode, decode or load (the
+// sort's, the inverse's and the image's requests are made in the second
+// thread), and damaged data met while the second thread works: 0, nothing
+// held, no thread left, and the object works on.
+TEST(Pipeline, FailuresInEitherThreadEndTheOperationCleanly) {
+    Threads threads("2");
+    const Bytes picture = runsAndPhoto(200, 120, 5);
+    const uint32_t bmpSize = static_cast<uint32_t>(picture.size());
+    VekCodec probe;
+    probe.autoBlockFactor = 0;
+    probe.BlockFactor = 1;
+    Bytes coded(probe.getEncodeBound(bmpSize));
+    uint32_t codedSize = static_cast<uint32_t>(coded.size());
+    ASSERT_EQ(probe.encodeMemory(picture.data(), bmpSize, coded.data(), &codedSize), 1);
+    coded.resize(codedSize);
+    ASSERT_GE(coded[6], 1);
+    const uint32_t encodeRequests = probe.workspace.requests;
+    ASSERT_EQ(probe.loadMemory(coded.data(), codedSize), 1);
+    const uint32_t loadRequests = probe.workspace.requests - encodeRequests;
+
+    auto nothingHeld = [](const VekCodec &codec) {
+        const BlockWorkspace &w = codec.workspace;
+        return w.packedBlock == nullptr && w.sortIndex == nullptr && w.lastColumn == nullptr &&
+               w.blockText == nullptr && codec.progressLog == nullptr &&
+               w.liveBlocks == (codec.image != nullptr ? 1 : 0);
+    };
+    for (uint32_t k = 1; k <= encodeRequests; ++k) {
+        VekCodec codec;
+        codec.autoBlockFactor = 0;
+        codec.BlockFactor = 1;
+        codec.workspace.failRequest = k;
+        Bytes out(coded.size());
+        uint32_t size = codedSize;
+        EXPECT_EQ(codec.encodeMemory(picture.data(), bmpSize, out.data(), &size), 0) << "request " << k;
+        EXPECT_TRUE(nothingHeld(codec)) << "request " << k;
+        EXPECT_EQ(codec.encodeMemory(picture.data(), bmpSize, out.data(), &size), 1);
+        EXPECT_TRUE(out == coded);
+    }
+    for (uint32_t k = 1; k <= loadRequests; ++k) {
+        VekCodec codec;
+        codec.workspace.failRequest = k;
+        EXPECT_EQ(codec.loadMemory(coded.data(), codedSize), 0) << "request " << k;
+        EXPECT_TRUE(nothingHeld(codec)) << "request " << k;
+        EXPECT_EQ(codec.loadMemory(coded.data(), codedSize), 1);
+    }
+    // Cut inside a later block: the symbol decoder fails while earlier
+    // blocks are being inverted and written.
+    VekCodec codec;
+    Bytes bmp(codec.getDecodedSize(coded.data(), codedSize));
+    for (uint32_t cut : {codedSize / 2, codedSize - 3}) {
+        uint32_t size = static_cast<uint32_t>(bmp.size());
+        EXPECT_EQ(codec.decodeMemory(coded.data(), cut, bmp.data(), &size), 0) << cut;
+        EXPECT_TRUE(nothingHeld(codec));
+    }
+}
