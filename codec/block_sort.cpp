@@ -275,25 +275,30 @@ private:
 // rotationRanks[p], the place of p in its sorted bucket once that bucket is
 // ranked, or, while p's own bucket is being sorted, the rank that decides
 // between p and the other members of its residue (NO_RANK: they are equal).
-int VekCodec::compareRotations(int32_t p, int32_t q) {
+int VekCodec::compareRotations(const BlockWorkspace &workspace, int32_t p, int32_t q) {
     const uint32_t a = workspace.packedBlock[p] & ROOT_RANK_MASK;
     const uint32_t b = workspace.packedBlock[q] & ROOT_RANK_MASK;
     if (a != b) return a > b ? 1 : 0;
     return workspace.rotationRanks[p] > workspace.rotationRanks[q] ? 1 : 0;
 }
 
-void VekCodec::sortBucketRange(int32_t low, int32_t high) {
-    quicksortRange(workspace.sortIndex, low, high, [this](int32_t p, int32_t q) { return compareRotations(p, q) != 0; });
+void VekCodec::sortBucketRange(BlockWorkspace &workspace, int32_t low, int32_t high) {
+    quicksortRange(workspace.sortIndex, low, high,
+                   [this, &workspace](int32_t p, int32_t q) { return compareRotations(workspace, p, q) != 0; });
 }
 
 namespace {
 
-// Sorts the rotations of u^k, u of length `period`, into sortIndex.
-void sortPeriodicBlock(VekCodec &codec, uint8_t *text, int32_t period) {
-    BlockWorkspace &workspace = codec.workspace;
+// Sorts the rotations of u^k, u of length `period`, into sortIndex. The
+// packed words are rebuilt from u: block byte p is u[p mod period].
+void sortPeriodicBlock(VekCodec &codec, BlockWorkspace &workspace, uint8_t *text, int32_t period) {
     uint32_t *packed = workspace.packedBlock;
     int32_t *index = workspace.sortIndex;
     const int32_t n = workspace.blockLength;
+    for (int32_t p = 0, r = 0; p < n; ++p) {
+        packed[p] = static_cast<uint32_t>(text[r]) << 24;
+        if (++r == period) r = 0;
+    }
 
     // Places of the root's rotations, in the low bits of the first P words,
     // then copied along the block.
@@ -350,12 +355,12 @@ void sortPeriodicBlock(VekCodec &codec, uint8_t *text, int32_t period) {
             if (ties) {
                 // Some members compare equal: their order is the one the
                 // quicksort leaves, so run it.
-                codec.sortBucketRange(first, last);
+                codec.sortBucketRange(workspace, first, last);
             } else {
                 // The comparison is a strict total order on the bucket, so
                 // every correct sort gives the quicksort's result.
                 std::sort(index + first, index + last + 1,
-                          [&codec](int32_t p, int32_t q) { return codec.compareRotations(q, p) != 0; });
+                          [&](int32_t p, int32_t q) { return codec.compareRotations(workspace, q, p) != 0; });
             }
 
             if (size < RANK_LIMIT) {
@@ -369,7 +374,11 @@ void sortPeriodicBlock(VekCodec &codec, uint8_t *text, int32_t period) {
 
 } // namespace
 
-VEK_HOT_PATH void VekCodec::sortBlock() {
+void VekCodec::sortBlock() {
+    sortBlock(workspace);
+}
+
+VEK_HOT_PATH void VekCodec::sortBlock(BlockWorkspace &workspace) {
     uint32_t *packed = workspace.packedBlock;
     int32_t *index = workspace.sortIndex;
     const int32_t n = workspace.blockLast + 1;
@@ -380,9 +389,10 @@ VEK_HOT_PATH void VekCodec::sortBlock() {
         return;
     }
 
-    // The block twice in a row, so that its rotations read without wrapping.
-    WorkspaceBuffer<uint8_t> doubled = workspace.take<uint8_t>(2 * static_cast<size_t>(n), true);
-    uint8_t *text = doubled.get();
+    // The block twice in a row, so that its rotations read without wrapping,
+    // in the packed words' own memory (4n bytes): byte i is written over
+    // word i / 4, which has been read by then.
+    uint8_t *text = reinterpret_cast<uint8_t *>(packed);
     for (int32_t i = 0; i < n; ++i) text[i] = static_cast<uint8_t>(packed[i] >> 24);
     std::memcpy(text + n, text, static_cast<size_t>(n));
     bool repeats = false;
@@ -400,8 +410,7 @@ VEK_HOT_PATH void VekCodec::sortBlock() {
     const int32_t period = smallestPeriod(text, n, index);
     WorkspaceBuffer<uint8_t> root = workspace.take<uint8_t>(static_cast<size_t>(period));
     std::memcpy(root.get(), text, static_cast<size_t>(period));
-    doubled.reset();
-    sortPeriodicBlock(*this, root.get(), period);
+    sortPeriodicBlock(*this, workspace, root.get(), period);
 }
 
 void findPrimaryIndex(BlockWorkspace &workspace) {

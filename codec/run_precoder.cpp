@@ -83,7 +83,11 @@ uint32_t VekCodec::readRun() {
     return (length << 16) | v;
 }
 
-VEK_HOT_PATH int VekCodec::fillBlock() {
+int VekCodec::fillBlock() {
+    return fillBlock(workspace);
+}
+
+VEK_HOT_PATH int VekCodec::fillBlock(BlockWorkspace &workspace) {
     uint32_t *packed = workspace.packedBlock;
     const int32_t closeAt = static_cast<int32_t>(BlockFactor * BLOCK_UNIT) - BLOCK_CLOSE_MARGIN;
     int32_t last = 0;

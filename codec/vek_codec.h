@@ -111,13 +111,17 @@ public:
     void postPercent(int32_t percentDone);
     uint32_t readRun();
     int fillBlock();
+    int fillBlock(BlockWorkspace &workspace);  // into another set of buffers
     void writeBlockToFile(ByteSink &output, int isLast);
     void writeBlockToImage(int isLast);
 
     // --- Block sort (block_sort.cpp) ---
+    // Sorts the block of the object's workspace, or of another set of
+    // buffers (a second sorting thread's).
     void sortBlock();
-    int compareRotations(int32_t p, int32_t q);
-    void sortBucketRange(int32_t low, int32_t high);
+    void sortBlock(BlockWorkspace &workspace);
+    int compareRotations(const BlockWorkspace &workspace, int32_t p, int32_t q);
+    void sortBucketRange(BlockWorkspace &workspace, int32_t low, int32_t high);
 
     // --- Arithmetic coder, models and bit I/O (arithmetic_coder.cpp) ---
     void initModel(FrequencyModel &model, uint32_t n, uint32_t increment, uint32_t limit);

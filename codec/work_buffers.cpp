@@ -66,7 +66,9 @@ void initWorkspace(BlockWorkspace &workspace) {
 void allocEncoderWorkspace(VekCodec &codec) {
     BlockWorkspace &workspace = codec.workspace;
     const size_t factor = codec.BlockFactor;
-    workspace.packedBlock = static_cast<uint32_t *>(workspace.request(factor * 32768 + 64));
+    // The packed words also hold the block twice in a row while the suffix
+    // sorter reads it at random, hence large pages.
+    workspace.packedBlock = static_cast<uint32_t *>(workspace.request(factor * 32768 + 64, true));
     workspace.sortIndex = static_cast<int32_t *>(workspace.request(factor * 32768, true));  // the suffix sorter's array
     workspace.bucketTable = static_cast<int32_t *>(workspace.request(4 * (BUCKET_COUNT + 1)));
     workspace.lastColumn = static_cast<uint8_t *>(workspace.request(factor * BLOCK_UNIT));
