@@ -15,23 +15,33 @@ unsigned operationThreads() {
     return processors < STAGES ? processors : STAGES;
 }
 
-bool BlockPipeline::waitForSlot(uint32_t block) {
+bool BlockPipeline::waitForTurn(uint32_t block) {
     std::unique_lock<std::mutex> guard(lock_);
-    changed_.wait(guard, [&] { return stopped_ || block - released_ < SLOTS; });
-    return !stopped_;
+    changed_.wait(guard,
+                  [&] { return stopped_ || block >= end_ || (started_ == block && block - released_ < SLOTS); });
+    return !stopped_ && block < end_;
 }
 
-void BlockPipeline::publish() {
+void BlockPipeline::passTurn(uint32_t block, bool last) {
     {
         std::lock_guard<std::mutex> guard(lock_);
-        ++published_;
+        started_ = block + 1;
+        if (last) end_ = block + 1;
+    }
+    changed_.notify_all();
+}
+
+void BlockPipeline::publish(uint32_t block) {
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        ready_[block % SLOTS] = block + 1;
     }
     changed_.notify_all();
 }
 
 bool BlockPipeline::waitForBlock(uint32_t block) {
     std::unique_lock<std::mutex> guard(lock_);
-    changed_.wait(guard, [&] { return stopped_ || published_ > block; });
+    changed_.wait(guard, [&] { return stopped_ || ready_[block % SLOTS] == block + 1; });
     return !stopped_;
 }
 

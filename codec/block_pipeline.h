@@ -1,14 +1,15 @@
-// Two threads working on consecutive blocks of one operation: a producer
-// stage hands each finished block to a consumer stage through two slots, so
-// that block k + 1 is produced while block k is consumed. Blocks pass in
-// order and each stage runs on one thread, so the result is the one of the
-// stages run one after the other.
+// Threads working on consecutive blocks of one operation: producers hand
+// each finished block to one consumer through two slots, so that blocks
+// k + 1 (and k + 2) are produced while block k is consumed. Producers take
+// their turns in block order for the part of their work that must be
+// sequential (reading the input), and the consumer takes the blocks in
+// order, so the result is the one of the stages run one after the other.
 //
-// The encoder fills and sorts in the second thread and codes in the caller's;
-// the decoder decodes symbols in the caller's thread and inverts and writes in
-// the second one. A failure on either side stops both: the other side's wait
-// returns false, and the operation rethrows the first failure once the second
-// thread has ended.
+// The encoder fills and sorts in two threads, each with its own buffers,
+// taking the blocks in turn, and codes in the caller's thread; the decoder
+// decodes symbols in the caller's thread and inverts and writes in a second
+// one. A failure anywhere stops all: the other sides' waits return false,
+// and the operation rethrows the first failure once its threads have ended.
 #ifndef VEK_CODEC_BLOCK_PIPELINE_H
 #define VEK_CODEC_BLOCK_PIPELINE_H
 
@@ -19,19 +20,24 @@
 #include <system_error>
 #include <thread>
 
-// Threads an operation uses: the environment variable VEK_THREADS when it
-// holds a number from 1 on, otherwise the number of processors; at most 2,
-// the number of stages.
+// Threads an operation works with: the environment variable VEK_THREADS
+// when it holds a number from 1 on, otherwise the number of processors; at
+// most 2. With 1 the operation runs in the caller's thread alone.
 unsigned operationThreads();
 
 class BlockPipeline {
 public:
-    static const int SLOTS = 2;
+    static const uint32_t SLOTS = 2;
 
-    // Producer: waits until the slot of block k is free; false once stopped.
-    bool waitForSlot(uint32_t block);
+    // Producer: waits for the turn of block k (the block before it has been
+    // started) and for its slot (block k - 2 consumed); false once stopped
+    // or when the last block has been started before k.
+    bool waitForTurn(uint32_t block);
+    // Producer: block k has taken its input, so block k + 1 may start;
+    // `last` when it is the last block.
+    void passTurn(uint32_t block, bool last);
     // Producer: block k is ready in its slot.
-    void publish();
+    void publish(uint32_t block);
     // Consumer: waits until block k is ready; false once stopped.
     bool waitForBlock(uint32_t block);
     // Consumer: the slot of the oldest ready block is free again.
@@ -44,7 +50,9 @@ public:
 private:
     std::mutex lock_;
     std::condition_variable changed_;
-    uint32_t published_ = 0;
+    uint32_t started_ = 0;         // blocks whose turn has passed
+    uint32_t end_ = UINT32_MAX;    // the number of blocks, once the last has started
+    uint32_t ready_[SLOTS] = {};   // block + 1 of the ready block in each slot
     uint32_t released_ = 0;
     bool stopped_ = false;
     std::exception_ptr failure_;

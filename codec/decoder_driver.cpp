@@ -119,7 +119,8 @@ template <typename Write> void VekCodec::decodeBlocksInPipeline(uint8_t *secondC
     const bool started = writer.start([this, &pipeline, &blocks, &lastFlags, &write] {
         for (uint32_t k = 0;; ++k) {
             if (!pipeline.waitForBlock(k)) return;
-            const DecodedColumn &d = blocks[k % BlockPipeline::SLOTS];
+            DecodedColumn &d = blocks[k % BlockPipeline::SLOTS];
+            ranksToColumn(d);
             workspace.lastColumn = d.column;
             workspace.blockLast = d.blockLast;
             workspace.primaryIndex = d.primaryIndex;
@@ -142,10 +143,11 @@ template <typename Write> void VekCodec::decodeBlocksInPipeline(uint8_t *secondC
         return;
     }
     for (uint32_t k = 0;; ++k) {
-        if (!pipeline.waitForSlot(k)) break;  // the writing thread failed
-        const int isLast = decodeColumn(blocks[k % BlockPipeline::SLOTS]);
+        if (!pipeline.waitForTurn(k)) break;  // the writing thread failed
+        const int isLast = decodeRanks(blocks[k % BlockPipeline::SLOTS]);
         lastFlags[k % BlockPipeline::SLOTS] = isLast;
-        pipeline.publish();
+        pipeline.passTurn(k, isLast != 0);
+        pipeline.publish(k);
         if (isLast) break;
     }
     writer.finish();

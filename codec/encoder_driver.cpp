@@ -108,13 +108,11 @@ int VekCodec::encodeStream(ByteSource &input, ByteSink &output) {
     inAvail = 0;
     inFilled = 0;
 
-    // A second thread pays off from two blocks on.
-    if (operationThreads() >= 2 && static_cast<uint32_t>(dataSize) >= BlockFactor * BLOCK_UNIT) {
-        WorkspaceBuffer<uint8_t> secondColumn = workspace.take<uint8_t>(BlockFactor * BLOCK_UNIT);
-        encodeBlocksInPipeline(secondColumn.get());
-    } else {
+    // More threads pay off from two blocks on.
+    if (operationThreads() >= 2 && static_cast<uint32_t>(dataSize) >= BlockFactor * BLOCK_UNIT)
+        encodeBlocksInPipeline();
+    else
         encodeBlocks();
-    }
     finishEncoder();
     freeEncoderWorkspace(workspace);
     return 1;
@@ -132,9 +130,9 @@ void VekCodec::encodeBlocks() {
 
 namespace {
 
-// A block handed from the sorting thread to the coding one.
+// A block handed from a sorting thread to the coding one; its column's
+// move-to-front ranks are in the sorting thread's buffers.
 struct SortedBlock {
-    uint8_t *column;
     int32_t blockLast;
     int32_t primaryIndex;
     int isLast;
@@ -143,53 +141,81 @@ struct SortedBlock {
 
 } // namespace
 
-void VekCodec::encodeBlocksInPipeline(uint8_t *secondColumn) {
+void VekCodec::encodeBlocksInPipeline() {
+    // Two sorting threads, each with its own buffers, take the blocks in
+    // turn: the first the even ones, with the object's buffers, the second
+    // the odd ones, with a second set. They also find the move-to-front
+    // ranks, so that this thread only codes.
+    const size_t capacity = static_cast<size_t>(BlockFactor) * BLOCK_UNIT;
+    WorkspaceBuffer<uint32_t> packed = workspace.take<uint32_t>(capacity + 16, true);
+    WorkspaceBuffer<int32_t> index = workspace.take<int32_t>(capacity, true);
+    WorkspaceBuffer<int32_t> buckets = workspace.take<int32_t>(BUCKET_COUNT + 1);
+    WorkspaceBuffer<uint8_t> column = workspace.take<uint8_t>(capacity);
+    BlockWorkspace lanes[BlockPipeline::SLOTS];
+    for (BlockWorkspace &lane : lanes) {
+        initWorkspace(lane);
+        lane.owner = &workspace;
+    }
+    lanes[0].packedBlock = workspace.packedBlock;
+    lanes[0].sortIndex = workspace.sortIndex;
+    lanes[0].bucketTable = workspace.bucketTable;
+    lanes[0].lastColumn = workspace.lastColumn;
+    lanes[1].packedBlock = packed.get();
+    lanes[1].sortIndex = index.get();
+    lanes[1].bucketTable = buckets.get();
+    lanes[1].lastColumn = column.get();
+
     SortedBlock blocks[BlockPipeline::SLOTS];
-    blocks[0].column = workspace.lastColumn;
-    blocks[1].column = secondColumn;
-    // However this ends, the work buffers get their own column back and
-    // progress is posted again (the guard outlives the second thread).
+    // However this ends, progress is posted again (the guard outlives the
+    // threads).
     struct Restore {
         VekCodec &codec;
-        uint8_t *column;
-        ~Restore() {
-            codec.workspace.lastColumn = column;
-            codec.progressLog = nullptr;
-        }
-    } restore{*this, workspace.lastColumn};
+        ~Restore() { codec.progressLog = nullptr; }
+    } restore{*this};
 
     BlockPipeline pipeline;
-    StageThread sorter(pipeline);
-    const bool started = sorter.start([this, &pipeline, &blocks] {
-        for (uint32_t k = 0;; ++k) {
-            if (!pipeline.waitForSlot(k)) return;
+    auto sortLane = [this, &pipeline, &lanes, &blocks](uint32_t first) {
+        BlockWorkspace &lane = lanes[first];
+        for (uint32_t k = first;; k += BlockPipeline::SLOTS) {
+            if (!pipeline.waitForTurn(k)) return;
             SortedBlock &b = blocks[k % BlockPipeline::SLOTS];
-            workspace.lastColumn = b.column;
             b.progress.clear();
             progressLog = &b.progress;
-            b.isLast = fillBlock();
-            sortBlock();
-            findPrimaryIndex(workspace);
-            gatherLastColumn();
-            b.blockLast = workspace.blockLast;
-            b.primaryIndex = workspace.primaryIndex;
-            pipeline.publish();
+            b.isLast = fillBlock(lane);
+            pipeline.passTurn(k, b.isLast != 0);
+            sortBlock(lane);
+            findPrimaryIndex(lane);
+            gatherLastColumn(lane);
+            moveToFrontRanks(lane.lastColumn, lane.blockLast);
+            b.blockLast = lane.blockLast;
+            b.primaryIndex = lane.primaryIndex;
+            pipeline.publish(k);
             if (b.isLast) return;
         }
-    });
-    if (!started) {
+    };
+    // The odd blocks' thread first: it waits for block 0 to start, so if
+    // either thread cannot be had, nothing has been read yet.
+    StageThread odd(pipeline), even(pipeline);
+    if (!odd.start([&] { sortLane(1); })) {
+        encodeBlocks();
+        return;
+    }
+    if (!even.start([&] { sortLane(0); })) {
+        pipeline.stop();
+        odd.finish();
         encodeBlocks();
         return;
     }
     for (uint32_t k = 0;; ++k) {
-        if (!pipeline.waitForBlock(k)) break;  // the sorting thread failed
+        if (!pipeline.waitForBlock(k)) break;  // a sorting thread failed
         const SortedBlock &b = blocks[k % BlockPipeline::SLOTS];
         // Posted now, where one thread would have filled this block.
         postProgress(b.progress);
-        encodeColumn(b.column, b.blockLast, b.primaryIndex, b.isLast);
+        encodeRanks(lanes[k % BlockPipeline::SLOTS].lastColumn, b.blockLast, b.primaryIndex, b.isLast);
         const int isLast = b.isLast;
         pipeline.release();
         if (isLast) break;
     }
-    sorter.finish();
+    even.finish();
+    odd.finish();
 }

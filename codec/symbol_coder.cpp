@@ -208,11 +208,11 @@ void VekCodec::encodeRunLength(uint32_t n) {
 }
 
 void VekCodec::encodeBlockSymbols(int isLast) {
-    gatherLastColumn();
+    gatherLastColumn(workspace);
     encodeColumn(workspace.lastColumn, workspace.blockLast, workspace.primaryIndex, isLast);
 }
 
-void VekCodec::gatherLastColumn() {
+void gatherLastColumn(BlockWorkspace &workspace) {
     // Unless the sort has left it: gathered in one pass of independent reads
     // (each one jumps about the packed block).
     if (!workspace.columnReady) {
@@ -228,23 +228,25 @@ void VekCodec::gatherLastColumn() {
     workspace.columnReady = false;
 }
 
-VEK_HOT_PATH void VekCodec::encodeColumn(const uint8_t *column, int32_t blockLast, int32_t primary, int isLast) {
-    encodeValue32(isLast ? ~static_cast<uint32_t>(primary) : static_cast<uint32_t>(primary + 1));
-    resetSymbolModels();
-    resetMoveToFront(mtfList);
+namespace {
 
-    EncoderRegisters coder(*this);
-    FrequencyModel &main = mainModel();
-    MoveToFrontWords list;
-    list.load(mtfList);
+// Codes a block's ranks, `rankAt(i)` for i = 0 .. blockLast (0 for the byte
+// at the front of the list), after its start value: zero runs in bijective
+// base 2, rank 1 alone, greater ranks as their bucket and the offset in it.
+template <typename RankAt>
+inline __attribute__((always_inline)) void codeRanks(VekCodec &codec, int32_t blockLast, int32_t primary,
+                                                     int isLast, RankAt rankAt) {
+    codec.encodeValue32(isLast ? ~static_cast<uint32_t>(primary) : static_cast<uint32_t>(primary + 1));
+    codec.resetSymbolModels();
+    EncoderRegisters coder(codec);
+    FrequencyModel &main = codec.mainModel();
     uint32_t run = 0;
     for (int32_t i = 0; i <= blockLast; ++i) {
-        const uint8_t c = column[i];
-        if (list.front() == c) {
+        const uint32_t rank = rankAt(i);
+        if (rank == 0) {
             ++run;
             continue;
         }
-        const uint32_t rank = list.moveToFront(c);
         if (run > 0) {
             codeRunLength(coder, main, run);
             run = 0;
@@ -254,13 +256,40 @@ VEK_HOT_PATH void VekCodec::encodeColumn(const uint8_t *column, int32_t blockLas
         } else {
             const uint32_t b = BUCKETS.bucketOf[rank - 1];
             coder.encode<coder::MAIN_MODEL>(main, 3 + b);
-            coder.encode<coder::BUCKET_MODEL>(symbolModels[b], rank - OFFSET_BASE[b]);
+            coder.encode<coder::BUCKET_MODEL>(codec.symbolModels[b], rank - OFFSET_BASE[b]);
         }
     }
     codeRunLength(coder, main, run);
     coder.encode<coder::MAIN_MODEL>(main, SYM_END);
     coder.store();
-    list.store(mtfList);
+}
+
+} // namespace
+
+VEK_HOT_PATH void VekCodec::encodeColumn(const uint8_t *column, int32_t blockLast, int32_t primary, int isLast) {
+    // Ranks found as they are coded.
+    resetMoveToFront(mtfList);
+    MoveToFrontWords list;
+    list.load(mtfList);
+    codeRanks(*this, blockLast, primary, isLast, [&](int32_t i) -> uint32_t {
+        const uint8_t c = column[i];
+        return list.front() == c ? 0 : list.moveToFront(c);
+    });
+}
+
+VEK_HOT_PATH void moveToFrontRanks(uint8_t *column, int32_t blockLast) {
+    uint8_t identity[256];
+    resetMoveToFront(identity);
+    MoveToFrontWords list;
+    list.load(identity);
+    for (int32_t i = 0; i <= blockLast; ++i) {
+        const uint8_t c = column[i];
+        column[i] = static_cast<uint8_t>(list.front() == c ? 0 : list.moveToFront(c));
+    }
+}
+
+VEK_HOT_PATH void VekCodec::encodeRanks(const uint8_t *ranks, int32_t blockLast, int32_t primary, int isLast) {
+    codeRanks(*this, blockLast, primary, isLast, [ranks](int32_t i) -> uint32_t { return ranks[i]; });
 }
 
 int VekCodec::decodeBlockSymbols() {
@@ -274,27 +303,54 @@ int VekCodec::decodeBlockSymbols() {
     return isLast;
 }
 
-VEK_HOT_PATH int VekCodec::decodeColumn(DecodedColumn &decoded) {
-    const int32_t start = static_cast<int32_t>(decodeValue32());
+namespace {
+
+// Where the symbol decoder puts a block: its bytes at once (moving each
+// rank's byte to the front of the list), or the ranks, turned into bytes
+// later by ranksToColumn.
+struct ColumnSink {
+    uint8_t *list;
+    uint8_t *column;
+    // How often each byte occurs in the column, and at how many places the
+    // column changes byte, which is every byte of a nonzero rank after the
+    // first: for the inverse transform.
+    int32_t counts[256];
+    int32_t changes;
+    inline void zeros(int64_t first, uint64_t n) {
+        std::memset(column + first, list[0], static_cast<size_t>(n));
+        counts[list[0]] += static_cast<int32_t>(n);
+    }
+    inline void rank(int64_t at, uint32_t r) {
+        const uint8_t c = moveToFront(list, r);
+        column[at] = c;
+        ++counts[c];
+        changes += at != 0;
+    }
+};
+
+struct RankSink {
+    uint8_t *ranks;
+    inline void zeros(int64_t first, uint64_t n) { std::memset(ranks + first, 0, static_cast<size_t>(n)); }
+    inline void rank(int64_t at, uint32_t r) { ranks[at] = static_cast<uint8_t>(r); }
+};
+
+// Decodes one block's symbols into `sink`; returns its last index, its
+// primary index in *primaryIndex and whether it is the last block.
+template <typename Sink>
+inline __attribute__((always_inline)) int decodeSymbols(VekCodec &codec, Sink &sink, int32_t *blockLast,
+                                                        int32_t *primaryIndex) {
+    const int32_t start = static_cast<int32_t>(codec.decodeValue32());
     if (start == 0) failureExit();  // no encoder writes it
     const int isLast = start < 0;
     // |start| - 1 without overflow for the most negative value.
     const uint32_t magnitude = start < 0 ? 0u - static_cast<uint32_t>(start) : static_cast<uint32_t>(start);
     const uint32_t primary = magnitude - 1;
 
-    resetSymbolModels();
-    resetMoveToFront(mtfList);
-    const int64_t capacity = static_cast<int64_t>(BlockFactor) * BLOCK_UNIT;
-    uint8_t *column = decoded.column;
+    codec.resetSymbolModels();
+    const int64_t capacity = static_cast<int64_t>(codec.BlockFactor) * BLOCK_UNIT;
     int64_t last = -1;
-    // For the inverse transform: how often each byte occurs in the column,
-    // and at how many places the column changes byte, which is every byte
-    // of a nonzero rank after the first.
-    int32_t counts[256] = {};
-    int32_t changes = 0;
-
-    DecoderRegisters coder(*this);
-    FrequencyModel &main = mainModel();
+    DecoderRegisters coder(codec);
+    FrequencyModel &main = codec.mainModel();
     uint32_t s = coder.decode<coder::MAIN_MODEL>(main);
     for (;;) {
         if (s == SYM_RUN_2 || s == SYM_RUN_1) {
@@ -305,8 +361,7 @@ VEK_HOT_PATH int VekCodec::decodeColumn(DecodedColumn &decoded) {
                 s = coder.decode<coder::MAIN_MODEL>(main);
             }
             if (last + static_cast<int64_t>(n) >= capacity) failureExit();
-            std::memset(column + last + 1, mtfList[0], static_cast<size_t>(n));
-            counts[mtfList[0]] += static_cast<int32_t>(n);
+            sink.zeros(last + 1, n);
             last += static_cast<int64_t>(n);
             continue;
         }
@@ -314,22 +369,69 @@ VEK_HOT_PATH int VekCodec::decodeColumn(DecodedColumn &decoded) {
         uint32_t rank = 1;
         if (s != SYM_RANK_1) {
             const uint32_t b = s - 3;
-            rank = coder.decode<coder::BUCKET_MODEL>(symbolModels[b]) + OFFSET_BASE[b];
+            rank = coder.decode<coder::BUCKET_MODEL>(codec.symbolModels[b]) + OFFSET_BASE[b];
         }
         if (++last >= capacity) failureExit();
-        const uint8_t c = moveToFront(mtfList, rank);
-        column[last] = c;
-        ++counts[c];
-        changes += last != 0;
+        sink.rank(last, rank);
         s = coder.decode<coder::MAIN_MODEL>(main);
     }
     coder.store();
 
     if (last < 0) failureExit();                            // a block ends before its first byte
     if (primary > static_cast<uint64_t>(last)) failureExit(); // primary index outside the block
-    decoded.blockLast = static_cast<int32_t>(last);
-    decoded.primaryIndex = static_cast<int32_t>(primary);
-    std::memcpy(decoded.byteCounts, counts, sizeof(counts));
-    decoded.columnChanges = changes;
+    *blockLast = static_cast<int32_t>(last);
+    *primaryIndex = static_cast<int32_t>(primary);
     return isLast;
+}
+
+} // namespace
+
+VEK_HOT_PATH int VekCodec::decodeColumn(DecodedColumn &decoded) {
+    resetMoveToFront(mtfList);
+    ColumnSink sink;
+    sink.list = mtfList;
+    sink.column = decoded.column;
+    std::memset(sink.counts, 0, sizeof(sink.counts));
+    sink.changes = 0;
+    const int isLast = decodeSymbols(*this, sink, &decoded.blockLast, &decoded.primaryIndex);
+    std::memcpy(decoded.byteCounts, sink.counts, sizeof(sink.counts));
+    decoded.columnChanges = sink.changes;
+    return isLast;
+}
+
+VEK_HOT_PATH int VekCodec::decodeRanks(DecodedColumn &decoded) {
+    RankSink sink{decoded.column};
+    return decodeSymbols(*this, sink, &decoded.blockLast, &decoded.primaryIndex);
+}
+
+VEK_HOT_PATH void ranksToColumn(DecodedColumn &decoded) {
+    uint8_t list[256];
+    resetMoveToFront(list);
+    ColumnSink sink;
+    sink.list = list;
+    sink.column = decoded.column;
+    std::memset(sink.counts, 0, sizeof(sink.counts));
+    sink.changes = 0;
+    uint8_t *ranks = decoded.column;
+    const int32_t n = decoded.blockLast + 1;
+    for (int32_t i = 0; i < n;) {
+        if (ranks[i] != 0) {
+            sink.rank(i, ranks[i]);
+            ++i;
+            continue;
+        }
+        // A run of zero ranks: the front byte repeated.
+        int32_t end = i + 1;
+        while (end + 8 <= n) {
+            uint64_t word;
+            std::memcpy(&word, ranks + end, sizeof(word));
+            if (word != 0) break;
+            end += 8;
+        }
+        while (end < n && ranks[end] == 0) ++end;
+        sink.zeros(i, static_cast<uint64_t>(end - i));
+        i = end;
+    }
+    std::memcpy(decoded.byteCounts, sink.counts, sizeof(sink.counts));
+    decoded.columnChanges = sink.changes;
 }

@@ -85,16 +85,16 @@ public:
     // bytes; 0 when no BMP file of that size is accepted.
     static uint64_t encodeBound(uint64_t bmpSize);
     int encodeStream(ByteSource &input, ByteSink &output);
-    // The blocks of an encode: one after the other, or with block k + 1
-    // filled and sorted in a second thread while block k is coded (its
-    // column in `secondColumn` every other block).
+    // The blocks of an encode: one after the other, or filled and sorted in
+    // two threads (blocks k + 1 and k + 2) while block k is coded.
     void encodeBlocks();
-    void encodeBlocksInPipeline(uint8_t *secondColumn);
+    void encodeBlocksInPipeline();
     int decodeStream(ByteSource &input, ByteSink &output);
     int decodeToMemory(ByteSource &input);
     // The blocks of a decode, each written by `write(isLast)` once it is
-    // inverted: one after the other, or with block k inverted and written in
-    // a second thread while the symbols of block k + 1 are decoded.
+    // inverted: one after the other, or with block k turned from ranks into
+    // bytes, inverted and written in a second thread while the ranks of
+    // block k + 1 are decoded.
     template <typename Write> void decodeBlocks(Write write);
     template <typename Write> void decodeBlocksInPipeline(uint8_t *secondColumn, Write write);
     void writeBitmapHeaders(ByteSink *output);  // null: headers only
@@ -149,12 +149,14 @@ public:
     // lastColumn and the counts of the inverse transform (decoder).
     void encodeBlockSymbols(int isLast);
     int decodeBlockSymbols();
-    // The sorted block's last column into workspace.lastColumn, unless the
-    // sort has left it there.
-    void gatherLastColumn();
     // A block given by its last column, primary index and last byte.
     void encodeColumn(const uint8_t *column, int32_t blockLast, int32_t primary, int isLast);
     int decodeColumn(DecodedColumn &decoded);
+    // The same in two passes, for two threads: the move-to-front ranks of
+    // the column (moveToFrontRanks, below) coded here; or the ranks decoded
+    // here, in place of the column, and turned into it by ranksToColumn.
+    void encodeRanks(const uint8_t *ranks, int32_t blockLast, int32_t primary, int isLast);
+    int decodeRanks(DecodedColumn &decoded);
 
     // --- Picture input for the encoder (run_precoder.cpp) ---
     // One data byte of the BMP file; zeros stand for bytes past its end.
@@ -217,6 +219,16 @@ struct SymbolCostBounds {
     uint64_t perBlock;
 };
 SymbolCostBounds symbolCostBounds();
+
+// The sorted block's last column into the set's lastColumn, unless the sort
+// has left it there (symbol_coder.cpp).
+void gatherLastColumn(BlockWorkspace &workspace);
+
+// A block's last column and its move-to-front ranks, each written over the
+// other (symbol_coder.cpp). ranksToColumn also counts the column for the
+// inverse transform.
+void moveToFrontRanks(uint8_t *column, int32_t blockLast);
+void ranksToColumn(DecodedColumn &decoded);
 
 // The library's two exports, under their plain names.
 #define VEK_EXPORT extern "C" __attribute__((visibility("default")))

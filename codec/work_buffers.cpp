@@ -1,6 +1,7 @@
 #include "work_buffers.h"
 
 #include <cstdlib>
+#include <cstring>
 #if defined(__linux__)
 #include <sys/mman.h>
 #endif
@@ -15,6 +16,7 @@ void WorkspaceRelease::operator()(void *p) const {
 }
 
 void *BlockWorkspace::request(size_t bytes, bool large) {
+    if (owner != nullptr) return owner->request(bytes, large);
     if (++requests == failRequest) return nullptr;
     void *p = nullptr;
 #if defined(__linux__)
@@ -38,6 +40,7 @@ void *BlockWorkspace::request(size_t bytes, bool large) {
 }
 
 void *BlockWorkspace::resize(void *p, size_t bytes) {
+    if (owner != nullptr) return owner->resize(p, bytes);
     if (++requests == failRequest) return nullptr;
     void *q = std::realloc(p, bytes);
     if (q != nullptr && p == nullptr) ++liveBlocks;
@@ -45,6 +48,7 @@ void *BlockWorkspace::resize(void *p, size_t bytes) {
 }
 
 void BlockWorkspace::release(void *p) {
+    if (owner != nullptr) return owner->release(p);
     if (p == nullptr) return;
     std::free(p);
     --liveBlocks;
@@ -60,7 +64,20 @@ template <typename T> void releaseBuffer(BlockWorkspace &workspace, T *&buffer) 
 } // namespace
 
 void initWorkspace(BlockWorkspace &workspace) {
-    workspace = BlockWorkspace();  // every buffer none, every count 0
+    workspace.packedBlock = nullptr;
+    workspace.sortIndex = nullptr;
+    workspace.bucketTable = nullptr;
+    workspace.blockText = nullptr;
+    workspace.lastColumn = nullptr;
+    workspace.columnReady = false;
+    workspace.blockLast = workspace.blockLength = workspace.primaryIndex = 0;
+    workspace.rotationRanks = nullptr;
+    std::memset(workspace.byteCounts, 0, sizeof(workspace.byteCounts));
+    workspace.columnChanges = 0;
+    workspace.owner = nullptr;
+    workspace.requests = 0;
+    workspace.failRequest = 0;
+    workspace.liveBlocks = 0;
 }
 
 void allocEncoderWorkspace(VekCodec &codec) {

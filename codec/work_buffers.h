@@ -46,9 +46,12 @@ struct BlockWorkspace {
     // of memory anywhere takes the one failure path, and so that a test can
     // make any single request fail: the request numbered `failRequest`
     // (counted from 1 over the object's life; 0 for none) returns null.
-    uint32_t requests;
+    // The buffers of a second sorting thread ask their owner, the object's
+    // own set, so the counts cover the whole operation.
+    BlockWorkspace *owner;
+    std::atomic<uint32_t> requests;
     uint32_t failRequest;
-    int32_t liveBlocks;  // obtained and not yet released
+    std::atomic<int32_t> liveBlocks;  // obtained and not yet released
 
     // Null when the memory cannot be had; `large` asks for memory suited to
     // a table of megabytes read at random. Released with `release`.
