@@ -12,6 +12,13 @@
 // - Objects are independent: any number of them may run operations at the
 //   same time, each in its own thread. One object is used by one thread at a
 //   time (it holds the state of the operation that runs on it).
+// - An encode or decode of a picture of two blocks or more (more than about
+//   2 MB of data) works with threads of its own besides the caller's: as
+//   many as the environment variable VEK_THREADS says (1: none, everything
+//   in the caller's thread), by default the number of processors, at most 2.
+//   They end before the operation returns; the bytes written are the same
+//   whatever their number, and progress messages are posted from the
+//   caller's thread, in the same order and with the same values.
 // - An operation that cannot complete (a file that cannot be opened or
 //   created, a refused picture, damaged or truncated .vek data, a write that
 //   fails, out of memory, an output buffer too small) returns 0 and leaves
