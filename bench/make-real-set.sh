@@ -6,7 +6,8 @@
 #   bench/make-real-set.sh [OUTPUT-FOLDER]      (default: build/realset)
 #
 # The packages are fetched with `apt-get download` (not installed) into
-# OUTPUT/.debs and unpacked with `dpkg-deb -x` into OUTPUT/.src. Each picture
+# OUTPUT/.debs (kept as a cache) and unpacked with `dpkg-deb -x` into
+# OUTPUT/.src while pictures are converted. Each picture
 # is converted with ImageMagick to BMP3 (40-byte info header, no compression,
 # no bit fields, rows bottom-up) of 8, 24 or 32 bits, then checked: its
 # header, its size (1 to 20 MB), and that `vekconv e` accepts it and
@@ -130,14 +131,14 @@ while IFS=$'\t' read -r name kind pkg listed_version file options; do
   if [ "$version" != "$listed_version" ]; then
     echo "warning: $name: $pkg is $version here, the list was made from $listed_version" >&2
   fi
-  src=$(unpacked "$pkg" "$deb")
-  [ -e "$src$file" ] || fail "$name: $file is not in $pkg $version"
   read -ra opts <<< "$options"
   command="convert $file ${opts[*]} -strip -compress none BMP3:$name.bmp"
   stamp="$pkg $version | $command"
   target=$out/$name.bmp
   if [ ! -f "$target" ] || [ "$(cat "$out/.stamps/$name" 2>/dev/null || true)" != "$stamp" ]; then
     echo "converting $name"
+    src=$(unpacked "$pkg" "$deb")
+    [ -e "$src$file" ] || fail "$name: $file is not in $pkg $version"
     rm -f "$work/$name.bmp"
     "$convert" "$src$file" "${opts[@]}" -strip -compress none "BMP3:$work/$name.bmp" >>"$log" 2>&1 ||
       fail "$name: convert failed (see $log)"
@@ -162,4 +163,7 @@ for f in "$out"/*.bmp; do
 done
 
 mv "$manifest" "$out/MANIFEST.tsv"
+# The unpacked packages are only needed while converting; the .deb files
+# stay as the download cache.
+rm -rf "$out/.src"
 echo "$count pictures, $total bytes, in $out (list: $out/MANIFEST.tsv)"
