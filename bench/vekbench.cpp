@@ -1,21 +1,31 @@
 // vekbench: compression benchmark of the VEK codec next to bzip2.
 //
-//   vekbench [--repeat N] [--wall] [--keep DIR] [FOLDER]
+//   vekbench [--repeat N] [FOLDER]
+//   vekbench [--repeat N] [--wall] [--keep DIR]
 //
-// Measures every *.bmp file of FOLDER or, without one, a generated set
-// (regular pictures of a few MB and an adversarial set) written to DIR
-// (--keep) or to a temporary folder. For each picture it reports the
-// compressed sizes, the encode and decode times and throughputs of VEK and of
-// bzip2 -9 / bzip2 -d (libbz2, measured in the same run, each including the
-// reading and writing of its files), and the peak memory of a VEK encode
-// (peak resident set of a child process that only encodes). Each time is
-// the fastest of N runs (default 3), in processor time of this process (user
-// and system), or in wall-clock time with --wall. Every decoded picture is
-// checked against the original.
+// With a FOLDER (for instance the set of real pictures that
+// bench/make-real-set.sh builds), every *.bmp file in it is measured at
+// process level: the whole-process wall-clock time, processor time and peak
+// memory of `vekconv e` / `vekconv d` (run once with VEK_THREADS=1 and once
+// with the default threads), `bzip2 -9` / `bzip2 -d` and `lbzip2 -9 -n 2` /
+// `lbzip2 -d -n 2`, in N rounds (default 3) where the runs take turns, each
+// keeping its median round (process_bench.cpp).
+//
+// Without one, a generated set (regular pictures of a few MB and an
+// adversarial set) is written to DIR (--keep) or to a temporary folder and
+// measured in this process: compressed sizes, encode and decode times and
+// throughputs of VEK and of bzip2 -9 / bzip2 -d (libbz2, each including the
+// reading and writing of its files), the peak memory of a VEK encode (peak
+// resident set of a child process that only encodes), and the adversarial
+// pictures' time per byte against random noise. Each time is the fastest of
+// N runs, in processor time of this process (user and system), or in
+// wall-clock time with --wall. Every decoded picture is checked against the
+// original.
 //
 // The codec is driven the way the front ends drive it: libvek.so is loaded
 // at run time from the program's folder and used through its exported
-// constructor and the codec object's operations (encodeFile, decodeFile).
+// constructor and the codec object's operations (encodeFile, decodeFile);
+// vekconv is taken from the same folder.
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -34,6 +44,7 @@
 
 #include "module_loader.h"
 #include "picture_generator.h"
+#include "process_bench.h"
 #include "vek/vek.h"
 
 using vekbench::Bytes;
@@ -336,11 +347,13 @@ void printReport(const std::vector<Measure> &all) {
 }
 
 int usage() {
-    std::printf("usage: vekbench [--repeat N] [--wall] [--keep DIR] [FOLDER]\n"
-                "  FOLDER      measure every .bmp file in it (default: a generated set)\n"
+    std::printf("usage: vekbench [--repeat N] [FOLDER]\n"
+                "       vekbench [--repeat N] [--wall] [--keep DIR]\n"
+                "  FOLDER      run vekconv, bzip2 and lbzip2 as processes on every .bmp file in it\n"
+                "              and report the median of N rounds (default: a generated set, in-process)\n"
                 "  --keep DIR  write the generated set to DIR and keep it there\n"
-                "  --repeat N  time every operation N times and report the fastest (default 3)\n"
-                "  --wall      measure wall-clock time instead of processor time\n");
+                "  --repeat N  rounds (default 3); the generated set reports the fastest\n"
+                "  --wall      generated set: wall-clock time instead of processor time\n");
     return 2;
 }
 
@@ -371,6 +384,22 @@ int main(int argc, char **argv) {
     if (selfLength <= 0) return 1;
     selfPath[selfLength] = '\0';
 
+    if (!folder.empty()) {
+        if (useWallClock || !keep.empty()) return usage();
+        const std::vector<std::string> files = bmpFiles(folder);
+        if (files.empty()) {
+            std::printf("no .bmp files in %s\n", folder.c_str());
+            return 1;
+        }
+        std::string vekconv = selfPath;
+        vekconv = vekconv.substr(0, vekconv.find_last_of('/') + 1) + "vekconv";
+        const std::string work = makeTempDir();
+        if (work.empty()) return 1;
+        const int status = vekbench::runProcessBench(files, vekconv, work, runs);
+        ::rmdir(work.c_str());
+        return status;
+    }
+
     Library lib;
     if (!lib.open()) {
         std::printf("cannot load the codec library (%s)\n", platform::moduleFileName(VEK_LIBRARY_NAME).c_str());
@@ -380,13 +409,7 @@ int main(int argc, char **argv) {
     if (work.empty()) return 1;
 
     std::vector<std::string> files;
-    if (!folder.empty()) {
-        files = bmpFiles(folder);
-        if (files.empty()) {
-            std::printf("no .bmp files in %s\n", folder.c_str());
-            return 1;
-        }
-    } else {
+    {
         const std::string target = keep.empty() ? work : keep;
         ::mkdir(target.c_str(), 0755);
         std::printf("generating pictures in %s\n", target.c_str());

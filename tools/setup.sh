@@ -6,7 +6,7 @@ packages=(
   build-essential cmake g++ pkg-config
   libgtest-dev googletest
   libdivsufsort-dev
-  libbz2-dev bzip2
+  libbz2-dev bzip2 lbzip2
   libwxgtk3.2-dev libx11-dev
   xvfb xauth xdotool imagemagick x11-utils
   clang libclang-rt-14-dev
