@@ -90,8 +90,7 @@ template <typename Write> void VekCodec::decodeBlocks(Write write) {
     // A second thread pays off from two blocks on.
     if (operationThreads() >= 2 && expectedBytes >= BlockFactor * BLOCK_UNIT) {
         WorkspaceBuffer<uint8_t> secondColumn = workspace.take<uint8_t>(inverseScratchBytes(BlockFactor * BLOCK_UNIT));
-        decodeBlocksInPipeline(secondColumn.get(), write);
-        return;
+        if (decodeBlocksInPipeline(secondColumn.get(), write)) return;
     }
     int isLast;
     do {
@@ -101,7 +100,7 @@ template <typename Write> void VekCodec::decodeBlocks(Write write) {
     } while (!isLast);
 }
 
-template <typename Write> void VekCodec::decodeBlocksInPipeline(uint8_t *secondColumn, Write write) {
+template <typename Write> bool VekCodec::decodeBlocksInPipeline(uint8_t *secondColumn, Write write) {
     DecodedColumn blocks[BlockPipeline::SLOTS];
     int lastFlags[BlockPipeline::SLOTS] = {0, 0};
     blocks[0].column = workspace.lastColumn;
@@ -133,15 +132,7 @@ template <typename Write> void VekCodec::decodeBlocksInPipeline(uint8_t *secondC
             if (isLast) return;
         }
     });
-    if (!started) {
-        int isLast;
-        do {
-            isLast = decodeBlockSymbols();
-            invertBlock(workspace);
-            write(isLast);
-        } while (!isLast);
-        return;
-    }
+    if (!started) return false;
     for (uint32_t k = 0;; ++k) {
         if (!pipeline.waitForTurn(k)) break;  // the writing thread failed
         const int isLast = decodeRanks(blocks[k % BlockPipeline::SLOTS]);
@@ -151,6 +142,7 @@ template <typename Write> void VekCodec::decodeBlocksInPipeline(uint8_t *secondC
         if (isLast) break;
     }
     writer.finish();
+    return true;
 }
 
 void VekCodec::writeBitmapHeaders(ByteSink *output) {

@@ -309,6 +309,7 @@ namespace {
 // rank's byte to the front of the list), or the ranks, turned into bytes
 // later by ranksToColumn.
 struct ColumnSink {
+    ColumnSink(uint8_t *moveToFrontList, uint8_t *out) : list(moveToFrontList), column(out), counts(), changes(0) {}
     uint8_t *list;
     uint8_t *column;
     // How often each byte occurs in the column, and at how many places the
@@ -325,6 +326,10 @@ struct ColumnSink {
         column[at] = c;
         ++counts[c];
         changes += at != 0;
+    }
+    void countsInto(DecodedColumn &decoded) const {
+        std::memcpy(decoded.byteCounts, counts, sizeof(counts));
+        decoded.columnChanges = changes;
     }
 };
 
@@ -388,14 +393,9 @@ inline __attribute__((always_inline)) int decodeSymbols(VekCodec &codec, Sink &s
 
 VEK_HOT_PATH int VekCodec::decodeColumn(DecodedColumn &decoded) {
     resetMoveToFront(mtfList);
-    ColumnSink sink;
-    sink.list = mtfList;
-    sink.column = decoded.column;
-    std::memset(sink.counts, 0, sizeof(sink.counts));
-    sink.changes = 0;
+    ColumnSink sink(mtfList, decoded.column);
     const int isLast = decodeSymbols(*this, sink, &decoded.blockLast, &decoded.primaryIndex);
-    std::memcpy(decoded.byteCounts, sink.counts, sizeof(sink.counts));
-    decoded.columnChanges = sink.changes;
+    sink.countsInto(decoded);
     return isLast;
 }
 
@@ -407,11 +407,7 @@ VEK_HOT_PATH int VekCodec::decodeRanks(DecodedColumn &decoded) {
 VEK_HOT_PATH void ranksToColumn(DecodedColumn &decoded) {
     uint8_t list[256];
     resetMoveToFront(list);
-    ColumnSink sink;
-    sink.list = list;
-    sink.column = decoded.column;
-    std::memset(sink.counts, 0, sizeof(sink.counts));
-    sink.changes = 0;
+    ColumnSink sink(list, decoded.column);
     uint8_t *ranks = decoded.column;
     const int32_t n = decoded.blockLast + 1;
     for (int32_t i = 0; i < n;) {
@@ -432,6 +428,5 @@ VEK_HOT_PATH void ranksToColumn(DecodedColumn &decoded) {
         sink.zeros(i, static_cast<uint64_t>(end - i));
         i = end;
     }
-    std::memcpy(decoded.byteCounts, sink.counts, sizeof(sink.counts));
-    decoded.columnChanges = sink.changes;
+    sink.countsInto(decoded);
 }

@@ -96,7 +96,8 @@ public:
     // bytes, inverted and written in a second thread while the ranks of
     // block k + 1 are decoded.
     template <typename Write> void decodeBlocks(Write write);
-    template <typename Write> void decodeBlocksInPipeline(uint8_t *secondColumn, Write write);
+    // False when no second thread could be had (nothing decoded yet).
+    template <typename Write> bool decodeBlocksInPipeline(uint8_t *secondColumn, Write write);
     void writeBitmapHeaders(ByteSink *output);  // null: headers only
     // Reads and checks the 12-byte header of a .vek stream and leaves the
     // source at its start. 0 for a stream that no encoder writes.

@@ -242,13 +242,6 @@ Bytes periodicPicture() {
     return makeBmp(4, 1002, 24, Bytes(), pixels);
 }
 
-bool nothingHeld(const VekCodec &codec) {
-    const BlockWorkspace &w = codec.workspace;
-    return w.packedBlock == nullptr && w.sortIndex == nullptr && w.bucketTable == nullptr &&
-           w.blockText == nullptr && w.lastColumn == nullptr && w.rotationRanks == nullptr &&
-           w.liveBlocks == (codec.image != nullptr ? 1 : 0);
-}
-
 } // namespace
 
 // Out of memory at any one request of an encode, a decode or a load: the
@@ -279,7 +272,7 @@ TEST(WorkBuffers, OutOfMemoryAtAnyRequestFailsCleanly) {
             Bytes out(coded.size());
             uint32_t size = codedSize;
             EXPECT_EQ(codec.encodeMemory(picture.data(), bmpSize, out.data(), &size), 0) << "request " << k;
-            EXPECT_TRUE(nothingHeld(codec)) << "request " << k;
+            EXPECT_TRUE(holdsNothing(codec)) << "request " << k;
             EXPECT_EQ(codec.encodeMemory(picture.data(), bmpSize, out.data(), &size), 1);
             EXPECT_EQ(out, coded);
         }
@@ -290,14 +283,14 @@ TEST(WorkBuffers, OutOfMemoryAtAnyRequestFailsCleanly) {
             uint32_t size = restoredSize;
             if (k <= decodeRequests) {
                 EXPECT_EQ(codec.decodeMemory(coded.data(), codedSize, out.data(), &size), 0) << "request " << k;
-                EXPECT_TRUE(nothingHeld(codec)) << "request " << k;
+                EXPECT_TRUE(holdsNothing(codec)) << "request " << k;
                 EXPECT_EQ(codec.decodeMemory(coded.data(), codedSize, out.data(), &size), 1);
                 EXPECT_EQ(out, restored);
                 codec.workspace.failRequest = codec.workspace.requests + k;
             }
             EXPECT_EQ(codec.loadMemory(coded.data(), codedSize), 0) << "request " << k;
             EXPECT_EQ(codec.getImage(), nullptr);
-            EXPECT_TRUE(nothingHeld(codec)) << "request " << k;
+            EXPECT_TRUE(holdsNothing(codec)) << "request " << k;
         }
     }
 }

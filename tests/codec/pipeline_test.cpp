@@ -118,12 +118,6 @@ TEST(Pipeline, FailuresInEitherThreadEndTheOperationCleanly) {
     ASSERT_EQ(probe.loadMemory(coded.data(), codedSize), 1);
     const uint32_t loadRequests = probe.workspace.requests - encodeRequests;
 
-    auto nothingHeld = [](const VekCodec &codec) {
-        const BlockWorkspace &w = codec.workspace;
-        return w.packedBlock == nullptr && w.sortIndex == nullptr && w.lastColumn == nullptr &&
-               w.blockText == nullptr && codec.progressLog == nullptr &&
-               w.liveBlocks == (codec.image != nullptr ? 1 : 0);
-    };
     for (uint32_t k = 1; k <= encodeRequests; ++k) {
         VekCodec codec;
         codec.autoBlockFactor = 0;
@@ -132,7 +126,7 @@ TEST(Pipeline, FailuresInEitherThreadEndTheOperationCleanly) {
         Bytes out(coded.size());
         uint32_t size = codedSize;
         EXPECT_EQ(codec.encodeMemory(picture.data(), bmpSize, out.data(), &size), 0) << "request " << k;
-        EXPECT_TRUE(nothingHeld(codec)) << "request " << k;
+        EXPECT_TRUE(holdsNothing(codec)) << "request " << k;
         EXPECT_EQ(codec.encodeMemory(picture.data(), bmpSize, out.data(), &size), 1);
         EXPECT_TRUE(out == coded);
     }
@@ -140,7 +134,7 @@ TEST(Pipeline, FailuresInEitherThreadEndTheOperationCleanly) {
         VekCodec codec;
         codec.workspace.failRequest = k;
         EXPECT_EQ(codec.loadMemory(coded.data(), codedSize), 0) << "request " << k;
-        EXPECT_TRUE(nothingHeld(codec)) << "request " << k;
+        EXPECT_TRUE(holdsNothing(codec)) << "request " << k;
         EXPECT_EQ(codec.loadMemory(coded.data(), codedSize), 1);
     }
     // Cut inside a later block: the symbol decoder fails while earlier
@@ -150,6 +144,6 @@ TEST(Pipeline, FailuresInEitherThreadEndTheOperationCleanly) {
     for (uint32_t cut : {codedSize / 2, codedSize - 3}) {
         uint32_t size = static_cast<uint32_t>(bmp.size());
         EXPECT_EQ(codec.decodeMemory(coded.data(), cut, bmp.data(), &size), 0) << cut;
-        EXPECT_TRUE(nothingHeld(codec));
+        EXPECT_TRUE(holdsNothing(codec));
     }
 }

@@ -1,5 +1,7 @@
 #include "test_support.h"
 
+#include "vek_codec.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -8,6 +10,13 @@
 #include <unistd.h>
 
 namespace testsupport {
+
+bool holdsNothing(const VekCodec &codec) {
+    const BlockWorkspace &w = codec.workspace;
+    return w.packedBlock == nullptr && w.sortIndex == nullptr && w.bucketTable == nullptr && w.blockText == nullptr &&
+           w.lastColumn == nullptr && w.rotationRanks == nullptr && codec.progressLog == nullptr &&
+           w.liveBlocks == (codec.image != nullptr ? 1 : 0);
+}
 
 ByteSink &StreamBuffer::sink() {
     bytes_.clear();

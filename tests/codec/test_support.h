@@ -10,6 +10,8 @@
 
 #include "byte_streams.h"
 
+class VekCodec;
+
 namespace testsupport {
 
 typedef std::vector<uint8_t> Bytes;
@@ -27,6 +29,9 @@ public:
 private:
     std::string path_;
 };
+
+// No work buffer is held by the object, and no memory but its picture.
+bool holdsNothing(const VekCodec &codec);
 
 // A coded stream held in memory for the coder tests: written through
 // sink() (which starts it afresh), read through source() (from the start).
