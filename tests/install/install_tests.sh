@@ -21,7 +21,7 @@ suite=$VEK_SOURCE_DIR/tests/data/bmpsuite/g
 private_mime() {
   mkdir -p "$tmp/xdg/mime/packages" "$tmp/home"
   cp "$VEK_STAGE/share/mime/packages/vek.xml" "$tmp/xdg/mime/packages/"
-  update-mime-database "$tmp/xdg/mime" >/dev/null
+  update-mime-database "$tmp/xdg/mime" >/dev/null 2>&1
 }
 
 case "${1:-}" in

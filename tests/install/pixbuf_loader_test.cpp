@@ -50,7 +50,7 @@ public:
         ASSERT_TRUE(shell(std::string("'" GDK_PIXBUF_QUERY_LOADERS "' '" GDK_PIXBUF_SYSTEM_MODULEDIR "'/*.so '"
                                       VEK_PIXBUF_MODULE "' > '") + g_dir + "/loaders.cache' 2>/dev/null"));
         ASSERT_TRUE(shell("mkdir -p '" + g_dir + "/mime/packages' '" + g_dir + "/home' && cp '" VEK_MIME_XML "' '" +
-                          g_dir + "/mime/packages/vek.xml' && update-mime-database '" + g_dir + "/mime' >/dev/null"));
+                          g_dir + "/mime/packages/vek.xml' && update-mime-database '" + g_dir + "/mime' >/dev/null 2>&1"));
         setenv("GDK_PIXBUF_MODULE_FILE", (g_dir + "/loaders.cache").c_str(), 1);
         setenv("XDG_DATA_HOME", (g_dir + "/home").c_str(), 1);
         setenv("XDG_DATA_DIRS", (g_dir + ":/usr/local/share:/usr/share").c_str(), 1);
