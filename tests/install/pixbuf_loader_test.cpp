@@ -47,8 +47,9 @@ public:
         char pattern[] = "/tmp/vek-pixbuf-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
         g_dir = pattern;
-        ASSERT_TRUE(shell(std::string("'" GDK_PIXBUF_QUERY_LOADERS "' '" GDK_PIXBUF_SYSTEM_MODULEDIR "'/*.so '"
+        ASSERT_TRUE(shell(std::string(QUERY_LOADERS_PRELOAD "'" GDK_PIXBUF_QUERY_LOADERS "' '" GDK_PIXBUF_SYSTEM_MODULEDIR "'/*.so '"
                                       VEK_PIXBUF_MODULE "' > '") + g_dir + "/loaders.cache' 2>/dev/null"));
+        ASSERT_TRUE(shell("grep -q image/x-vek '" + g_dir + "/loaders.cache'")) << "the loader is not in the cache";
         ASSERT_TRUE(shell("mkdir -p '" + g_dir + "/mime/packages' '" + g_dir + "/home' && cp '" VEK_MIME_XML "' '" +
                           g_dir + "/mime/packages/vek.xml' && update-mime-database '" + g_dir + "/mime' >/dev/null 2>&1"));
         setenv("GDK_PIXBUF_MODULE_FILE", (g_dir + "/loaders.cache").c_str(), 1);
