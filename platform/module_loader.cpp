@@ -5,6 +5,12 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
+// The library folder relative to the programs' folder in the installed
+// layout; the build system passes the one of its install paths.
+#ifndef VEK_BIN_TO_LIB
+#define VEK_BIN_TO_LIB "../lib"
+#endif
+
 namespace platform {
 
 std::string moduleFileName(const char *name) {
@@ -36,7 +42,8 @@ ModuleHandle loadLibrary(const char *name) {
     const std::string file = moduleFileName(name);
     const std::string folder = executableFolder();
     if (!folder.empty()) {
-        const std::string candidates[] = {folder + "/" + file, folder + "/../lib/" + file};
+        const std::string candidates[] = {folder + "/" + file, folder + "/../lib/" + file,
+                                          folder + "/" VEK_BIN_TO_LIB "/" + file};
         for (const std::string &candidate : candidates) {
             if (::access(candidate.c_str(), R_OK) == 0) {
                 if (void *handle = ::dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL)) return handle;

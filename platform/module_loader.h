@@ -2,8 +2,9 @@
 //
 // A name such as "VEK.DLL" is mapped to the platform's file name ("libvek.so")
 // and looked for first in the folder of the running executable, then in the
-// ../lib folder beside it (the installed layout), then through the system's
-// normal library search.
+// ../lib folder beside it and in the installed library folder relative to the
+// program's (the installed layouts), then through the system's normal
+// library search.
 #ifndef VEK_PLATFORM_MODULE_LOADER_H
 #define VEK_PLATFORM_MODULE_LOADER_H
 

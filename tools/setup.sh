@@ -10,6 +10,8 @@ packages=(
   libwxgtk3.2-dev libx11-dev
   xvfb xauth xdotool imagemagick x11-utils
   clang libclang-rt-14-dev
+  libgdk-pixbuf-2.0-dev libgdk-pixbuf2.0-bin shared-mime-info xdg-utils libfile-mimeinfo-perl
+  scdoc man-db groff-base dpkg-dev file desktop-file-utils
 )
 
 missing=()

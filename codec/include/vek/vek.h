@@ -127,4 +127,11 @@ protected:
 typedef VekCodecInterface *(*VekConstructorFn)();
 typedef void (*VekDestructorFn)(VekCodecInterface *);
 
+// Hosts linked against the library (pkg-config "vek", or the CMake target
+// VEK::vek) may call the two exports directly instead of looking them up.
+extern "C" {
+VekCodecInterface *VEK_Constructor();
+void VEK_Destructor(VekCodecInterface *codec);
+}
+
 #endif
