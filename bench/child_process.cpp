@@ -31,26 +31,26 @@ const char THREADS_VARIABLE[] = "VEK_THREADS=";
 
 } // namespace
 
-ChildRun runChild(const ChildSpec &spec) {
+ChildRun runChild(const ChildCommand &command) {
     ChildRun run;
-    if (spec.argv.empty()) return run;
+    if (command.argv.empty()) return run;
 
     // Everything the child needs is prepared before the fork, so that the
     // child only redirects and executes.
     std::vector<char *> args;
-    for (const std::string &a : spec.argv) args.push_back(const_cast<char *>(a.c_str()));
+    for (const std::string &a : command.argv) args.push_back(const_cast<char *>(a.c_str()));
     args.push_back(nullptr);
     std::vector<std::string> environment;
     for (char **e = environ; *e != nullptr; ++e)
         if (std::strncmp(*e, THREADS_VARIABLE, sizeof(THREADS_VARIABLE) - 1) != 0) environment.push_back(*e);
-    if (spec.setThreads) environment.push_back(THREADS_VARIABLE + spec.threads);
+    if (command.setThreads) environment.push_back(THREADS_VARIABLE + command.threads);
     std::vector<char *> envp;
     for (const std::string &e : environment) envp.push_back(const_cast<char *>(e.c_str()));
     envp.push_back(nullptr);
 
     const int in = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-    const int out = ::open(spec.stdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    const int err = ::open(spec.stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const int out = ::open(command.stdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const int err = ::open(command.stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (in < 0 || out < 0 || err < 0) {
         if (in >= 0) ::close(in);
         if (out >= 0) ::close(out);

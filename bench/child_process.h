@@ -16,7 +16,7 @@ struct ChildRun {
     double peakBytes = 0;   // ru_maxrss of the child
 };
 
-struct ChildSpec {
+struct ChildCommand {
     std::vector<std::string> argv;  // argv[0] is looked up in PATH unless it holds a slash
     std::string stdoutPath;         // standard output goes to this file (truncated)
     std::string stderrPath;         // standard error goes to this file (truncated)
@@ -24,7 +24,7 @@ struct ChildSpec {
     std::string threads;
 };
 
-ChildRun runChild(const ChildSpec &spec);
+ChildRun runChild(const ChildCommand &command);
 
 // Whether a program can be found the way runChild finds it.
 bool programExists(const std::string &name);

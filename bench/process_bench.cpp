@@ -138,7 +138,7 @@ public:
         p->bytes = static_cast<double>(fileSize(file("in.bmp")));
         for (int round = 0; round < rounds; ++round)
             for (int op = 0; op < OPS; ++op) {
-                const ChildRun run = runChild(spec(static_cast<Op>(op)));
+                const ChildRun run = runChild(command(static_cast<Op>(op)));
                 if (!run.ok)
                     return failed(path, "`" + commandLine(static_cast<Op>(op)) + "` failed: " + lastLine(file("err.txt")) +
                                             lastLine(file("out.txt")));
@@ -192,8 +192,8 @@ private:
         return false;
     }
 
-    ChildSpec spec(Op op) const {
-        ChildSpec s;
+    ChildCommand command(Op op) const {
+        ChildCommand s;
         s.stdoutPath = file("out.txt");
         s.stderrPath = file("err.txt");
         switch (op) {
@@ -230,7 +230,7 @@ private:
     }
 
     std::string commandLine(Op op) const {
-        const ChildSpec s = spec(op);
+        const ChildCommand s = command(op);
         std::string line = s.setThreads ? "VEK_THREADS=1 " : "";
         for (const std::string &a : s.argv) line += a + " ";
         return line.substr(0, line.size() - 1);
