@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <fstream>
+#include <string>
 #include <vector>
 
 #include "block_pipeline.h"
@@ -64,6 +66,15 @@ Bytes runsAndPhoto(uint32_t width, uint32_t height, uint32_t seed) {
     return makeBmp(static_cast<int32_t>(width), static_cast<int32_t>(height), 24, Bytes(), pixels);
 }
 
+// Threads of this process now (Linux), -1 where it cannot be told.
+int threadCount() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.compare(0, 8, "Threads:") == 0) return std::atoi(line.c_str() + 8);
+    return -1;
+}
+
 } // namespace
 
 TEST(Pipeline, TwoThreadsGiveTheBytesAndProgressOfOne) {
@@ -111,6 +122,7 @@ TEST(Pipeline, DamageMetWhileTheSecondThreadWorksEndsCleanly) {
     uint32_t codedSize = static_cast<uint32_t>(coded.size());
     ASSERT_EQ(codec.encodeMemory(picture.data(), static_cast<uint32_t>(picture.size()), coded.data(), &codedSize), 1);
     Bytes bmp(codec.getDecodedSize(coded.data(), codedSize));
+    const int threadsBefore = threadCount();
     for (uint32_t cut : {codedSize / 2, codedSize - 3}) {
         uint32_t size = static_cast<uint32_t>(bmp.size());
         EXPECT_EQ(codec.decodeMemory(coded.data(), cut, bmp.data(), &size), 0) << cut;
@@ -118,6 +130,7 @@ TEST(Pipeline, DamageMetWhileTheSecondThreadWorksEndsCleanly) {
         EXPECT_EQ(codec.loadMemory(coded.data(), cut), 0) << cut;
         EXPECT_TRUE(holdsNothing(codec));
     }
+    EXPECT_EQ(threadCount(), threadsBefore) << "no thread outlives its operation";
     uint32_t size = static_cast<uint32_t>(bmp.size());
     EXPECT_EQ(codec.decodeMemory(coded.data(), codedSize, bmp.data(), &size), 1);
 }
