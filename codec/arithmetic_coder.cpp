@@ -84,7 +84,7 @@ void VekCodec::refillReader(uint32_t needed) {
         readerBits |= byte << (56 - readerCount);
         readerCount += 8;
     }
-    if (readerCount < needed) failureExit();  // coded data exhausted
+    if (readerCount < needed) failureExit(VEK_FAILURE_DAMAGED_VEK);  // coded data exhausted
 }
 
 void VekCodec::initModel(FrequencyModel &model, uint32_t n, uint32_t increment, uint32_t limit) {
@@ -166,8 +166,8 @@ void VekCodec::writeStreamChunk() {
     // a longer file could be written but never read back, so the encode
     // fails instead of reporting success.
     streamBytesWritten += outPos;
-    if (streamBytesWritten > static_cast<uint64_t>(INT32_MAX) + VEK_HEADER_SIZE) failureExit();
-    if (!streamOutput->write(outBuffer, outPos)) failureExit();
+    if (streamBytesWritten > static_cast<uint64_t>(INT32_MAX) + VEK_HEADER_SIZE) failureExit(VEK_FAILURE_TOO_LARGE);
+    if (!streamOutput->write(outBuffer, outPos)) failureExit(VEK_FAILURE_WRITE);
     outPos = 0;
 }
 
@@ -207,7 +207,9 @@ uint8_t VekCodec::readByte() {
             inFilled = static_cast<uint32_t>(remaining);
         }
         size_t got = 0;
-        if (!streamInput->read(inBuffer, inAvail, &got) || got != inAvail) failureExit();
+        // The stream's length was told before: fewer bytes than that are a
+        // read error (or a file that shrank meanwhile).
+        if (!streamInput->read(inBuffer, inAvail, &got) || got != inAvail) failureExit(VEK_FAILURE_READ);
     }
     --inAvail;
     --remaining;

@@ -302,7 +302,7 @@ void sortPeriodicBlock(VekCodec &codec, BlockWorkspace &workspace, uint8_t *text
 
     // Places of the root's rotations, in the low bits of the first P words,
     // then copied along the block.
-    if (!sortPrimitiveRotations(text, period, index)) failureExit();
+    if (!sortPrimitiveRotations(text, period, index)) failureExit(VEK_FAILURE_OUT_OF_MEMORY);  // the suffix sorter's
     for (int32_t r = 0; r < period; ++r) {
         const int32_t pos = index[r];
         packed[pos] = (packed[pos] & BYTE_MASK) | static_cast<uint32_t>(r);
@@ -402,7 +402,8 @@ VEK_HOT_PATH void VekCodec::sortBlock(BlockWorkspace &workspace) {
         // to rotations of the block. The same pass picks the last column
         // out of the doubled block, which is smaller than the packed words
         // and so cheaper to read at random.
-        if (!sortFromLeastRotation(text + start, n, start, index, text, workspace.lastColumn)) failureExit();
+        if (!sortFromLeastRotation(text + start, n, start, index, text, workspace.lastColumn))
+            failureExit(VEK_FAILURE_OUT_OF_MEMORY);  // the suffix sorter's
         workspace.columnReady = true;
         return;
     }

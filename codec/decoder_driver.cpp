@@ -17,16 +17,19 @@ const uint32_t IMAGE_FIRST_CAPACITY = 1u << 20;
 int VekCodec::readStreamHeader(ByteSource &input, VekFileHeader *out) {
     uint8_t bytes[VEK_HEADER_SIZE];
     size_t got = 0;
-    if (!input.seekTo(0)) return 0;
-    if (!input.read(bytes, sizeof(bytes), &got) || got != sizeof(bytes)) return 0;
-    if (!input.seekTo(0)) return 0;
+    if (!input.seekTo(0) || !input.read(bytes, sizeof(bytes), &got)) return refuse(VEK_FAILURE_READ);
+    // A file that starts with the magic but ends within the header was cut
+    // short; anything else that short is some other file.
+    const bool magic = got >= sizeof(VEK_MAGIC) && std::memcmp(bytes, VEK_MAGIC, sizeof(VEK_MAGIC)) == 0;
+    if (!magic) return refuse(VEK_FAILURE_NOT_VEK);
+    if (got != sizeof(bytes)) return refuse(VEK_FAILURE_DAMAGED_VEK);
+    if (!input.seekTo(0)) return refuse(VEK_FAILURE_READ);
     const VekFileHeader h = unpackVekHeader(bytes);
-    if (std::memcmp(h.magic, VEK_MAGIC, 4) != 0) return 0;
-    if (h.blockFactor == 0) return 0;
+    if (h.blockFactor == 0) return refuse(VEK_FAILURE_NOT_VEK);
     // No encoder writes a data size beyond 2^31 - 1, and the image length
     // (an int) could not report one: a tiny file could otherwise make
     // loadFile succeed with a negative length.
-    if (dataSizeOf(h) > static_cast<uint64_t>(INT32_MAX)) return 0;
+    if (dataSizeOf(h) > static_cast<uint64_t>(INT32_MAX)) return refuse(VEK_FAILURE_NOT_VEK);
     *out = h;
     return 1;
 }
@@ -39,7 +42,7 @@ void readHeaderForDecode(VekCodec &codec, ByteSource &input) {
     codec.startDecoderReader(input);
     uint8_t bytes[VEK_HEADER_SIZE];
     size_t got = 0;
-    if (!input.read(bytes, sizeof(bytes), &got) || got != sizeof(bytes)) failureExit();
+    if (!input.read(bytes, sizeof(bytes), &got) || got != sizeof(bytes)) failureExit(VEK_FAILURE_READ);
     codec.header = unpackVekHeader(bytes);
     codec.expectedBytes = static_cast<uint32_t>(dataSizeOf(codec.header));
     codec.deliveredBytes = 0;
@@ -51,12 +54,12 @@ int VekCodec::decodeStream(ByteSource &input, ByteSink &output) {
     readHeaderForDecode(*this, input);
     // Room for the BMP headers, written once the data are complete.
     std::memset(outBuffer, 0, BMP_HEADERS_SIZE);
-    if (!output.write(outBuffer, BMP_HEADERS_SIZE)) failureExit();
+    if (!output.write(outBuffer, BMP_HEADERS_SIZE)) failureExit(VEK_FAILURE_WRITE);
     allocDecoderWorkspace(*this, header.blockFactor);
     startDecoderCoder();
     decodeBlocks([&](int isLast) { writeBlockToFile(output, isLast); });
     // A restored file holds exactly the data bytes its header announces.
-    if (deliveredBytes != expectedBytes) failureExit();
+    if (deliveredBytes != expectedBytes) failureExit(VEK_FAILURE_DAMAGED_VEK);
     freeDecoderWorkspace(workspace);
     writeBitmapHeaders(&output);
     return 1;
@@ -74,12 +77,12 @@ int VekCodec::decodeToMemory(ByteSource &input) {
     // that announces a huge picture costs nothing until data arrive.
     const uint32_t first = expectedBytes < IMAGE_FIRST_CAPACITY ? expectedBytes : IMAGE_FIRST_CAPACITY;
     image = static_cast<uint8_t *>(workspace.request(first > 0 ? first : 1));
-    if (image == nullptr) failureExit();
+    if (image == nullptr) failureExit(VEK_FAILURE_OUT_OF_MEMORY);
     imageCapacity = first;
     allocDecoderWorkspace(*this, header.blockFactor);
     startDecoderCoder();
     decodeBlocks([&](int isLast) { writeBlockToImage(isLast); });
-    if (imageLength != expectedBytes) failureExit();
+    if (imageLength != expectedBytes) failureExit(VEK_FAILURE_DAMAGED_VEK);
     freeDecoderWorkspace(workspace);
     writeBitmapHeaders(nullptr);
     imagePaletteSize = header.paletteSize;
@@ -166,5 +169,5 @@ void VekCodec::writeBitmapHeaders(ByteSink *output) {
     if (output == nullptr) return;
     uint8_t bytes[BMP_HEADERS_SIZE];
     packBitmapHeaders(fileHeader, infoHeader, bytes);
-    if (!output->seekTo(0) || !output->write(bytes, sizeof(bytes))) failureExit();
+    if (!output->seekTo(0) || !output->write(bytes, sizeof(bytes))) failureExit(VEK_FAILURE_WRITE);
 }

@@ -24,54 +24,66 @@ int VekCodec::checkBitmapHeader(ByteSource &input) {
     uint8_t bytes[BMP_HEADERS_SIZE];
     size_t got = 0;
     const int64_t fileLength = input.size();
-    if (fileLength < static_cast<int64_t>(BMP_HEADERS_SIZE)) return 0;
-    if (!input.read(bytes, sizeof(bytes), &got) || got != sizeof(bytes)) return 0;
+    if (fileLength < 0 || !input.read(bytes, sizeof(bytes), &got)) return refuse(VEK_FAILURE_READ);
+    if (got < 2 || bytes[0] != 'B' || bytes[1] != 'M') return refuse(VEK_FAILURE_NOT_BMP);
+    if (got != sizeof(bytes) || fileLength < static_cast<int64_t>(BMP_HEADERS_SIZE))
+        return refuse(VEK_FAILURE_SHORT_BMP);
     BITMAPFILEHEADER file;
     BITMAPINFOHEADER info;
     unpackBitmapHeaders(bytes, &file, &info);
 
-    // What the format can carry at all.
-    if (file.bfType != BMP_SIGNATURE) return 0;
-    if (info.biCompression != 0) return 0;
-    if (file.bfOffBits >= 65536) return 0;
-    if (info.biBitCount >= 256) return 0;
+    // The checks go from the kind of file to its size, so that a refusal
+    // names the first thing a user would have to change. An info header
+    // shorter than 40 bytes (the old 12-byte kind) has none of the fields
+    // read below where they are looked for.
+    if (info.biSize < INFO_HEADER_SIZE) return refuse(VEK_FAILURE_BMP_HEADER);
+    if (info.biCompression != 0) return refuse(VEK_FAILURE_COMPRESSED_BMP);
+    // Whole-byte pixels only: others could not come back as the same bytes
+    // in the rebuilt headers' layout.
+    if (!acceptedBitCount(info.biBitCount)) return refuse(VEK_FAILURE_BIT_COUNT);
+    if (file.bfOffBits >= 65536) return refuse(VEK_FAILURE_TOO_LARGE);  // the 16-bit colour-table size
 
-    // What it can give back exactly: whole-byte pixels, 16-bit sizes, rows
-    // stored bottom-up, the colour table where the rebuilt header puts it.
-    if (!acceptedBitCount(info.biBitCount)) return 0;
-    if (file.bfOffBits < BMP_HEADERS_SIZE) return 0;
-    if (info.biSize < INFO_HEADER_SIZE) return 0;
-    if (info.biBitCount == 8 && info.biSize > INFO_HEADER_SIZE) return 0;
-    if (info.biHeight < 0) return 0;
+    // Where the data bytes (colour table, any gap, pixel rows) begin. The
+    // rebuilt file has a 40-byte info header, so an 8-bit picture's colour
+    // table must come right after it: the bytes of a longer info header are
+    // skipped. Other pictures carry a longer header's extra bytes as data,
+    // from offset 54 on.
+    uint64_t dataStart = BMP_HEADERS_SIZE;
+    if (info.biBitCount == 8 && info.biSize > INFO_HEADER_SIZE) dataStart = uint64_t(14) + info.biSize;
+    if (file.bfOffBits < dataStart) return refuse(VEK_FAILURE_BMP_HEADER);
+
+    if (info.biHeight < 0) return refuse(VEK_FAILURE_TOP_DOWN);
     const int64_t width = info.biWidth < 0 ? -static_cast<int64_t>(info.biWidth) : info.biWidth;
     const int64_t height = info.biHeight;
-    if (width > MAX_DIMENSION || height > MAX_DIMENSION) return 0;
+    if (width > MAX_DIMENSION || height > MAX_DIMENSION) return refuse(VEK_FAILURE_TOO_LARGE);
 
     // The file must hold its colour table and its pixel rows.
     const int64_t rowBytes = (width * info.biBitCount + 31) / 32 * 4;
-    if (fileLength < static_cast<int64_t>(file.bfOffBits) + rowBytes * height) return 0;
+    if (fileLength < static_cast<int64_t>(file.bfOffBits) + rowBytes * height) return refuse(VEK_FAILURE_SHORT_BMP);
 
     VekFileHeader h;
     for (int k = 0; k < 4; ++k) h.magic[k] = VEK_MAGIC[k];
-    h.paletteSize = static_cast<uint16_t>(file.bfOffBits - BMP_HEADERS_SIZE);
+    h.paletteSize = static_cast<uint16_t>(file.bfOffBits - dataStart);
     h.blockFactor = 0;
     h.bitCount = static_cast<uint8_t>(info.biBitCount);
     h.width = static_cast<uint16_t>(width);
     h.height = static_cast<uint16_t>(height);
     const uint64_t n = dataSizeOf(h);
-    if (n > static_cast<uint64_t>(INT32_MAX)) return 0;
+    if (n > static_cast<uint64_t>(INT32_MAX)) return refuse(VEK_FAILURE_TOO_LARGE);
 
+    if (!input.seekTo(dataStart)) return refuse(VEK_FAILURE_READ);
     header = h;
     dataSize = static_cast<int32_t>(n);
     remaining = dataSize;
-    if (!input.seekTo(BMP_HEADERS_SIZE)) return 0;
     return 1;
 }
 
 uint64_t VekCodec::encodeBound(uint64_t bmpSize) {
     if (bmpSize < BMP_HEADERS_SIZE) return 0;
-    // The data bytes read from the file: at most F of them; past the file's
-    // end zeros. The data size N is at most 4F (a row's data, width rounded
+    // The data bytes read from the file: at most F of them (the data start
+    // at offset 54, or later for an 8-bit picture with a longer info header,
+    // which only leaves fewer bytes; every term below grows with F); past
+    // the file's end zeros. The data size N is at most 4F (a row's data, width rounded
     // up to 4 pixels, is at most four times its bytes in the file, for one
     // pixel of 32 bits), so at most Z = 3F zeros follow.
     const uint64_t fileData = bmpSize - BMP_HEADERS_SIZE;
@@ -103,7 +115,8 @@ int VekCodec::encodeStream(ByteSource &input, ByteSink &output) {
     startEncoder(output, headerBytes);
     sortSizeClasses[9] = BlockFactor * BLOCK_UNIT;
 
-    // The picture's data bytes are read through a buffer from offset 54 on.
+    // The picture's data bytes are read through a buffer from where the
+    // header check left the source.
     pictureInput = &input;
     inAvail = 0;
     inFilled = 0;

@@ -44,7 +44,7 @@ void VekCodec::chooseBlockFactor() {
 uint8_t VekCodec::readDataByte() {
     if (inAvail == 0) {
         size_t got = 0;
-        if (!pictureInput->read(inBuffer, IO_BUFFER_SIZE, &got)) failureExit();
+        if (!pictureInput->read(inBuffer, IO_BUFFER_SIZE, &got)) failureExit(VEK_FAILURE_READ);
         // Past the end of the file the picture's data read as zeros.
         if (got < IO_BUFFER_SIZE) std::memset(inBuffer + got, 0, IO_BUFFER_SIZE - got);
         inFilled = IO_BUFFER_SIZE;
@@ -209,12 +209,12 @@ template <typename Sink> void expandBlock(const BlockWorkspace &workspace, int i
             break;
         }
         sink.putBytes(text + start, static_cast<uint32_t>(i - start + 1));
-        if (i + 1 > end) failureExit();
+        if (i + 1 > end) failureExit(VEK_FAILURE_DAMAGED_VEK);
         sink.put(text[i], text[i + 1]);
         count = 0;
         i += 2;
     }
-    if (isLast && text[workspace.blockLast] != BLOCK_END_MARKER) failureExit();
+    if (isLast && text[workspace.blockLast] != BLOCK_END_MARKER) failureExit(VEK_FAILURE_DAMAGED_VEK);
 }
 
 // Bytes for the output stream, through the codec's output buffer.
@@ -222,7 +222,7 @@ struct BufferedOutput {
     VekCodec &codec;
     ByteSink &output;
     void put(uint8_t b, uint32_t copies) {
-        if (copies > codec.expectedBytes - codec.deliveredBytes) failureExit();
+        if (copies > codec.expectedBytes - codec.deliveredBytes) failureExit(VEK_FAILURE_DAMAGED_VEK);
         codec.deliveredBytes += copies;
         if (copies == 1) {
             codec.outBuffer[codec.outPos++] = b;
@@ -239,7 +239,7 @@ struct BufferedOutput {
         }
     }
     void putBytes(const uint8_t *bytes, uint32_t length) {
-        if (length > codec.expectedBytes - codec.deliveredBytes) failureExit();
+        if (length > codec.expectedBytes - codec.deliveredBytes) failureExit(VEK_FAILURE_DAMAGED_VEK);
         codec.deliveredBytes += length;
         while (length > 0) {
             const uint32_t room = IO_BUFFER_SIZE - codec.outPos;
@@ -252,7 +252,7 @@ struct BufferedOutput {
         }
     }
     void flush() {
-        if (codec.outPos > 0 && !output.write(codec.outBuffer, codec.outPos)) failureExit();
+        if (codec.outPos > 0 && !output.write(codec.outBuffer, codec.outPos)) failureExit(VEK_FAILURE_WRITE);
         codec.outPos = 0;
     }
 };
@@ -261,7 +261,7 @@ struct BufferedOutput {
 struct ImageOutput {
     VekCodec &codec;
     void put(uint8_t b, uint32_t copies) {
-        if (copies > codec.expectedBytes - codec.imageLength) failureExit();
+        if (copies > codec.expectedBytes - codec.imageLength) failureExit(VEK_FAILURE_DAMAGED_VEK);
         const uint32_t needed = codec.imageLength + copies;
         if (needed > codec.imageCapacity) grow(needed);
         if (copies == 1)
@@ -271,7 +271,7 @@ struct ImageOutput {
         codec.imageLength = needed;
     }
     void putBytes(const uint8_t *bytes, uint32_t length) {
-        if (length > codec.expectedBytes - codec.imageLength) failureExit();
+        if (length > codec.expectedBytes - codec.imageLength) failureExit(VEK_FAILURE_DAMAGED_VEK);
         const uint32_t needed = codec.imageLength + length;
         if (needed > codec.imageCapacity) grow(needed);
         if (length > 0) std::memcpy(codec.image + codec.imageLength, bytes, length);
@@ -284,7 +284,7 @@ struct ImageOutput {
         while (capacity < needed) capacity *= 2;
         capacity = std::min<uint64_t>(capacity, codec.expectedBytes);
         uint8_t *bigger = static_cast<uint8_t *>(codec.workspace.resize(codec.image, static_cast<size_t>(capacity)));
-        if (bigger == nullptr) failureExit();
+        if (bigger == nullptr) failureExit(VEK_FAILURE_OUT_OF_MEMORY);
         codec.image = bigger;
         codec.imageCapacity = static_cast<uint32_t>(capacity);
     }

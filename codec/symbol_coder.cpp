@@ -345,7 +345,7 @@ template <typename Sink>
 inline __attribute__((always_inline)) int decodeSymbols(VekCodec &codec, Sink &sink, int32_t *blockLast,
                                                         int32_t *primaryIndex) {
     const int32_t start = static_cast<int32_t>(codec.decodeValue32());
-    if (start == 0) failureExit();  // no encoder writes it
+    if (start == 0) failureExit(VEK_FAILURE_DAMAGED_VEK);  // no encoder writes it
     const int isLast = start < 0;
     // |start| - 1 without overflow for the most negative value.
     const uint32_t magnitude = start < 0 ? 0u - static_cast<uint32_t>(start) : static_cast<uint32_t>(start);
@@ -362,10 +362,10 @@ inline __attribute__((always_inline)) int decodeSymbols(VekCodec &codec, Sink &s
             uint64_t n = 0;
             while (s == SYM_RUN_2 || s == SYM_RUN_1) {
                 n = 2 * n + (s == SYM_RUN_2 ? 2 : 1);
-                if (n > static_cast<uint64_t>(capacity)) failureExit();
+                if (n > static_cast<uint64_t>(capacity)) failureExit(VEK_FAILURE_DAMAGED_VEK);
                 s = coder.decode<coder::MAIN_MODEL>(main);
             }
-            if (last + static_cast<int64_t>(n) >= capacity) failureExit();
+            if (last + static_cast<int64_t>(n) >= capacity) failureExit(VEK_FAILURE_DAMAGED_VEK);
             sink.zeros(last + 1, n);
             last += static_cast<int64_t>(n);
             continue;
@@ -376,14 +376,15 @@ inline __attribute__((always_inline)) int decodeSymbols(VekCodec &codec, Sink &s
             const uint32_t b = s - 3;
             rank = coder.decode<coder::BUCKET_MODEL>(codec.symbolModels[b]) + OFFSET_BASE[b];
         }
-        if (++last >= capacity) failureExit();
+        if (++last >= capacity) failureExit(VEK_FAILURE_DAMAGED_VEK);
         sink.rank(last, rank);
         s = coder.decode<coder::MAIN_MODEL>(main);
     }
     coder.store();
 
-    if (last < 0) failureExit();                            // a block ends before its first byte
-    if (primary > static_cast<uint64_t>(last)) failureExit(); // primary index outside the block
+    if (last < 0) failureExit(VEK_FAILURE_DAMAGED_VEK);  // a block ends before its first byte
+    if (primary > static_cast<uint64_t>(last))
+        failureExit(VEK_FAILURE_DAMAGED_VEK);  // primary index outside the block
     *blockLast = static_cast<int32_t>(last);
     *primaryIndex = static_cast<int32_t>(primary);
     return isLast;

@@ -15,16 +15,33 @@ const uint32_t DEFAULT_BLOCK_FACTOR = 2;
 const uint32_t SORT_SIZE_CLASSES[10] = {2, 15, 16, 255, 256, 4095, 4096, 65535, 65536,
                                         DEFAULT_BLOCK_FACTOR * BLOCK_UNIT};
 
+// Runs one public operation: its failure record starts empty, and ends
+// empty on success or with exactly one reason when the result is 0. A path
+// that returned 0 without naming its reason is a fault of the codec.
+template <typename Result, typename Body> Result reporting(VekCodec &codec, Body body) {
+    codec.lastFailure = VEK_FAILURE_NONE;
+    const Result result = body();
+    if (result != 0)
+        codec.lastFailure = VEK_FAILURE_NONE;
+    else if (codec.lastFailure == VEK_FAILURE_NONE)
+        codec.lastFailure = VEK_FAILURE_INTERNAL;
+    return result;
+}
+
 // Runs one encode or decode. When it takes the failure exit, runs out of
-// memory or throws anything else, the object's work buffers are released,
-// `failed` is set and the result is 0: nothing leaves the library but 0.
+// memory or throws anything else, the reason is recorded, the object's work
+// buffers are released, `failed` is set and the result is 0: nothing leaves
+// the library but 0.
 template <typename Operation> int runGuarded(VekCodec &codec, bool *failed, Operation operation) {
     *failed = false;
     try {
         return operation();
-    } catch (const VekFailure &) {
+    } catch (const VekFailure &failure) {
+        codec.lastFailure = failure.reason;
     } catch (const std::bad_alloc &) {
+        codec.lastFailure = VEK_FAILURE_OUT_OF_MEMORY;
     } catch (...) {
+        codec.lastFailure = VEK_FAILURE_INTERNAL;
     }
     releaseWorkspace(codec.workspace);
     *failed = true;
@@ -40,18 +57,22 @@ template <typename Operation> int runGuarded(VekCodec &codec, bool *failed, Oper
 // output.)
 template <typename Accepts, typename Convert>
 int convertFile(VekCodec &codec, const char *inputPath, const char *outputPath, Accepts accepts, Convert convert) {
-    if (inputPath == nullptr || outputPath == nullptr) return 0;
+    if (inputPath == nullptr || outputPath == nullptr) return codec.refuse(VEK_FAILURE_ARGUMENTS);
     const platform::FileHandle input = platform::openForReading(inputPath);
-    if (input == platform::INVALID_FILE) return 0;
+    if (input == platform::INVALID_FILE) return codec.refuse(VEK_FAILURE_OPEN_INPUT);
     FileSource source(input);
-    if (!accepts(source) || platform::isSameFile(input, outputPath)) {
+    if (!accepts(source)) {
         platform::closeFile(input);
         return 0;
+    }
+    if (platform::isSameFile(input, outputPath)) {
+        platform::closeFile(input);
+        return codec.refuse(VEK_FAILURE_SAME_FILE);
     }
     const platform::FileHandle output = platform::createForWriting(outputPath);
     if (output == platform::INVALID_FILE) {
         platform::closeFile(input);
-        return 0;
+        return codec.refuse(VEK_FAILURE_CREATE_OUTPUT);
     }
     FileSink sink(output);
     bool failed = false;
@@ -61,7 +82,7 @@ int convertFile(VekCodec &codec, const char *inputPath, const char *outputPath, 
     platform::closeFile(input);
     if (failed || !outputClosed) {
         if (removable) platform::deleteFile(outputPath);
-        return 0;
+        return failed ? 0 : codec.refuse(VEK_FAILURE_WRITE);  // data lost on closing
     }
     return result;
 }
@@ -71,12 +92,14 @@ int convertFile(VekCodec &codec, const char *inputPath, const char *outputPath, 
 template <typename Convert>
 int convertMemory(VekCodec &codec, const void *input, uint32_t inputSize, void *output, uint32_t *outputSize,
                   Convert convert) {
-    if (input == nullptr || output == nullptr || outputSize == nullptr) return 0;
-    if (rangesOverlap(input, inputSize, output, *outputSize)) return 0;
+    if (input == nullptr || output == nullptr || outputSize == nullptr) return codec.refuse(VEK_FAILURE_ARGUMENTS);
+    if (rangesOverlap(input, inputSize, output, *outputSize)) return codec.refuse(VEK_FAILURE_ARGUMENTS);
     MemorySource source(input, inputSize);
     MemorySink sink(output, *outputSize);
     bool failed = false;
     const int result = runGuarded(codec, &failed, [&] { return convert(source, sink); });
+    // A memory sink refuses a write only when the caller's buffer is full.
+    if (failed && codec.lastFailure == VEK_FAILURE_WRITE) codec.lastFailure = VEK_FAILURE_OUTPUT_TOO_SMALL;
     if (result == 0) return 0;
     *outputSize = static_cast<uint32_t>(sink.length());
     return result;
@@ -104,6 +127,7 @@ VekCodec::VekCodec() {
     std::memset(symbolModels, 0, sizeof(symbolModels));
     imageLength = imageCapacity = expectedBytes = deliveredBytes = imagePaletteSize = 0;
     streamBytesWritten = 0;
+    lastFailure = VEK_FAILURE_NONE;
 
     autoBlockFactor = 1;
     BlockFactor = DEFAULT_BLOCK_FACTOR;
@@ -125,31 +149,37 @@ int VekCodec::getVersion() {
 
 int VekCodec::decodeFile(const char *vekPath, const char *bmpPath) {
     // Files that no encoder writes are refused before an output is created.
-    return convertFile(
-        *this, vekPath, bmpPath,
-        [this](ByteSource &input) {
-            VekFileHeader checked;
-            return readStreamHeader(input, &checked) != 0;
-        },
-        [this](ByteSource &input, ByteSink &output) { return decodeStream(input, output); });
+    return reporting<int>(*this, [&] {
+        return convertFile(
+            *this, vekPath, bmpPath,
+            [this](ByteSource &input) {
+                VekFileHeader checked;
+                return readStreamHeader(input, &checked) != 0;
+            },
+            [this](ByteSource &input, ByteSink &output) { return decodeStream(input, output); });
+    });
 }
 
 int VekCodec::encodeFile(const char *bmpPath, const char *vekPath) {
     // A refused picture leaves an empty output: the header check runs on
     // the open files.
-    return convertFile(
-        *this, bmpPath, vekPath, [](ByteSource &) { return true; },
-        [this](ByteSource &input, ByteSink &output) { return encodeStream(input, output); });
+    return reporting<int>(*this, [&] {
+        return convertFile(
+            *this, bmpPath, vekPath, [](ByteSource &) { return true; },
+            [this](ByteSource &input, ByteSink &output) { return encodeStream(input, output); });
+    });
 }
 
 int VekCodec::loadFile(const char *vekPath) {
-    if (vekPath == nullptr) return 0;
-    const platform::FileHandle input = platform::openForReading(vekPath);
-    if (input == platform::INVALID_FILE) return 0;
-    FileSource source(input);
-    const int result = loadStream(source);
-    platform::closeFile(input);
-    return result;
+    return reporting<int>(*this, [&] {
+        if (vekPath == nullptr) return refuse(VEK_FAILURE_ARGUMENTS);
+        const platform::FileHandle input = platform::openForReading(vekPath);
+        if (input == platform::INVALID_FILE) return refuse(VEK_FAILURE_OPEN_INPUT);
+        FileSource source(input);
+        const int result = loadStream(source);
+        platform::closeFile(input);
+        return result;
+    });
 }
 
 int VekCodec::loadStream(ByteSource &input) {
@@ -219,35 +249,60 @@ int VekCodec::clearProgressTarget() {
 }
 
 uint32_t VekCodec::getEncodeBound(uint32_t bmpSize) {
-    return static_cast<uint32_t>(encodeBound(bmpSize));
+    return reporting<uint32_t>(*this, [&] {
+        const uint32_t bound = static_cast<uint32_t>(encodeBound(bmpSize));
+        return bound != 0 ? bound : static_cast<uint32_t>(refuse(VEK_FAILURE_NOT_BMP));  // shorter than the headers
+    });
 }
 
 int VekCodec::encodeMemory(const void *bmp, uint32_t bmpSize, void *vek, uint32_t *vekSize) {
-    return convertMemory(*this, bmp, bmpSize, vek, vekSize,
-                         [this](ByteSource &input, ByteSink &output) { return encodeStream(input, output); });
+    return reporting<int>(*this, [&] {
+        return convertMemory(*this, bmp, bmpSize, vek, vekSize,
+                             [this](ByteSource &input, ByteSink &output) { return encodeStream(input, output); });
+    });
 }
 
-uint32_t VekCodec::getDecodedSize(const void *vek, uint32_t vekSize) {
-    if (vek == nullptr) return 0;
+namespace {
+
+// The size of the BMP file a .vek stream restores; 0 (with the reason
+// recorded) when its header is refused.
+uint32_t decodedSizeOf(VekCodec &codec, const void *vek, uint32_t vekSize) {
+    if (vek == nullptr) return static_cast<uint32_t>(codec.refuse(VEK_FAILURE_ARGUMENTS));
     MemorySource source(vek, vekSize);
     VekFileHeader h;
-    if (!readStreamHeader(source, &h)) return 0;
+    if (!codec.readStreamHeader(source, &h)) return 0;
     return BMP_HEADERS_SIZE + static_cast<uint32_t>(dataSizeOf(h));
 }
 
+} // namespace
+
+uint32_t VekCodec::getDecodedSize(const void *vek, uint32_t vekSize) {
+    return reporting<uint32_t>(*this, [&] { return decodedSizeOf(*this, vek, vekSize); });
+}
+
 int VekCodec::decodeMemory(const void *vek, uint32_t vekSize, void *bmp, uint32_t *bmpSize) {
-    // The restored file has exactly the size its header announces: a buffer
-    // that cannot hold it is refused before any work.
-    const uint32_t needed = getDecodedSize(vek, vekSize);
-    if (needed == 0 || bmpSize == nullptr || *bmpSize < needed) return 0;
-    return convertMemory(*this, vek, vekSize, bmp, bmpSize,
-                         [this](ByteSource &input, ByteSink &output) { return decodeStream(input, output); });
+    return reporting<int>(*this, [&] {
+        // The restored file has exactly the size its header announces: a
+        // buffer that cannot hold it is refused before any work.
+        const uint32_t needed = decodedSizeOf(*this, vek, vekSize);
+        if (needed == 0) return 0;
+        if (bmpSize == nullptr) return refuse(VEK_FAILURE_ARGUMENTS);
+        if (*bmpSize < needed) return refuse(VEK_FAILURE_OUTPUT_TOO_SMALL);
+        return convertMemory(*this, vek, vekSize, bmp, bmpSize,
+                             [this](ByteSource &input, ByteSink &output) { return decodeStream(input, output); });
+    });
 }
 
 int VekCodec::loadMemory(const void *vek, uint32_t vekSize) {
-    if (vek == nullptr) return 0;
-    MemorySource source(vek, vekSize);
-    return loadStream(source);
+    return reporting<int>(*this, [&] {
+        if (vek == nullptr) return refuse(VEK_FAILURE_ARGUMENTS);
+        MemorySource source(vek, vekSize);
+        return loadStream(source);
+    });
+}
+
+int VekCodec::getLastFailure() {
+    return lastFailure;
 }
 
 VEK_EXPORT VekCodecInterface *VEK_Constructor() {

@@ -73,13 +73,23 @@ public:
     uint32_t getDecodedSize(const void *vek, uint32_t vekSize) override;
     int decodeMemory(const void *vek, uint32_t vekSize, void *bmp, uint32_t *bmpSize) override;
     int loadMemory(const void *vek, uint32_t vekSize) override;
+    int getLastFailure() override;
+
+    // Records why the running operation fails and returns 0: the refusals
+    // that return instead of taking the failure exit.
+    int refuse(int reason) {
+        lastFailure = reason;
+        return 0;
+    }
 
     // Decodes a .vek stream into `image` (loadFile, loadMemory): 0 for a
     // refused header (the previous picture stays) or a damaged stream (no
-    // picture is left).
+    // picture is left), with the reason in lastFailure.
     int loadStream(ByteSource &input);
 
     // --- Encoder and decoder drivers (encoder_driver.cpp, decoder_driver.cpp) ---
+    // 1 when the BMP headers are accepted (the source is then at the first
+    // data byte); 0 with the reason in lastFailure when not.
     int checkBitmapHeader(ByteSource &input);
     // The largest .vek size the encoder writes for a BMP file of that many
     // bytes; 0 when no BMP file of that size is accepted.
@@ -100,7 +110,8 @@ public:
     template <typename Write> bool decodeBlocksInPipeline(uint8_t *secondColumn, Write write);
     void writeBitmapHeaders(ByteSink *output);  // null: headers only
     // Reads and checks the 12-byte header of a .vek stream and leaves the
-    // source at its start. 0 for a stream that no encoder writes.
+    // source at its start. 0 for a stream that no encoder writes, with the
+    // reason in lastFailure.
     int readStreamHeader(ByteSource &input, VekFileHeader *out);
 
     // --- Run pre-coder and block assembly (run_precoder.cpp) ---
@@ -211,6 +222,7 @@ public:
     uint32_t deliveredBytes;           // data bytes restored so far
     uint64_t streamBytesWritten;       // .vek bytes written by the encoder
     uint32_t imagePaletteSize;         // bytes before the pixels in image
+    int lastFailure;                   // VekFailureCode of the last operation
 };
 
 // Upper bounds of the coded size, in 1/1024 bit: per byte of a block, and

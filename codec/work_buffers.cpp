@@ -92,7 +92,7 @@ void allocEncoderWorkspace(VekCodec &codec) {
     workspace.columnReady = false;
     if (workspace.packedBlock == nullptr || workspace.sortIndex == nullptr || workspace.bucketTable == nullptr ||
         workspace.lastColumn == nullptr)
-        failureExit();
+        failureExit(VEK_FAILURE_OUT_OF_MEMORY);
 }
 
 void freeEncoderWorkspace(BlockWorkspace &workspace) {
@@ -110,7 +110,7 @@ void allocDecoderWorkspace(VekCodec &codec, uint32_t blockFactor) {
     workspace.lastColumn = static_cast<uint8_t *>(workspace.request(inverseScratchBytes(factor * BLOCK_UNIT)));
     workspace.sortIndex = static_cast<int32_t *>(workspace.request(factor * 32768, true));
     if (workspace.blockText == nullptr || workspace.lastColumn == nullptr || workspace.sortIndex == nullptr)
-        failureExit();
+        failureExit(VEK_FAILURE_OUT_OF_MEMORY);
 }
 
 void freeDecoderWorkspace(BlockWorkspace &workspace) {
@@ -125,6 +125,6 @@ void releaseWorkspace(BlockWorkspace &workspace) {
     workspace.columnReady = false;
 }
 
-void failureExit() {
-    throw VekFailure();
+void failureExit(int reason) {
+    throw VekFailure{reason};
 }

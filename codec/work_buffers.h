@@ -13,6 +13,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "vek/vek.h"
+
 class VekCodec;
 
 struct BlockWorkspace;
@@ -75,16 +77,19 @@ struct DecodedColumn {
 };
 
 // Thrown by failureExit; the operation that was running catches it.
-struct VekFailure {};
+struct VekFailure {
+    int reason;  // a VekFailureCode (vek.h)
+};
 
 // The codec's one failure path: unwinds to the operation that was running,
-// which releases the object's work buffers, closes its files, removes an
-// output file it created and returns 0. It never ends the process.
-[[noreturn]] void failureExit();
+// which records `reason` as its object's last failure, releases the object's
+// work buffers, closes its files, removes an output file it created and
+// returns 0. It never ends the process.
+[[noreturn]] void failureExit(int reason);
 
 template <typename T> WorkspaceBuffer<T> BlockWorkspace::take(size_t count, bool large) {
     T *p = static_cast<T *>(request(count * sizeof(T) + 1, large));
-    if (p == nullptr) failureExit();
+    if (p == nullptr) failureExit(VEK_FAILURE_OUT_OF_MEMORY);
     return WorkspaceBuffer<T>(p, WorkspaceRelease{this});
 }
 

@@ -4,12 +4,23 @@
 // Exit codes: 0 when the conversion succeeded, 1 when it failed or the codec
 // could not be used, 2 for a usage error (too few arguments, an unknown
 // command, an output name that does not fit).
+//
+// Standard output carries the converter's fixed messages. Standard error
+// gets the reason of a failed conversion, and, only when it is a terminal,
+// the progress of an encode.
+#include <condition_variable>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
+#include <thread>
+
+#include <unistd.h>
 
 #include "module_loader.h"
 #include "vek/vek.h"
+#include "vek/vek_failures.h"
+#include "window_messages.h"
 
 namespace {
 
@@ -52,6 +63,86 @@ bool outputName(const char *input, const char *given, const char *extension, cha
     std::strcpy(out + stem, extension);
     return true;
 }
+
+// The progress of one encode as a single line on standard error, rewritten
+// in place ("\r") from the percentages the codec posts to its progress
+// target. The target is a receiver of the platform's window messages; as
+// the message layer asks, its notifier only wakes this object's own thread,
+// which takes the messages and prints.
+class ProgressLine {
+public:
+    explicit ProgressLine(VekCodecInterface *codec) : codec_(codec) {
+        platform::registerWindow(this, &ProgressLine::wake, this);
+        codec_->setProgressTarget(this, PROGRESS_MESSAGE, 0);
+        thread_ = std::thread([this] { run(); });
+    }
+    ~ProgressLine() {
+        stopThread();
+        codec_->clearProgressTarget();
+        platform::unregisterWindow(this);
+    }
+    ProgressLine(const ProgressLine &) = delete;
+    ProgressLine &operator=(const ProgressLine &) = delete;
+
+    // After the encode: a completed one ends on 100 %; the line, if any was
+    // shown, is closed so that what follows starts on a line of its own.
+    void finish(bool done) {
+        stopThread();
+        if (done) show(100);
+        if (shown_ >= 0) std::fputc('\n', stderr);
+        std::fflush(stderr);
+    }
+
+private:
+    static const uint32_t PROGRESS_MESSAGE = 0x8001;
+
+    static void wake(void *context) {
+        ProgressLine *self = static_cast<ProgressLine *>(context);
+        std::lock_guard<std::mutex> guard(self->lock_);
+        self->woken_ = true;
+        self->signal_.notify_one();
+    }
+
+    void run() {
+        std::unique_lock<std::mutex> guard(lock_);
+        for (;;) {
+            signal_.wait(guard, [this] { return woken_ || stopping_; });
+            woken_ = false;
+            const bool last = stopping_;
+            guard.unlock();
+            platform::PostedMessage message;
+            while (platform::peekMessage(this, &message))
+                if (message.message == PROGRESS_MESSAGE) show(static_cast<int>(message.lParam));
+            guard.lock();
+            if (last) return;
+        }
+    }
+
+    void stopThread() {
+        if (!thread_.joinable()) return;
+        {
+            std::lock_guard<std::mutex> guard(lock_);
+            stopping_ = true;
+        }
+        signal_.notify_one();
+        thread_.join();
+    }
+
+    void show(int percent) {
+        if (percent == shown_ || percent < 0 || percent > 100) return;
+        std::fprintf(stderr, "\rprogress: %3d %%", percent);
+        std::fflush(stderr);
+        shown_ = percent;
+    }
+
+    VekCodecInterface *codec_;
+    std::mutex lock_;
+    std::condition_variable signal_;
+    bool woken_ = false;
+    bool stopping_ = false;
+    int shown_ = -1;  // the percentage on the line; -1 while none is
+    std::thread thread_;
+};
 
 } // namespace
 
@@ -101,8 +192,21 @@ int main(int argc, char **argv) {
         } else {
             std::printf(decode ? "decompressing to BMP\n" : "compressing to VEK\n");
             std::fflush(stdout);
-            const int done = decode ? codec->decodeFile(input, output) : codec->encodeFile(input, output);
-            if (!done) std::printf("faild...\n");
+            int done;
+            if (decode) {
+                done = codec->decodeFile(input, output);
+            } else if (::isatty(STDERR_FILENO)) {
+                ProgressLine progress(codec);
+                done = codec->encodeFile(input, output);
+                progress.finish(done != 0);
+            } else {
+                done = codec->encodeFile(input, output);
+            }
+            if (!done) {
+                std::printf("faild...\n");
+                std::fflush(stdout);
+                std::fprintf(stderr, "vekconv: %s\n", vekFailureText(codec->getLastFailure()));
+            }
             status = done ? EXIT_OK : EXIT_FAILED;
         }
     }

@@ -2,6 +2,7 @@
 
 #include "resource.h"
 #include "framework/afxwin.h"
+#include "vek/vek_failures.h"
 
 #include <cstring>
 
@@ -152,7 +153,8 @@ void CSorvuDoc::LoadVek(CFile &file, unsigned paletteSize) {
     const std::string path = file.GetFilePath();
     if (!m_pCodec->loadFile(path.c_str())) {
         m_nKind = PictureNone;
-        FailLoad(LoadNoPicture, "The VEK! file is damaged and cannot be decoded.");
+        FailLoad(LoadNoPicture, std::string("The VEK! file cannot be decoded: ") +
+                                    vekFailureText(m_pCodec->getLastFailure()) + ".");
         return;
     }
     const LONG width = m_pCodec->getWidth();
@@ -214,14 +216,16 @@ void CSorvuDoc::OnFileSave() {
     CFileDialog dialog(FALSE, nullptr, nullptr, OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT, filter, AfxGetMainWnd());
     if (dialog.DoModal() != IDOK) return;
     char target[sizeof m_szSourcePath];
+    std::string reason = "the path is too long";
     int done = 0;
     if (copyPath(target, dialog.GetPathName().c_str())) {
         done = m_nKind == PictureBitmap ? m_pCodec->encodeFile(m_szSourcePath, target)
                                         : m_pCodec->decodeFile(m_szSourcePath, target);
+        reason = vekFailureText(m_pCodec->getLastFailure());
     }
     if (!done)
         AfxMessageBox(std::string("The conversion of ") + m_szSourcePath + " into " + dialog.GetPathName() +
-                          " failed.",
+                          " failed: " + reason + ".",
                       MB_ICONEXCLAMATION);
 }
 

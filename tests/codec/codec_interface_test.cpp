@@ -220,7 +220,7 @@ TEST(WorkBuffers, ReleaseAfterFailureFreesEverySet) {
     codec->BlockFactor = 3;
     allocEncoderWorkspace(*codec);
     ASSERT_NE(codec->workspace.packedBlock, nullptr);
-    EXPECT_THROW(failureExit(), VekFailure);
+    EXPECT_THROW(failureExit(VEK_FAILURE_DAMAGED_VEK), VekFailure);
     releaseWorkspace(codec->workspace);
     EXPECT_TRUE(workspaceEmpty(codec.get()));
     allocDecoderWorkspace(*codec, 255);

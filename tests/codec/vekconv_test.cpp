@@ -28,11 +28,12 @@ Bytes samplePicture() {
     return makeBmp(20, 10, 24, Bytes(), smoothPixels(20, 10, 24, 1));
 }
 
-// A copy of the converter in a folder of its own, with `library` (or
-// nothing) beside it as libvek.so.
+// A copy of the converter in a folder of its own, with its message layer
+// and `library` (or nothing) beside it as libvek.so.
 std::string lonelyConverter(const TempDir &dir, const std::string &library) {
     const std::string bin = dir.file("bin");
-    run("mkdir -p " + quote(bin) + " && cp " + quote(BIN + "/vekconv") + " " + quote(bin));
+    run("mkdir -p " + quote(bin) + " && cp " + quote(BIN + "/vekconv") + " " + quote(BIN + "/libvekmsg.so") + " " +
+        quote(bin));
     if (!library.empty()) run("cp " + quote(library) + " " + quote(bin + "/libvek.so"));
     return bin + "/vekconv";
 }

@@ -44,6 +44,7 @@ public:
     uint32_t getDecodedSize(const void *, uint32_t) override { return record("getDecodedSize"); }
     int decodeMemory(const void *, uint32_t, void *, uint32_t *) override { return record("decodeMemory"); }
     int loadMemory(const void *, uint32_t) override { return record("loadMemory"); }
+    int getLastFailure() override { return g_state.lastFailure; }
     ~FakeCodec() = default;
 
 private:

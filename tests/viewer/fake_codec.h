@@ -12,6 +12,7 @@ struct FakeCodecState {
     int loadResult = 1;
     int encodeResult = 1;
     int decodeResult = 1;
+    int lastFailure = 0;         // what getLastFailure answers
     int width = 0, height = 0, bitCount = 8;
     std::vector<uint8_t> image;  // colour table, then pixel rows
     size_t bitsOffset = 0;       // where the pixel rows start in image

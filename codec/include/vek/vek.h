@@ -22,9 +22,10 @@
 // - An operation that cannot complete (a file that cannot be opened or
 //   created, a refused picture, damaged or truncated .vek data, a write that
 //   fails, out of memory, an output buffer too small) returns 0 and leaves
-//   the process and the object usable. No operation ends the process or
-//   lets an exception out. A failed file operation leaves no output file
-//   behind, except the empty one of a refused BMP picture.
+//   the process and the object usable; getLastFailure then tells why. No
+//   operation ends the process or lets an exception out. A failed file
+//   operation leaves no output file behind, except the empty one of a
+//   refused BMP picture.
 #ifndef VEK_VEK_H
 #define VEK_VEK_H
 
@@ -60,6 +61,33 @@ struct BITMAPINFOHEADER {
 
 static_assert(sizeof(BITMAPFILEHEADER) == 14, "BITMAPFILEHEADER must be 14 bytes");
 static_assert(sizeof(BITMAPINFOHEADER) == 40, "BITMAPINFOHEADER must be 40 bytes");
+
+// Why the last operation of an object returned 0 (getLastFailure). The
+// numbers are part of the binary interface: they never change, and new ones
+// are only appended. vek_failures.h has their texts in plain words.
+enum VekFailureCode {
+    VEK_FAILURE_NONE = 0,              // the last operation succeeded, or none has run
+    VEK_FAILURE_OPEN_INPUT = 1,        // the input file cannot be opened (missing, unreadable, a folder)
+    VEK_FAILURE_CREATE_OUTPUT = 2,     // the output file cannot be created
+    VEK_FAILURE_SAME_FILE = 3,         // the output names the input file itself
+    VEK_FAILURE_NOT_BMP = 4,           // the input does not start with "BM" (getEncodeBound: too short for one)
+    VEK_FAILURE_BMP_HEADER = 5,        // info header shorter than 40 bytes, or pixel data starting inside the headers
+    VEK_FAILURE_COMPRESSED_BMP = 6,    // biCompression is not 0 (run-length coded, bit fields, embedded formats)
+    VEK_FAILURE_BIT_COUNT = 7,         // bits per pixel other than 8, 16, 24 or 32
+    VEK_FAILURE_TOP_DOWN = 8,          // rows stored top-down (negative height)
+    VEK_FAILURE_TOO_LARGE = 9,         // over 65,535 pixels wide or high, 65,535 bytes of headers and colour
+                                       // table, or 2^31 - 1 bytes of data or of coded stream
+    VEK_FAILURE_SHORT_BMP = 10,        // the BMP file is shorter than its headers say
+    VEK_FAILURE_NOT_VEK = 11,          // not a .vek file: wrong magic, shorter than its header, or a header
+                                       // no encoder writes
+    VEK_FAILURE_DAMAGED_VEK = 12,      // the coded data of a .vek file are damaged or cut short
+    VEK_FAILURE_OUTPUT_TOO_SMALL = 13, // the caller's output buffer cannot hold the result (memory operations)
+    VEK_FAILURE_OUT_OF_MEMORY = 14,    // memory for the work buffers or the picture could not be had
+    VEK_FAILURE_WRITE = 15,            // writing the output failed (full disk, file size limit)
+    VEK_FAILURE_READ = 16,             // reading the input failed part-way
+    VEK_FAILURE_ARGUMENTS = 17,        // a null pointer or overlapping input and output ranges
+    VEK_FAILURE_INTERNAL = 18          // an unexpected error inside the codec
+};
 
 // Opaque window handle, message number and message parameter of the progress
 // target (see setProgressTarget).
@@ -113,6 +141,12 @@ public:
     // Like loadFile, from memory: afterwards the accessors describe the
     // picture.
     virtual int loadMemory(const void *vek, uint32_t vekSize) = 0;   // slot 19
+
+    // Why the object's last operation returned 0: a VekFailureCode. Every
+    // operation from slot 1 to 3 and 15 to 19 sets it: VEK_FAILURE_NONE when
+    // it succeeded, exactly one other code when it returned 0. The
+    // accessors and the progress operations leave it alone.
+    virtual int getLastFailure() = 0;                                // slot 20
 
 protected:
     // Objects are destroyed only through VEK_Destructor.
