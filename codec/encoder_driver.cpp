@@ -57,10 +57,6 @@ int VekCodec::checkBitmapHeader(ByteSource &input) {
     const int64_t height = info.biHeight;
     if (width > MAX_DIMENSION || height > MAX_DIMENSION) return refuse(VEK_FAILURE_TOO_LARGE);
 
-    // The file must hold its colour table and its pixel rows.
-    const int64_t rowBytes = (width * info.biBitCount + 31) / 32 * 4;
-    if (fileLength < static_cast<int64_t>(file.bfOffBits) + rowBytes * height) return refuse(VEK_FAILURE_SHORT_BMP);
-
     VekFileHeader h;
     for (int k = 0; k < 4; ++k) h.magic[k] = VEK_MAGIC[k];
     h.paletteSize = static_cast<uint16_t>(file.bfOffBits - dataStart);
@@ -70,6 +66,10 @@ int VekCodec::checkBitmapHeader(ByteSource &input) {
     h.height = static_cast<uint16_t>(height);
     const uint64_t n = dataSizeOf(h);
     if (n > static_cast<uint64_t>(INT32_MAX)) return refuse(VEK_FAILURE_TOO_LARGE);
+
+    // The file must hold its colour table and its pixel rows.
+    const int64_t rowBytes = (width * info.biBitCount + 31) / 32 * 4;
+    if (fileLength < static_cast<int64_t>(file.bfOffBits) + rowBytes * height) return refuse(VEK_FAILURE_SHORT_BMP);
 
     if (!input.seekTo(dataStart)) return refuse(VEK_FAILURE_READ);
     header = h;

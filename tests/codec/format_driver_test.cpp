@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "test_support.h"
+#include "vek/vek_failures.h"
 #include "vek_codec.h"
 
 using namespace testsupport;
@@ -60,8 +61,10 @@ void checkMemoryDoors(const Bytes &picture, const Bytes &coded, const Bytes &res
     EXPECT_EQ(codec->encodeMemory(picture.data(), static_cast<uint32_t>(picture.size()), tight.data(), &vekSize), 0);
     EXPECT_EQ(vekSize, coded.size() - 1);
     EXPECT_EQ(tight.back(), GUARD);
+    EXPECT_EQ(codec->getLastFailure(), VEK_FAILURE_OUTPUT_TOO_SMALL);
     bmpSize = static_cast<uint32_t>(restored.size()) - 1;
     EXPECT_EQ(codec->decodeMemory(coded.data(), static_cast<uint32_t>(coded.size()), bmp.data(), &bmpSize), 0);
+    EXPECT_EQ(codec->getLastFailure(), VEK_FAILURE_OUTPUT_TOO_SMALL);
 }
 
 // Encodes and decodes `picture`, checking that the data bytes come back
@@ -191,11 +194,15 @@ TEST(FileFormat, EncodingIsDeterministic) {
     EXPECT_EQ(readFile(f.vek), first);
 }
 
-TEST(EncoderCheck, RefusedPicturesLeaveAnEmptyOutput) {
+// Each refused picture leaves an empty output and names its reason through
+// the codec (file and memory doors alike) and the converter, whose standard
+// output stays "faild..." and exit code 1.
+TEST(EncoderCheck, RefusedPicturesLeaveAnEmptyOutputAndNameTheirReason) {
     const Bytes px = randomBytes(4 * 4 * 4, 1);
     struct Case {
         const char *what;
         Bytes file;
+        int reason;
     };
     auto patched = [](Bytes b, size_t at, std::initializer_list<uint8_t> bytes) {
         std::copy(bytes.begin(), bytes.end(), b.begin() + static_cast<long>(at));
@@ -204,49 +211,70 @@ TEST(EncoderCheck, RefusedPicturesLeaveAnEmptyOutput) {
     const Bytes good = makeBmp(4, 4, 32, Bytes(), px);
     Bytes truncatedRows = good;
     truncatedRows.resize(good.size() - 1);
+    const Bytes pal8 = makeBmp(4, 4, 8, greyPalette(256), Bytes(16, 3));
     const std::vector<Case> cases = {
-        {"not BM", patched(good, 0, {'B', 'A'})},
-        {"run-length compressed", patched(good, 30, {1})},
-        {"bitfields", patched(good, 30, {3})},
-        {"offset 65,536", patched(good, 10, {0x00, 0x00, 0x01, 0x00})},
-        {"offset below 54", patched(good, 10, {53, 0, 0, 0})},
-        {"4 bits per pixel", makeBmp(8, 4, 4, greyPalette(16), Bytes(16, 0x12))},
-        {"1 bit per pixel", makeBmp(8, 4, 1, greyPalette(2), Bytes(16, 0xA5))},
-        {"12 bits per pixel", patched(good, 28, {12})},
-        {"256 bits per pixel", patched(good, 28, {0, 1})},
-        {"top-down rows", makeBmp(4, -4, 32, Bytes(), px)},
-        {"width 65,536", patched(good, 18, {0x00, 0x00, 0x01, 0x00})},
-        {"height 65,536", patched(good, 22, {0x00, 0x00, 0x01, 0x00})},
-        {"info header of 12 bytes", patched(good, 14, {12})},
-        {"8 bits with a longer info header", patched(makeBmp(4, 4, 8, greyPalette(256), Bytes(16, 3)), 14, {108})},
-        {"rows cut short", truncatedRows},
-        {"shorter than its headers", Bytes(good.begin(), good.begin() + 53)},
-        {"empty file", Bytes()},
-        {"data size beyond 31 bits", patched(makeBmp(60000, 60000, 32, Bytes(), Bytes()), 0, {'B', 'M'})},
+        {"not BM", patched(good, 0, {'B', 'A'}), VEK_FAILURE_NOT_BMP},
+        {"run-length compressed", patched(good, 30, {1}), VEK_FAILURE_COMPRESSED_BMP},
+        {"bitfields", patched(good, 30, {3}), VEK_FAILURE_COMPRESSED_BMP},
+        {"offset 65,536", patched(good, 10, {0x00, 0x00, 0x01, 0x00}), VEK_FAILURE_TOO_LARGE},
+        {"offset below 54", patched(good, 10, {53, 0, 0, 0}), VEK_FAILURE_BMP_HEADER},
+        {"4 bits per pixel", makeBmp(8, 4, 4, greyPalette(16), Bytes(16, 0x12)), VEK_FAILURE_BIT_COUNT},
+        {"1 bit per pixel", makeBmp(8, 4, 1, greyPalette(2), Bytes(16, 0xA5)), VEK_FAILURE_BIT_COUNT},
+        {"12 bits per pixel", patched(good, 28, {12}), VEK_FAILURE_BIT_COUNT},
+        {"256 bits per pixel", patched(good, 28, {0, 1}), VEK_FAILURE_BIT_COUNT},
+        {"top-down rows", makeBmp(4, -4, 32, Bytes(), px), VEK_FAILURE_TOP_DOWN},
+        {"width 65,536", patched(good, 18, {0x00, 0x00, 0x01, 0x00}), VEK_FAILURE_TOO_LARGE},
+        {"height 65,536", patched(good, 22, {0x00, 0x00, 0x01, 0x00}), VEK_FAILURE_TOO_LARGE},
+        {"info header of 12 bytes", patched(good, 14, {12}), VEK_FAILURE_BMP_HEADER},
+        {"8 bits, info header reaching past the colour table", patched(pal8, 14, {0x00, 0x10}),
+         VEK_FAILURE_BMP_HEADER},
+        {"rows cut short", truncatedRows, VEK_FAILURE_SHORT_BMP},
+        {"shorter than its headers", Bytes(good.begin(), good.begin() + 53), VEK_FAILURE_SHORT_BMP},
+        {"empty file", Bytes(), VEK_FAILURE_NOT_BMP},
+        {"data size beyond 31 bits", patched(makeBmp(60000, 60000, 32, Bytes(), Bytes()), 0, {'B', 'M'}),
+         VEK_FAILURE_TOO_LARGE},
     };
+    auto codec = std::make_unique<VekCodec>();
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         Files f;
         writeFile(f.bmp, c.file);
-        auto codec = std::make_unique<VekCodec>();
         EXPECT_EQ(codec->encodeFile(f.bmp.c_str(), f.vek.c_str()), 0);
+        EXPECT_EQ(codec->getLastFailure(), c.reason);
         EXPECT_TRUE(fileExists(f.vek));
         EXPECT_EQ(readFile(f.vek).size(), 0u);
+        Bytes out(1 << 16);
+        uint32_t size = static_cast<uint32_t>(out.size());
+        const uint8_t none = 0;
+        const uint8_t *bytes = c.file.empty() ? &none : c.file.data();
+        EXPECT_EQ(codec->encodeMemory(bytes, static_cast<uint32_t>(c.file.size()), out.data(), &size), 0);
+        EXPECT_EQ(codec->getLastFailure(), c.reason);
+
+        const RunResult r =
+            runCapturingErrors(quote(std::string(VEK_BIN_DIR) + "/vekconv") + " e " + quote(f.bmp) + " " + quote(f.vek));
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_EQ(r.output.substr(r.output.size() - 28), "compressing to VEK\nfaild...\n");
+        EXPECT_EQ(r.errors, std::string("vekconv: ") + vekFailureText(c.reason) + "\n");
     }
-    // The good one passes, also with a 65,535-byte header area.
+    // The good one passes, also with a 65,535-byte header area, and its
+    // success clears the reason.
     Files f;
     writeFile(f.bmp, makeBmp(4, 4, 32, Bytes(65535 - 54, 0x33), px));
-    auto codec = std::make_unique<VekCodec>();
     EXPECT_EQ(codec->encodeFile(f.bmp.c_str(), f.vek.c_str()), 1);
+    EXPECT_EQ(codec->getLastFailure(), VEK_FAILURE_NONE);
 }
 
 TEST(EncoderCheck, MissingInputCreatesNothing) {
     Files f;
     auto codec = std::make_unique<VekCodec>();
     EXPECT_EQ(codec->encodeFile(f.bmp.c_str(), f.vek.c_str()), 0);
+    EXPECT_EQ(codec->getLastFailure(), VEK_FAILURE_OPEN_INPUT);
     EXPECT_FALSE(fileExists(f.vek));
     EXPECT_EQ(codec->decodeFile(f.vek.c_str(), f.back.c_str()), 0);
+    EXPECT_EQ(codec->getLastFailure(), VEK_FAILURE_OPEN_INPUT);
     EXPECT_FALSE(fileExists(f.back));
+    EXPECT_EQ(codec->loadFile(f.vek.c_str()), 0);
+    EXPECT_EQ(codec->getLastFailure(), VEK_FAILURE_OPEN_INPUT);
 }
 
 TEST(DecoderCheck, FilesNoEncoderWritesAreRefusedBeforeAnyOutput) {
@@ -258,27 +286,45 @@ TEST(DecoderCheck, FilesNoEncoderWritesAreRefusedBeforeAnyOutput) {
     ASSERT_EQ(codec->loadFile(f.vek.c_str()), 1);
     const Bytes picture(codec->getImage(), codec->getImage() + codec->getImageLength());
 
-    std::vector<std::pair<const char *, Bytes>> cases;
-    cases.push_back({"shorter than the header", Bytes(good.begin(), good.begin() + 11)});
+    struct Case {
+        const char *what;
+        Bytes file;
+        int reason;
+    };
+    std::vector<Case> cases;
+    cases.push_back({"cut within the header", Bytes(good.begin(), good.begin() + 11), VEK_FAILURE_DAMAGED_VEK});
+    cases.push_back({"three bytes", Bytes(good.begin(), good.begin() + 3), VEK_FAILURE_NOT_VEK});
     Bytes magic = good;
     magic[3] = '?';
-    cases.push_back({"wrong magic", magic});
+    cases.push_back({"wrong magic", magic, VEK_FAILURE_NOT_VEK});
     Bytes factor = good;
     factor[6] = 0;
-    cases.push_back({"block factor 0", factor});
+    cases.push_back({"block factor 0", factor, VEK_FAILURE_NOT_VEK});
     Bytes huge = good;
     huge[7] = 255;  // 31 bytes a pixel
     huge[8] = huge[9] = huge[10] = huge[11] = 0xFF;
-    cases.push_back({"data size beyond 32 bits", huge});
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.first);
+    cases.push_back({"data size beyond 32 bits", huge, VEK_FAILURE_NOT_VEK});
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
         const std::string path = f.dir.file("bad.vek"), out = f.dir.file("bad.bmp");
-        writeFile(path, c.second);
+        writeFile(path, c.file);
         EXPECT_EQ(codec->decodeFile(path.c_str(), out.c_str()), 0);
+        EXPECT_EQ(codec->getLastFailure(), c.reason);
         EXPECT_FALSE(fileExists(out));
         EXPECT_EQ(codec->loadFile(path.c_str()), 0);
+        EXPECT_EQ(codec->getLastFailure(), c.reason);
         ASSERT_NE(codec->getImage(), nullptr) << "the previous picture stays";
         EXPECT_EQ(Bytes(codec->getImage(), codec->getImage() + codec->getImageLength()), picture);
+        // The memory doors read the same header.
+        const uint32_t size = static_cast<uint32_t>(c.file.size());
+        EXPECT_EQ(codec->getDecodedSize(c.file.data(), size), 0u);
+        EXPECT_EQ(codec->getLastFailure(), c.reason);
+        Bytes bmp(1 << 16);
+        uint32_t bmpSize = static_cast<uint32_t>(bmp.size());
+        EXPECT_EQ(codec->decodeMemory(c.file.data(), size, bmp.data(), &bmpSize), 0);
+        EXPECT_EQ(codec->getLastFailure(), c.reason);
+        EXPECT_EQ(codec->loadMemory(c.file.data(), size), 0);
+        EXPECT_EQ(codec->getLastFailure(), c.reason);
     }
 }
 
@@ -294,8 +340,10 @@ TEST(DecoderCheck, RestoredDataMustMatchTheHeadersSize) {
         changed[10] = static_cast<uint8_t>(height);
         writeFile(f.vek, changed);
         EXPECT_EQ(codec->decodeFile(f.vek.c_str(), f.back.c_str()), 0);
+        EXPECT_EQ(codec->getLastFailure(), VEK_FAILURE_DAMAGED_VEK);
         EXPECT_FALSE(fileExists(f.back)) << "an incomplete output is removed";
         EXPECT_EQ(codec->loadFile(f.vek.c_str()), 0);
+        EXPECT_EQ(codec->getLastFailure(), VEK_FAILURE_DAMAGED_VEK);
         EXPECT_EQ(codec->getImage(), nullptr);
     }
 }
@@ -317,6 +365,69 @@ TEST(RoundTrip, EveryAcceptedKindOfPicture) {
     Bytes v4 = makeBmp(9, 5, 24, Bytes(68, 0x11), randomBytes(bmpRowBytes(9, 24) * 5, 6));
     v4[14] = 108;
     roundTrip(v4, "info header of 108 bytes");
+}
+
+namespace {
+
+// The .vek bytes the encoder writes for a BMP file image.
+Bytes encodedFromMemory(const Bytes &picture) {
+    auto codec = std::make_unique<VekCodec>();
+    Bytes coded(codec->getEncodeBound(static_cast<uint32_t>(picture.size())));
+    uint32_t size = static_cast<uint32_t>(coded.size());
+    EXPECT_EQ(codec->encodeMemory(picture.data(), static_cast<uint32_t>(picture.size()), coded.data(), &size), 1);
+    coded.resize(size);
+    return coded;
+}
+
+// The same 8-bit picture with an info header of `infoSize` bytes: the
+// fields past the first 40 are filled in, the colour table follows them.
+Bytes withLongerInfoHeader(Bytes bmp, uint32_t infoSize) {
+    const uint32_t extra = infoSize - 40;
+    bmp.insert(bmp.begin() + 54, extra, 0x5A);
+    auto put32 = [&bmp](size_t at, uint32_t v) {
+        for (int k = 0; k < 4; ++k) bmp[at + k] = static_cast<uint8_t>(v >> (8 * k));
+    };
+    put32(2, get32(bmp, 2) + extra);
+    put32(10, get32(bmp, 10) + extra);
+    put32(14, infoSize);
+    return bmp;
+}
+
+} // namespace
+
+// 8-bit pictures with the info headers of today's tools (108 and 124
+// bytes): the encoder skips the header's extra bytes, so the .vek file is the
+// one of the same picture with a 40-byte header, and it restores the same
+// colour table and pixels.
+TEST(RoundTrip, EightBitPicturesWithLongerInfoHeaders) {
+    const Bytes pixels = smoothPixels(37, 21, 8, 5);
+    Bytes shortTable = makeBmp(37, 21, 8, greyPalette(16), pixels);
+    shortTable[46] = 16;  // biClrUsed
+    Bytes gap = greyPalette(16);
+    gap.insert(gap.end(), 6, 0xEE);  // bytes between the colour table and the rows
+    const std::pair<const char *, Bytes> pictures[] = {
+        {"full colour table", makeBmp(37, 21, 8, greyPalette(256), pixels)},
+        {"short colour table", shortTable},
+        {"colour table and a gap", makeBmp(37, 21, 8, gap, pixels)},
+    };
+    for (const auto &p : pictures) {
+        const Bytes coded = roundTrip(p.second, p.first);
+        for (uint32_t infoSize : {108u, 124u}) {
+            SCOPED_TRACE(std::string(p.first) + ", info header " + std::to_string(infoSize));
+            const Bytes longer = withLongerInfoHeader(p.second, infoSize);
+            Files f;
+            writeFile(f.bmp, longer);
+            auto codec = std::make_unique<VekCodec>();
+            ASSERT_EQ(codec->encodeFile(f.bmp.c_str(), f.vek.c_str()), 1);
+            EXPECT_EQ(readFile(f.vek), coded);
+            EXPECT_EQ(encodedFromMemory(longer), coded);
+        }
+    }
+    // The sample suite's versions of one picture: the same .vek file.
+    const std::string suite = std::string(VEK_TEST_DATA_DIR) + "/bmpsuite/g/";
+    const Bytes plain = encodedFromMemory(readFile(suite + "pal8.bmp"));
+    EXPECT_EQ(encodedFromMemory(readFile(suite + "pal8v4.bmp")), plain);
+    EXPECT_EQ(encodedFromMemory(readFile(suite + "pal8v5.bmp")), plain);
 }
 
 TEST(RoundTrip, SeveralBlocksAndAFullLastBlock) {

@@ -167,8 +167,17 @@ std::string quote(const std::string &s) {
     return q + "'";
 }
 
+RunResult runCapturingErrors(const std::string &commandLine) {
+    TempDir dir;
+    const std::string errors = dir.file("errors");
+    RunResult result = run("{ " + commandLine + "\n} 2>" + quote(errors));
+    const Bytes bytes = readFile(errors);
+    result.errors.assign(bytes.begin(), bytes.end());
+    return result;
+}
+
 RunResult run(const std::string &commandLine) {
-    RunResult result{-1, std::string()};
+    RunResult result{-1, std::string(), std::string()};
     FILE *pipe = ::popen(commandLine.c_str(), "r");
     if (pipe == nullptr) return result;
     char buf[4096];

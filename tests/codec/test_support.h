@@ -86,10 +86,14 @@ uint16_t get16(const Bytes &b, size_t offset);
 struct RunResult {
     int exitCode;
     std::string output;
+    std::string errors;  // standard error, by runCapturingErrors only
 };
 
 // Runs a command line through the shell, capturing standard output.
 RunResult run(const std::string &commandLine);
+
+// The same, capturing standard error apart from standard output.
+RunResult runCapturingErrors(const std::string &commandLine);
 
 // Quotes a path for the shell.
 std::string quote(const std::string &s);

@@ -1,8 +1,10 @@
-// The console converter run as a program: messages, output names and exit
-// codes.
+// The console converter run as a program: messages, output names, exit
+// codes, the failure reason on standard error and the progress line on a
+// terminal.
 #include <gtest/gtest.h>
 
 #include "test_support.h"
+#include "vek/vek_failures.h"
 
 using namespace testsupport;
 
@@ -21,7 +23,12 @@ std::string usage(const std::string &name) {
 }
 
 RunResult vekconv(const std::string &args, const std::string &program = BIN + "/vekconv") {
-    return run(quote(program) + " " + args + " 2>&1");
+    return runCapturingErrors(quote(program) + " " + args);
+}
+
+// The line standard error gets for a failed conversion.
+std::string reasonLine(int code) {
+    return std::string("vekconv: ") + vekFailureText(code) + "\n";
 }
 
 Bytes samplePicture() {
@@ -83,6 +90,7 @@ TEST(Converter, EncodesAndDecodesWithDerivedNames) {
     RunResult r = vekconv("encode " + quote(dir.file("photo.old.bmp")));
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_EQ(r.output, BANNER + VERSION + "compressing to VEK\n");
+    EXPECT_EQ(r.errors, "") << "no progress when standard error is not a terminal";
     ASSERT_TRUE(fileExists(dir.file("photo.old.vek")));
 
     run("mv " + quote(dir.file("photo.old.vek")) + " " + quote(dir.file("archive")));
@@ -104,6 +112,7 @@ TEST(Converter, FailedConversionsSayFaildAndExitOne) {
     RunResult r = vekconv("e " + quote(dir.file("missing.bmp")));
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.output, BANNER + VERSION + "compressing to VEK\nfaild...\n");
+    EXPECT_EQ(r.errors, reasonLine(VEK_FAILURE_OPEN_INPUT));
     EXPECT_FALSE(fileExists(dir.file("missing.vek")));
 
     // A damaged .vek file: the converter survives, reports and leaves no
@@ -116,13 +125,64 @@ TEST(Converter, FailedConversionsSayFaildAndExitOne) {
     r = vekconv("d " + quote(dir.file("cut.vek")));
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.output, BANNER + VERSION + "decompressing to BMP\nfaild...\n");
+    EXPECT_EQ(r.errors, reasonLine(VEK_FAILURE_DAMAGED_VEK));
     EXPECT_FALSE(fileExists(dir.file("cut.bmp")));
 
     // Converting a file onto itself would destroy it: refused, input intact.
     const Bytes before = readFile(dir.file("a.bmp"));
     r = vekconv("e " + quote(dir.file("a.bmp")) + " " + quote(dir.file("a.bmp")));
     EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.output, BANNER + VERSION + "compressing to VEK\nfaild...\n");
+    EXPECT_EQ(r.errors, reasonLine(VEK_FAILURE_SAME_FILE));
     EXPECT_EQ(readFile(dir.file("a.bmp")), before);
+}
+
+// Under a pseudo-terminal (script(1)) an encode shows one line on standard
+// error, rewritten in place and ending on 100 %; a refused picture shows no
+// progress, only its reason.
+TEST(Converter, EncodeProgressOnATerminal) {
+    if (run("command -v script").exitCode != 0) GTEST_SKIP() << "no script(1) to make a terminal";
+    TempDir dir;
+    // Rows of flat colour: runs all through the picture, so the codec posts
+    // percentages on the way.
+    Bytes pixels = smoothPixels(400, 300, 24, 4);
+    for (size_t i = 0; i < pixels.size(); i += 1500)
+        for (size_t k = 0; k < 60 && i + k < pixels.size(); ++k) pixels[i + k] = 0x44;
+    writeFile(dir.file("p.bmp"), makeBmp(400, 300, 24, Bytes(), pixels));
+    auto onTerminal = [&](const std::string &args) {
+        return run("script -qec " + quote(quote(BIN + "/vekconv") + " " + args) + " /dev/null");
+    };
+
+    RunResult r = onTerminal("e " + quote(dir.file("p.bmp")));
+    EXPECT_EQ(r.exitCode, 0);
+    const std::string start = "compressing to VEK\r\n";
+    const size_t begin = r.output.find(start);
+    ASSERT_NE(begin, std::string::npos) << r.output;
+    const std::string line = r.output.substr(begin + start.size());
+    const std::string end = "\rprogress: 100 %\r\n";
+    ASSERT_GE(line.size(), end.size()) << line;
+    EXPECT_EQ(line.substr(line.size() - end.size()), end) << "ends on 100 %, then a new line";
+    // Each step rewrites the one line: "\rprogress: NNN %", rising.
+    int previous = -1, steps = 0;
+    for (size_t at = line.find("\rprogress: "); at != std::string::npos; at = line.find("\rprogress: ", at + 1)) {
+        const int percent = std::stoi(line.substr(at + 11, 3));
+        EXPECT_GT(percent, previous);
+        previous = percent;
+        ++steps;
+    }
+    EXPECT_GE(steps, 3) << line;
+    EXPECT_EQ(line.find('\n'), line.size() - 1) << "a single line";
+    EXPECT_TRUE(fileExists(dir.file("p.vek")));
+
+    Bytes compressed = readFile(dir.file("p.bmp"));
+    compressed[30] = 1;  // run-length coded
+    writeFile(dir.file("rle.bmp"), compressed);
+    r = onTerminal("e " + quote(dir.file("rle.bmp")));
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.output.find("progress"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("compressing to VEK\r\nfaild...\r\nvekconv: compressed BMP pictures are not supported"),
+              std::string::npos)
+        << r.output;
 }
 
 TEST(Converter, OutputNamesLongerThan259CharactersAreRefused) {
