@@ -3,7 +3,9 @@
 // buffers between operations.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <functional>
 #include <memory>
 
 #include "module_loader.h"
@@ -113,8 +115,10 @@ TEST_F(LoadedLibrary, OperationsAnswerInSlotOrder) {
                                                                          memory.data(), &size)), 1); // decodeMemory
     EXPECT_EQ(Bytes(memory.begin(), memory.begin() + size), readFile(back));
     EXPECT_EQ((callSlot<int, const void *, uint32_t>(codec, 19, coded.data(), 5)), 0);  // loadMemory
+    EXPECT_EQ((callSlot<int>(codec, 20)), VEK_FAILURE_DAMAGED_VEK);                // getLastFailure
     EXPECT_EQ((callSlot<int, const void *, uint32_t>(codec, 19, coded.data(),
                                                      static_cast<uint32_t>(coded.size()))), 1);
+    EXPECT_EQ((callSlot<int>(codec, 20)), VEK_FAILURE_NONE);
     EXPECT_EQ((callSlot<int>(codec, 7)), 1024 + 24);
     destroy(codec);
 }
@@ -166,6 +170,94 @@ TEST(CodecObject, FreshObjectAnswersSafely) {
     EXPECT_EQ(codec->getImage(), nullptr);
     EXPECT_EQ(codec->encodeFile(nullptr, nullptr), 0);
     VEK_Destructor(codec);
+}
+
+namespace {
+
+// A picture or stream in memory whose reads fail from byte `failAt` on.
+class FailingSource final : public ByteSource {
+public:
+    FailingSource(const Bytes &bytes, size_t failAt) : bytes_(bytes), failAt_(failAt) {}
+    bool read(void *buffer, size_t count, size_t *got) override {
+        const size_t n = std::min(count, bytes_.size() - position_);
+        if (position_ + n > failAt_) return false;
+        std::memcpy(buffer, bytes_.data() + position_, n);
+        position_ += n;
+        *got = n;
+        return true;
+    }
+    bool seekTo(uint64_t offset) override {
+        if (offset > bytes_.size()) return false;
+        position_ = static_cast<size_t>(offset);
+        return true;
+    }
+    int64_t size() override { return static_cast<int64_t>(bytes_.size()); }
+
+private:
+    const Bytes &bytes_;
+    size_t failAt_;
+    size_t position_ = 0;
+};
+
+} // namespace
+
+// The refusals that no file or picture brings about: calls the codec cannot
+// serve and inputs that cannot be read. Each names its own reason.
+TEST(CodecObject, BadCallsAndReadErrorsNameTheirReason) {
+    VekCodec codec;
+    const Bytes picture = smallPalettePicture();
+    const uint32_t size = static_cast<uint32_t>(picture.size());
+    Bytes coded(codec.getEncodeBound(size));
+    uint32_t codedSize = static_cast<uint32_t>(coded.size());
+    ASSERT_EQ(codec.encodeMemory(picture.data(), size, coded.data(), &codedSize), 1);
+    coded.resize(codedSize);
+    Bytes out(1 << 16);
+    uint32_t outSize = static_cast<uint32_t>(out.size());
+    uint32_t inPlace = size;
+    Bytes same = picture;
+
+    const std::pair<const char *, std::function<int()>> calls[] = {
+        {"encodeFile without names", [&] { return codec.encodeFile(nullptr, nullptr); }},
+        {"decodeFile without names", [&] { return codec.decodeFile(nullptr, "x.bmp"); }},
+        {"loadFile without a name", [&] { return codec.loadFile(nullptr); }},
+        {"encodeMemory without input", [&] { return codec.encodeMemory(nullptr, size, out.data(), &outSize); }},
+        {"encodeMemory without a size", [&] { return codec.encodeMemory(picture.data(), size, out.data(), nullptr); }},
+        {"encodeMemory in place", [&] { return codec.encodeMemory(same.data(), size, same.data(), &inPlace); }},
+        {"getDecodedSize without input", [&] { return static_cast<int>(codec.getDecodedSize(nullptr, 12)); }},
+        {"decodeMemory without a size",
+         [&] { return codec.decodeMemory(coded.data(), codedSize, out.data(), nullptr); }},
+        {"loadMemory without input", [&] { return codec.loadMemory(nullptr, codedSize); }},
+    };
+    for (const auto &call : calls) {
+        SCOPED_TRACE(call.first);
+        EXPECT_EQ(call.second(), 0);
+        EXPECT_EQ(codec.getLastFailure(), VEK_FAILURE_ARGUMENTS);
+    }
+    EXPECT_EQ(codec.getEncodeBound(53), 0u);
+    EXPECT_EQ(codec.getLastFailure(), VEK_FAILURE_NOT_BMP);
+    EXPECT_GT(codec.getEncodeBound(size), 0u);
+    EXPECT_EQ(codec.getLastFailure(), VEK_FAILURE_NONE);
+
+    // Reads that fail: in the header check, in the picture's data, in a
+    // .vek stream's header and in its coded data.
+    FailingSource headers(picture, 20);
+    EXPECT_EQ(codec.checkBitmapHeader(headers), 0);
+    EXPECT_EQ(codec.getLastFailure(), VEK_FAILURE_READ);
+    FailingSource data(picture, 60);
+    MemorySink sink(out.data(), out.size());
+    try {
+        codec.encodeStream(data, sink);
+        ADD_FAILURE() << "the encode went on past a failed read";
+    } catch (const VekFailure &failure) {
+        EXPECT_EQ(failure.reason, VEK_FAILURE_READ);
+    }
+    releaseWorkspace(codec.workspace);
+    for (size_t failAt : {size_t(5), coded.size() - 3}) {
+        SCOPED_TRACE(failAt);
+        FailingSource stream(coded, failAt);
+        EXPECT_EQ(codec.loadStream(stream), 0);
+        EXPECT_EQ(codec.getLastFailure(), VEK_FAILURE_READ);
+    }
 }
 
 TEST(CodecObject, StrideRoundsTheWidthUpToFour) {
@@ -292,6 +384,7 @@ TEST(WorkBuffers, OutOfMemoryAtAnyRequestFailsCleanly) {
             Bytes out(coded.size());
             uint32_t size = codedSize;
             EXPECT_EQ(codec->encodeMemory(picture.data(), bmpSize, out.data(), &size), 0) << "request " << k;
+            EXPECT_EQ(codec->getLastFailure(), VEK_FAILURE_OUT_OF_MEMORY) << "request " << k;
             EXPECT_TRUE(holdsNothing(*codec)) << "request " << k;
             EXPECT_EQ(codec->encodeMemory(picture.data(), bmpSize, out.data(), &size), 1);
             EXPECT_EQ(out, coded);
@@ -303,12 +396,14 @@ TEST(WorkBuffers, OutOfMemoryAtAnyRequestFailsCleanly) {
             uint32_t size = restoredSize;
             if (k <= decodeRequests) {
                 EXPECT_EQ(codec->decodeMemory(coded.data(), codedSize, out.data(), &size), 0) << "request " << k;
+                EXPECT_EQ(codec->getLastFailure(), VEK_FAILURE_OUT_OF_MEMORY) << "request " << k;
                 EXPECT_TRUE(holdsNothing(*codec)) << "request " << k;
                 EXPECT_EQ(codec->decodeMemory(coded.data(), codedSize, out.data(), &size), 1);
                 EXPECT_EQ(out, restored);
                 codec->workspace.failRequest = codec->workspace.requests + k;
             }
             EXPECT_EQ(codec->loadMemory(coded.data(), codedSize), 0) << "request " << k;
+            EXPECT_EQ(codec->getLastFailure(), VEK_FAILURE_OUT_OF_MEMORY) << "request " << k;
             EXPECT_EQ(codec->getImage(), nullptr);
             EXPECT_TRUE(holdsNothing(*codec)) << "request " << k;
         }

@@ -24,7 +24,8 @@ TEST(EncoderLimit, StreamsBeyondWhatDecodersCountFailTheEncode) {
         try {
             for (uint32_t v = 0; v < 40000; ++v) codec->encodeValue32(v * 2654435761u);
             codec->finishEncoder();
-        } catch (const VekFailure &) {
+        } catch (const VekFailure &failure) {
+            EXPECT_EQ(failure.reason, VEK_FAILURE_TOO_LARGE);
             failed = true;
         }
         return failed;

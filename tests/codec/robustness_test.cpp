@@ -22,6 +22,7 @@
 #include <unistd.h>
 
 #include "test_support.h"
+#include "vek/vek_failures.h"
 #include "vek_codec.h"
 #include "vek_format.h"
 #include "work_buffers.h"
@@ -184,11 +185,19 @@ private:
 };
 
 RunResult vekconv(const std::string &args) {
-    return run(quote(BIN + "/vekconv") + " " + args + " 2>&1");
+    return runCapturingErrors(quote(BIN + "/vekconv") + " " + args);
 }
 
 bool says(const RunResult &r, const char *text) {
     return r.output.find(text) != std::string::npos;
+}
+
+// The converter failed with "faild..." and named `reason` on standard error.
+::testing::AssertionResult failedWith(const RunResult &r, int reason) {
+    const std::string line = std::string("vekconv: ") + vekFailureText(reason) + "\n";
+    if (r.exitCode == 1 && says(r, "faild...\n") && r.errors == line) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "exit " << r.exitCode << ", output: " << r.output
+                                         << "errors: " << r.errors << "expected: " << line;
 }
 
 // Runs `body` in a child process and returns its exit code (or 128 + the
@@ -243,21 +252,19 @@ TEST(FullDisk, WritingToAFullDeviceFailsAndSaysSo) {
         writeFile(bmp, picture);
         Codec codec;
         EXPECT_EQ(codec->encodeFile(bmp.c_str(), "/dev/full"), 0);
+        EXPECT_EQ(codec->getLastFailure(), VEK_FAILURE_WRITE);
         EXPECT_TRUE(workspaceReleased(codec));
         ASSERT_EQ(codec->encodeFile(bmp.c_str(), vek.c_str()), 1);
         EXPECT_EQ(codec->decodeFile(vek.c_str(), "/dev/full"), 0);
+        EXPECT_EQ(codec->getLastFailure(), VEK_FAILURE_WRITE);
         EXPECT_TRUE(workspaceReleased(codec));
         // The codec still works afterwards.
         EXPECT_EQ(codec->decodeFile(vek.c_str(), dir.file("back.bmp").c_str()), 1);
         EXPECT_TRUE(fileExists("/dev/full")) << "a device output is never removed";
     }
 
-    RunResult r = vekconv("e " + quote(dir.file("in.bmp")) + " /dev/full");
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_TRUE(says(r, "faild...\n")) << r.output;
-    r = vekconv("d " + quote(dir.file("in.vek")) + " /dev/full");
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_TRUE(says(r, "faild...\n")) << r.output;
+    EXPECT_TRUE(failedWith(vekconv("e " + quote(dir.file("in.bmp")) + " /dev/full"), VEK_FAILURE_WRITE));
+    EXPECT_TRUE(failedWith(vekconv("d " + quote(dir.file("in.vek")) + " /dev/full"), VEK_FAILURE_WRITE));
 }
 
 // A disk that fills up part-way through a regular file (a file size limit
@@ -280,11 +287,13 @@ TEST(FullDisk, DiskFullingUpMidFileRemovesThePartialOutput) {
         if (::setrlimit(RLIMIT_FSIZE, &small) != 0) return 10;
         Codec codec;
         if (codec->encodeFile(bmp.c_str(), partialVek.c_str()) != 0) return 11;
+        if (codec->getLastFailure() != VEK_FAILURE_WRITE) return 14;
         if (codec->decodeFile(vek.c_str(), partialBmp.c_str()) != 0) return 12;
+        if (codec->getLastFailure() != VEK_FAILURE_WRITE) return 15;
         if (!workspaceReleased(codec)) return 13;
         return 0;
     });
-    EXPECT_EQ(code, 0) << "11: encode reported success, 12: decode reported success";
+    EXPECT_EQ(code, 0) << "11: encode reported success, 12: decode reported success, 14, 15: not as a failed write";
     EXPECT_FALSE(fileExists(partialVek));
     EXPECT_FALSE(fileExists(partialBmp));
 }
@@ -302,33 +311,36 @@ TEST(UnusablePaths, MissingFoldersAndDirectoriesAreRefusedWithoutCreatingAnythin
 
     const std::string missing = dir.file("no such folder");
     EXPECT_EQ(codec->encodeFile(bmp.c_str(), (missing + "/out.vek").c_str()), 0);
+    EXPECT_EQ(codec->getLastFailure(), VEK_FAILURE_CREATE_OUTPUT);
     EXPECT_EQ(codec->decodeFile(vek.c_str(), (missing + "/out.bmp").c_str()), 0);
+    EXPECT_EQ(codec->getLastFailure(), VEK_FAILURE_CREATE_OUTPUT);
     EXPECT_FALSE(fileExists(missing));
 
     // A directory as input: nothing is read from it and nothing is made.
     const std::string folder = dir.file("folder.bmp");
     ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
     EXPECT_EQ(codec->encodeFile(folder.c_str(), dir.file("from-folder.vek").c_str()), 0);
+    EXPECT_EQ(codec->getLastFailure(), VEK_FAILURE_OPEN_INPUT);
     EXPECT_EQ(codec->decodeFile(folder.c_str(), dir.file("from-folder.bmp").c_str()), 0);
+    EXPECT_EQ(codec->getLastFailure(), VEK_FAILURE_OPEN_INPUT);
     EXPECT_FALSE(fileExists(dir.file("from-folder.vek")));
     EXPECT_FALSE(fileExists(dir.file("from-folder.bmp")));
     EXPECT_EQ(codec->loadFile(folder.c_str()), 0);
+    EXPECT_EQ(codec->getLastFailure(), VEK_FAILURE_OPEN_INPUT);
     EXPECT_EQ(imageOf(codec), picture) << "the loaded picture stays";
 
     // A directory as output stays a directory.
     EXPECT_EQ(codec->encodeFile(bmp.c_str(), folder.c_str()), 0);
+    EXPECT_EQ(codec->getLastFailure(), VEK_FAILURE_CREATE_OUTPUT);
     EXPECT_EQ(codec->decodeFile(vek.c_str(), folder.c_str()), 0);
+    EXPECT_EQ(codec->getLastFailure(), VEK_FAILURE_CREATE_OUTPUT);
     struct stat st;
     ASSERT_EQ(::stat(folder.c_str(), &st), 0);
     EXPECT_TRUE(S_ISDIR(st.st_mode));
     EXPECT_TRUE(workspaceReleased(codec));
 
-    RunResult r = vekconv("e " + quote(bmp) + " " + quote(missing + "/out.vek"));
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_TRUE(says(r, "faild...\n")) << r.output;
-    r = vekconv("d " + quote(folder) + " " + quote(dir.file("x.bmp")));
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_TRUE(says(r, "faild...\n")) << r.output;
+    EXPECT_TRUE(failedWith(vekconv("e " + quote(bmp) + " " + quote(missing + "/out.vek")), VEK_FAILURE_CREATE_OUTPUT));
+    EXPECT_TRUE(failedWith(vekconv("d " + quote(folder) + " " + quote(dir.file("x.bmp"))), VEK_FAILURE_OPEN_INPUT));
     EXPECT_FALSE(fileExists(dir.file("x.bmp")));
 }
 
@@ -366,8 +378,11 @@ TEST(UnusablePaths, UnreadableInputIsRefusedWithoutCreatingAnything) {
         }
         Codec codec;
         if (codec->encodeFile(bmp.c_str(), outVek.c_str()) != 0) return 1;
+        if (codec->getLastFailure() != VEK_FAILURE_OPEN_INPUT) return 4;
         if (codec->decodeFile(vek.c_str(), outBmp.c_str()) != 0) return 2;
+        if (codec->getLastFailure() != VEK_FAILURE_OPEN_INPUT) return 5;
         if (codec->loadFile(vek.c_str()) != 0 || codec->getImage() != nullptr) return 3;
+        if (codec->getLastFailure() != VEK_FAILURE_OPEN_INPUT) return 6;
         return 0;
     });
     if (code == SKIP) GTEST_SKIP() << "permissions do not keep this user from reading";
@@ -397,20 +412,19 @@ TEST(SameFile, AnInputIsNeverItsOwnOutputUnderAnyName) {
     for (const std::string &name : {bmp, dir.file("hard.bmp"), dir.file("soft.vek"), roundabout}) {
         SCOPED_TRACE(name);
         EXPECT_EQ(codec->encodeFile(bmp.c_str(), name.c_str()), 0);
+        EXPECT_EQ(codec->getLastFailure(), VEK_FAILURE_SAME_FILE);
         EXPECT_EQ(readFile(bmp), picture);
     }
     for (const std::string &name : {vek, dir.file("hard.vek"), dir.file("soft.bmp")}) {
         SCOPED_TRACE(name);
         EXPECT_EQ(codec->decodeFile(vek.c_str(), name.c_str()), 0);
+        EXPECT_EQ(codec->getLastFailure(), VEK_FAILURE_SAME_FILE);
         EXPECT_EQ(readFile(vek), coded);
     }
     EXPECT_TRUE(workspaceReleased(codec));
 
-    RunResult r = vekconv("e " + quote(bmp) + " " + quote(dir.file("hard.bmp")));
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_TRUE(says(r, "faild...\n")) << r.output;
-    r = vekconv("d " + quote(dir.file("soft.bmp")) + " " + quote(vek));
-    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(failedWith(vekconv("e " + quote(bmp) + " " + quote(dir.file("hard.bmp"))), VEK_FAILURE_SAME_FILE));
+    EXPECT_TRUE(failedWith(vekconv("d " + quote(dir.file("soft.bmp")) + " " + quote(vek)), VEK_FAILURE_SAME_FILE));
     EXPECT_EQ(readFile(bmp), picture);
     EXPECT_EQ(readFile(vek), coded);
 }
@@ -469,9 +483,13 @@ TEST(DamagedFile, EveryTruncationFailsCleanly) {
         for (size_t length = 0; length < coded.size(); ++length) {
             SCOPED_TRACE(length);
             writeFile(cut, Bytes(coded.begin(), coded.begin() + static_cast<long>(length)));
+            // Too short to hold the magic: some other file; else cut short.
+            const int reason = length < 4 ? VEK_FAILURE_NOT_VEK : VEK_FAILURE_DAMAGED_VEK;
             ASSERT_EQ(codec->decodeFile(cut.c_str(), out.c_str()), 0);
+            ASSERT_EQ(codec->getLastFailure(), reason);
             ASSERT_FALSE(fileExists(out));
             ASSERT_EQ(codec->loadFile(cut.c_str()), 0);
+            ASSERT_EQ(codec->getLastFailure(), reason);
             if (length < VEK_HEADER_SIZE) {
                 // Refused before decoding: the loaded picture stays.
                 ASSERT_EQ(imageOf(codec), whole);
@@ -490,9 +508,7 @@ TEST(DamagedFile, EveryTruncationFailsCleanly) {
     for (size_t length : {size_t(0), size_t(11), size_t(12), coded.size() / 2, coded.size() - 1}) {
         SCOPED_TRACE(length);
         writeFile(cut, Bytes(coded.begin(), coded.begin() + static_cast<long>(length)));
-        RunResult r = vekconv("d " + quote(cut));
-        EXPECT_EQ(r.exitCode, 1);
-        EXPECT_TRUE(says(r, "faild...\n")) << r.output;
+        EXPECT_TRUE(failedWith(vekconv("d " + quote(cut)), length == 0 ? VEK_FAILURE_NOT_VEK : VEK_FAILURE_DAMAGED_VEK));
         EXPECT_FALSE(fileExists(out));
     }
 }
@@ -521,6 +537,9 @@ TEST(DamagedFile, EveryBitFlipFailsOrGivesThePictureItDeclares) {
                 ASSERT_EQ(get32(back, 2), back.size());
             } else {
                 ASSERT_FALSE(fileExists(out));
+                ASSERT_TRUE(codec->getLastFailure() == VEK_FAILURE_NOT_VEK ||
+                            codec->getLastFailure() == VEK_FAILURE_DAMAGED_VEK)
+                    << codec->getLastFailure();
             }
             if (codec->loadFile(flipped.c_str()) == 1) {
                 ASSERT_EQ(static_cast<uint64_t>(codec->getImageLength()), declared);
@@ -534,6 +553,9 @@ TEST(DamagedFile, EveryBitFlipFailsOrGivesThePictureItDeclares) {
             } else {
                 ASSERT_EQ(codec->getImage(), nullptr);
                 ASSERT_EQ(codec->getImageLength(), 0);
+                ASSERT_TRUE(codec->getLastFailure() == VEK_FAILURE_NOT_VEK ||
+                            codec->getLastFailure() == VEK_FAILURE_DAMAGED_VEK)
+                    << codec->getLastFailure();
             }
             ASSERT_TRUE(workspaceReleased(codec));
             ::unlink(out.c_str());
@@ -639,6 +661,7 @@ TEST(HostileHeader, DataSizesNoEncoderWritesAreRefusedBeforeDecoding) {
         ASSERT_EQ(codec->loadFile(goodVek.c_str()), 1);
         const Bytes picture = imageOf(codec);
         EXPECT_EQ(codec->loadFile(vek.c_str()), 0);
+        EXPECT_EQ(codec->getLastFailure(), c.refused ? VEK_FAILURE_NOT_VEK : VEK_FAILURE_DAMAGED_VEK);
         if (c.refused)
             EXPECT_EQ(imageOf(codec), picture) << "refused before decoding";
         else
