@@ -7,6 +7,7 @@
 #include "sorvu_doc.h"
 #include "resource.h"
 #include "test_bmp.h"
+#include "vek/vek_failures.h"
 
 #include <gtest/gtest.h>
 
@@ -301,7 +302,7 @@ TEST_F(DocTest, VekLoadFailuresAreReportedAndKeepThePicture) {
         bool pictureKept;
     };
     const std::vector<Case> cases = {
-        {"codec refuses", [](FakeCodecState &s) { s.loadResult = 0; }, true},
+        {"codec refuses", [](FakeCodecState &s) { s.loadResult = 0; s.lastFailure = VEK_FAILURE_OUT_OF_MEMORY; }, true},
         {"16 bits", [](FakeCodecState &s) { s.bitCount = 16; }, true},
         {"32 bits", [](FakeCodecState &s) { s.bitCount = 32; }, true},
         {"too large for a picture", [](FakeCodecState &s) { s.width = 65535; s.height = 65535; s.bitCount = 24; }, true},
@@ -321,7 +322,11 @@ TEST_F(DocTest, VekLoadFailuresAreReportedAndKeepThePicture) {
         m_messages.clear();
         const std::string path = writeVekHeader("x.vek", 1024);
         EXPECT_FALSE(doc.OnOpenDocument(path.c_str()));
-        EXPECT_EQ(m_messages.size(), 1u);
+        ASSERT_EQ(m_messages.size(), 1u);
+        if (state->loadResult == 0) {
+            // The box names the codec's reason.
+            EXPECT_EQ(m_messages[0], path + "\nThe VEK! file cannot be decoded: there is not enough memory.");
+        }
         EXPECT_EQ(doc.m_nKind, PictureNone);
         EXPECT_EQ(doc.m_nZoom, 200);
         if (c.pictureKept) {
@@ -390,15 +395,18 @@ TEST_F(DocTest, FileSaveConvertsTheOpenedFileToTheOtherFormat) {
     EXPECT_TRUE(m_messages.empty());
 }
 
-TEST_F(DocTest, FailedConversionIsReported) {
+TEST_F(DocTest, FailedConversionIsReportedWithItsReason) {
     FakeCodecState *state = fake();
     state->encodeResult = 0;
+    state->lastFailure = VEK_FAILURE_WRITE;
     CSorvuDoc doc;
-    ASSERT_TRUE(doc.OnOpenDocument(write("pic.bmp", makeBmp(BmpLayout())).c_str()));
+    const std::string bmp = write("pic.bmp", makeBmp(BmpLayout()));
+    ASSERT_TRUE(doc.OnOpenDocument(bmp.c_str()));
     m_answer = m_dir + "/out.vek";
     doc.OnFileSave();
     ASSERT_EQ(m_messages.size(), 1u);
-    EXPECT_NE(m_messages[0].find("failed"), std::string::npos);
+    EXPECT_EQ(m_messages[0],
+              "The conversion of " + bmp + " into " + m_answer + " failed: writing the output failed (is the disk full?).");
     EXPECT_EQ(doc.m_nKind, PictureBitmap);
 }
 
@@ -532,6 +540,9 @@ TEST_F(RealCodecTest, DamagedVekFileIsAFailedOpen) {
         }
         if (i < 2) {
             EXPECT_FALSE(opened) << "a cut file must be refused";
+            ASSERT_EQ(m_messages.size(), 1u);
+            EXPECT_EQ(m_messages[0], path + "\nThe VEK! file cannot be decoded: " +
+                                         vekFailureText(VEK_FAILURE_DAMAGED_VEK) + ".");
         }
     }
 }
@@ -546,4 +557,65 @@ TEST_F(RealCodecTest, VekOfAPictureTheViewerCannotHoldIsAFailedOpen) {
     EXPECT_EQ(m_messages.size(), 1u);
     EXPECT_EQ(doc.m_nKind, PictureNone);
     EXPECT_EQ(doc.m_dib.Width(), 127);
+}
+
+// Conversions the real codec refuses: the box names the reason it gives.
+TEST_F(RealCodecTest, FailedConversionsNameTheCodecsReason) {
+    CSorvuDoc doc;
+    ASSERT_NE(doc.m_pCodec, nullptr);
+    BmpLayout topDown;
+    topDown.bitCount = 24;
+    topDown.height = -4;
+    const std::string source = write("top-down.bmp", makeBmp(topDown));
+    ASSERT_TRUE(doc.OnOpenDocument(source.c_str()));
+    ASSERT_EQ(doc.m_nKind, PictureBitmap) << "the viewer shows it; the codec cannot keep its row order";
+    m_answer = m_dir + "/out.vek";
+    doc.OnFileSave();
+    ASSERT_EQ(m_messages.size(), 1u);
+    EXPECT_EQ(m_messages[0], "The conversion of " + source + " into " + m_answer + " failed: " +
+                                 vekFailureText(VEK_FAILURE_TOP_DOWN) + ".");
+
+    // The opened file removed before saving.
+    const std::string gone = write("gone.bmp", makeBmp(BmpLayout()));
+    ASSERT_TRUE(doc.OnOpenDocument(gone.c_str()));
+    ASSERT_EQ(unlink(gone.c_str()), 0);
+    m_messages.clear();
+    doc.OnFileSave();
+    ASSERT_EQ(m_messages.size(), 1u);
+    EXPECT_EQ(m_messages[0], "The conversion of " + gone + " into " + m_answer + " failed: " +
+                                 vekFailureText(VEK_FAILURE_OPEN_INPUT) + ".");
+}
+
+// 8-bit pictures with 108- and 124-byte info headers, as today's tools write
+// them, compressed by the codec: the viewer shows the .vek file with the
+// picture's own colours.
+TEST_F(RealCodecTest, VekOfEightBitPicturesWithLongerInfoHeadersShowsTheirColours) {
+    CSorvuDoc doc;
+    ASSERT_NE(doc.m_pCodec, nullptr);
+    struct Case {
+        std::string what, longer, plain;  // the plain one has a 40-byte header
+    };
+    std::vector<Case> cases = {{"suite, 108 bytes", kSuite + "/g/pal8v4.bmp", kSuite + "/g/pal8.bmp"},
+                               {"suite, 124 bytes", kSuite + "/g/pal8v5.bmp", kSuite + "/g/pal8.bmp"}};
+    BmpLayout shortTable;
+    shortTable.width = 13;
+    shortTable.height = 6;
+    shortTable.clrUsed = 16;
+    shortTable.pixel = [](int x, int y) { return uint32_t((x + 3 * y) % 16); };
+    const std::string plain = write("plain.bmp", makeBmp(shortTable));
+    for (uint32_t infoSize : {108u, 124u}) {
+        shortTable.infoSize = infoSize;
+        cases.push_back({"16 colours, " + std::to_string(infoSize) + " bytes",
+                         write("v" + std::to_string(infoSize) + ".bmp", makeBmp(shortTable)), plain});
+    }
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        CDibImage original;
+        readInto(original, c.plain);
+        const std::string vek = m_dir + "/longer.vek";
+        ASSERT_EQ(doc.m_pCodec->encodeFile(c.longer.c_str(), vek.c_str()), 1);
+        ASSERT_TRUE(doc.OnOpenDocument(vek.c_str()));
+        EXPECT_EQ(doc.m_nKind, PictureVek);
+        EXPECT_TRUE(samePicture(doc.m_dib, original));
+    }
 }
