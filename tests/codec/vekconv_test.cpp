@@ -39,7 +39,7 @@ Bytes samplePicture() {
 // and `library` (or nothing) beside it as libvek.so.
 std::string lonelyConverter(const TempDir &dir, const std::string &library) {
     const std::string bin = dir.file("bin");
-    run("mkdir -p " + quote(bin) + " && cp " + quote(BIN + "/vekconv") + " " + quote(BIN + "/libvekmsg.so") + " " +
+    run("mkdir -p " + quote(bin) + " && cp " + quote(BIN + "/vekconv") + " " + quote(BIN) + "/libvekmsg.so.* " +
         quote(bin));
     if (!library.empty()) run("cp " + quote(library) + " " + quote(bin + "/libvek.so"));
     return bin + "/vekconv";
