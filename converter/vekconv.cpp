@@ -56,9 +56,11 @@ bool outputName(const char *input, const char *given, const char *extension, cha
 } // namespace
 
 int main(int argc, char **argv) {
+#ifdef SIGXFSZ
     // Past a file-size limit a write must fail and be reported ("faild..."),
     // not end the program.
     std::signal(SIGXFSZ, SIG_IGN);
+#endif
     platform::ModuleHandle library = platform::loadLibrary(VEK_LIBRARY_NAME);
 
     std::printf("VEK picture compressor - console converter\n\n");
