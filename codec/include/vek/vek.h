@@ -32,6 +32,10 @@
 // (freestanding) can include this header too.
 #include <stdint.h>
 
+// On Windows a host that includes <windows.h> (before this header) gets the
+// system's definitions of the two bitmap headers, which have the same
+// layout; everyone else gets these.
+#if !(defined(_WIN32) && defined(_WINGDI_))
 #pragma pack(push, 1)
 
 // The 14-byte file header of a Windows bitmap, little-endian.
@@ -59,6 +63,7 @@ struct BITMAPINFOHEADER {
 };
 
 #pragma pack(pop)
+#endif
 
 static_assert(sizeof(BITMAPFILEHEADER) == 14, "BITMAPFILEHEADER must be 14 bytes");
 static_assert(sizeof(BITMAPINFOHEADER) == 40, "BITMAPINFOHEADER must be 40 bytes");
