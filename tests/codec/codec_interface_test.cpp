@@ -58,11 +58,14 @@ template <typename R, typename... Args> R callSlot(VekCodecInterface *codec, int
 } // namespace
 
 TEST_F(LoadedLibrary, ExportsOnlyTheTwoEntryPoints) {
+#if !defined(_WIN32)
     // Every symbol the library defines in its dynamic table, as the binary
-    // tools read them from the file.
+    // tools read them from the file. (VEK.DLL's export table is checked by
+    // tests/windows/check_pe_tables.sh.)
     const RunResult r = run("nm -D --defined-only --format=just-symbols " + quote(std::string(VEK_BIN_DIR) + "/libvek.so"));
     ASSERT_EQ(r.exitCode, 0) << r.output;
     EXPECT_EQ(r.output, "VEK_Constructor\nVEK_Destructor\n");
+#endif
     destroy(nullptr);  // a null object is ignored
 }
 

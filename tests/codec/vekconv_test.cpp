@@ -39,7 +39,14 @@ std::string usage(const std::string &name) {
 }
 
 RunResult vekconv(const std::string &args, const std::string &program = PROGRAM) {
-    return run((RUNNER.empty() ? "" : RUNNER + " ") + quote(program) + " " + args + " 2>&1");
+    RunResult r = run((RUNNER.empty() ? "" : RUNNER + " ") + quote(program) + " " + args + " 2>&1");
+    // A Windows program ends its lines with \r\n (text mode output): the
+    // same messages.
+    if (program.size() > 4 && program.compare(program.size() - 4, 4, ".exe") == 0) {
+        std::string::size_type at;
+        while ((at = r.output.find("\r\n")) != std::string::npos) r.output.erase(at, 1);
+    }
+    return r;
 }
 
 Bytes samplePicture() {

@@ -1,6 +1,7 @@
 // Progress messages of VEK.DLL in a real window: the encode runs in another
 // thread and posts to the window, whose thread takes the messages in an
-// ordinary message loop and hands them to the window procedure.
+// ordinary message loop (GetMessage, DispatchMessage) and hands them to the
+// window procedure.
 #include <windows.h>  // before vek.h: its bitmap header types
 
 #include <gtest/gtest.h>
@@ -65,8 +66,10 @@ TEST(ProgressWindow, EncoderProgressReachesTheWindowProcedure) {
     windowClass.hInstance = ::GetModuleHandleA(nullptr);
     windowClass.lpszClassName = "VekProgressTest";
     ASSERT_NE(::RegisterClassA(&windowClass), 0);
-    HWND window = ::CreateWindowExA(0, "VekProgressTest", "progress", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100,
-                                    nullptr, nullptr, windowClass.hInstance, nullptr);
+    // A message-only window: a window of its own class and procedure with
+    // the thread's message queue, which needs no display.
+    HWND window = ::CreateWindowExA(0, "VekProgressTest", "progress", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                    windowClass.hInstance, nullptr);
     ASSERT_NE(window, nullptr);
     Received received;
     ::SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&received));
