@@ -1,3 +1,7 @@
+#if defined(_WIN32)
+#include <windows.h>  // first: the codec's header then takes its bitmap header types
+#endif
+
 #include "test_support.h"
 
 #include "vek_codec.h"
@@ -9,13 +13,23 @@
 #if defined(_WIN32)
 #include <filesystem>
 #include <random>
-#include <windows.h>
 #else
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
 
 #include "window_messages.h"
+
+#if defined(_WIN32)
+int setenv(const char *name, const char *value, int overwrite) {
+    if (!overwrite && std::getenv(name) != nullptr) return 0;
+    return ::_putenv_s(name, value) == 0 ? 0 : -1;
+}
+
+int unsetenv(const char *name) {
+    return ::_putenv_s(name, "") == 0 ? 0 : -1;  // an empty value removes it
+}
+#endif
 
 namespace testsupport {
 

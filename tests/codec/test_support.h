@@ -12,6 +12,12 @@
 
 class VekCodec;
 
+#if defined(_WIN32)
+// The POSIX calls with which tests set their own environment.
+int setenv(const char *name, const char *value, int overwrite);
+int unsetenv(const char *name);
+#endif
+
 namespace testsupport {
 
 typedef std::vector<uint8_t> Bytes;
