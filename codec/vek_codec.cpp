@@ -196,9 +196,16 @@ int VekCodec::loadStream(ByteSource &input) {
     return result;
 }
 
+#if VEK_FILE_HEADER_BY_POINTER
+BITMAPFILEHEADER *VekCodec::getFileHeader(BITMAPFILEHEADER *result) {
+    *result = fileHeader;
+    return result;
+}
+#else
 BITMAPFILEHEADER VekCodec::getFileHeader() {
     return fileHeader;
 }
+#endif
 
 void VekCodec::getInfoHeader(BITMAPINFOHEADER *out) {
     if (out != nullptr) *out = infoHeader;

@@ -57,7 +57,12 @@ public:
     int decodeFile(const char *vekPath, const char *bmpPath) override;
     int encodeFile(const char *bmpPath, const char *vekPath) override;
     int loadFile(const char *vekPath) override;
+#if VEK_FILE_HEADER_BY_POINTER
+    using VekCodecInterface::getFileHeader;
+    BITMAPFILEHEADER *getFileHeader(BITMAPFILEHEADER *result) override;
+#else
     BITMAPFILEHEADER getFileHeader() override;
+#endif
     void getInfoHeader(BITMAPINFOHEADER *out) override;
     uint8_t *getImage() override;
     int getImageLength() override;
@@ -243,8 +248,13 @@ void gatherLastColumn(BlockWorkspace &workspace);
 void moveToFrontRanks(uint8_t *column, int32_t blockLast);
 void ranksToColumn(DecodedColumn &decoded);
 
-// The library's two exports, under their plain names.
+// The library's two exports, under their plain names (on Windows exported
+// by the module-definition file vek.def).
+#if defined(_WIN32)
+#define VEK_EXPORT extern "C"
+#else
 #define VEK_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
 VEK_EXPORT VekCodecInterface *VEK_Constructor();
 VEK_EXPORT void VEK_Destructor(VekCodecInterface *codec);
 

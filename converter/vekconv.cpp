@@ -147,9 +147,11 @@ private:
 } // namespace
 
 int main(int argc, char **argv) {
+#ifdef SIGXFSZ
     // Past a file-size limit a write must fail and be reported ("faild..."),
     // not end the program.
     std::signal(SIGXFSZ, SIG_IGN);
+#endif
     platform::ModuleHandle library = platform::loadLibrary(VEK_LIBRARY_NAME);
 
     std::printf("VEK picture compressor - console converter\n\n");

@@ -9,8 +9,13 @@
 
 namespace platform {
 
-typedef int FileHandle;
+#if defined(_WIN32)
+typedef void *FileHandle;  // a Win32 file handle
+const FileHandle INVALID_FILE = reinterpret_cast<FileHandle>(static_cast<intptr_t>(-1));  // INVALID_HANDLE_VALUE
+#else
+typedef int FileHandle;  // a file descriptor
 const FileHandle INVALID_FILE = -1;
+#endif
 
 // Opens an existing file for reading. Directories and other things that are
 // not readable files are refused.
@@ -36,7 +41,8 @@ int64_t fileSize(FileHandle file);
 // Closes the handle; false if the system reports that data were lost.
 bool closeFile(FileHandle file);
 
-// True if `path` names the same file as the open handle (following links).
+// True if `path` names the same file as the open handle (following links;
+// on Windows: the same volume serial number and file index).
 bool isSameFile(FileHandle file, const char *path);
 
 // True if the open handle is a regular file (an output that may be deleted).

@@ -1,10 +1,12 @@
 // Run-time loading of a shared library by its Windows-style name.
 //
-// A name such as "VEK.DLL" is mapped to the platform's file name ("libvek.so")
-// and looked for first in the folder of the running executable, then in the
-// ../lib folder beside it and in the installed library folder relative to the
-// program's (the installed layouts), then through the system's normal
-// library search.
+// On Linux a name such as "VEK.DLL" is mapped to the platform's file name
+// ("libvek.so") and looked for first in the folder of the running
+// executable, then in the ../lib folder beside it and in the installed
+// library folder relative to the program's (the installed layouts), then
+// through the system's normal library search. On Windows the name is the
+// file name, found by the system's search, which starts in the folder of the
+// running executable.
 #ifndef VEK_PLATFORM_MODULE_LOADER_H
 #define VEK_PLATFORM_MODULE_LOADER_H
 
@@ -14,7 +16,8 @@ namespace platform {
 
 typedef void *ModuleHandle;
 
-// Platform file name for a Windows-style module name ("VEK.DLL" -> "libvek.so").
+// Platform file name for a Windows-style module name ("VEK.DLL" -> "libvek.so"
+// on Linux, unchanged on Windows).
 std::string moduleFileName(const char *name);
 
 // Loads the module; null when it cannot be found or loaded.

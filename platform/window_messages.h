@@ -5,6 +5,11 @@
 // must not block or handle the message itself: it may only wake the
 // receiver's own loop (for example by queueing an event). The receiver takes
 // its messages with peekMessage. Posting never waits for the receiver.
+//
+// On Windows the handle is a real window (HWND) and the messages go through
+// the system's message queue of the window's thread (PostMessageA), where
+// the window's own message loop or peekMessage (from that thread) takes
+// them; registering is then optional and the notifier is not needed.
 #ifndef VEK_PLATFORM_WINDOW_MESSAGES_H
 #define VEK_PLATFORM_WINDOW_MESSAGES_H
 

@@ -6,6 +6,8 @@
 #                             runs their x86-64-v3 copies where it can)
 #   tools/test.sh --threads   the thread sanitizer on the test of codec objects
 #                             working in several threads at once, in build-tsan/
+# The normal run also builds the 32-bit Windows files in build-win32/ and runs
+# the Windows suite under wine (tools/test-windows.sh).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/tools/setup.sh"
@@ -27,3 +29,6 @@ else
 fi
 cd "$build"
 ctest --output-on-failure -j2
+if [ "${1:-}" = "" ]; then
+  "$root/tools/test-windows.sh" "$build"
+fi

@@ -3,6 +3,7 @@
 // trips over every accepted kind of picture.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 
@@ -27,6 +28,18 @@ struct Files {
     TempDir dir;
     std::string bmp = dir.file("in.bmp"), vek = dir.file("in.vek"), back = dir.file("back.bmp");
 };
+
+// Another build's encoder that must write the same .vek bytes as this one
+// (the Windows build's converter under wine): VEK_OTHER_ENCODER holds the
+// command line that comes before "e input output".
+void expectSameBytesFromOtherEncoder(const Files &f) {
+    const char *other = std::getenv("VEK_OTHER_ENCODER");
+    if (other == nullptr || *other == '\0') return;
+    const std::string vek = f.dir.file("other.vek");
+    const RunResult r = run(std::string(other) + " e " + quote(f.bmp) + " " + quote(vek) + " 2>&1");
+    EXPECT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_TRUE(readFile(vek) == readFile(f.vek)) << "the other build's .vek file differs";
+}
 
 // The memory operations give the file operations' bytes, within the
 // encoder's bound, and refuse an output one byte too small without writing
@@ -75,6 +88,7 @@ Bytes roundTrip(const Bytes &picture, const std::string &what) {
     writeFile(f.bmp, picture);
     auto codec = std::make_unique<VekCodec>();
     EXPECT_EQ(codec->encodeFile(f.bmp.c_str(), f.vek.c_str()), 1);
+    expectSameBytesFromOtherEncoder(f);
     EXPECT_EQ(codec->decodeFile(f.vek.c_str(), f.back.c_str()), 1);
     const Bytes back = readFile(f.back);
     // The restored file holds the source's data bytes (colour table and pixel

@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#if !defined(_WIN32)
 #include <unistd.h>
+#endif
 
 #include "test_support.h"
 #include "vek_codec.h"
@@ -50,6 +52,8 @@ TEST(PixelPointer, StaysWithTheLoadedPictureAfterAnotherDecode) {
     EXPECT_EQ(codec->getBits(), codec->getImage() + 1024) << "still the loaded 8-bit picture's pixels";
 }
 
+#if !defined(_WIN32)
+// Symbolic links and file-size limits of the shell: POSIX only.
 TEST(FailedOutput, ThroughASymbolicLinkTheTargetIsRemoved) {
     TempDir dir;
     writeFile(dir.file("a.bmp"), makeBmp(30, 30, 24, Bytes(), randomBytes(2760, 3)));
@@ -72,3 +76,4 @@ TEST(ConverterLimits, AFileSizeLimitIsAFailedConversionNotASignal) {
     EXPECT_NE(r.output.find("faild...\n"), std::string::npos);
     EXPECT_FALSE(fileExists(dir.file("a.vek")));
 }
+#endif

@@ -37,17 +37,15 @@ Result runAll(const Bytes &picture, uint32_t blockFactor) {
         codec.autoBlockFactor = 0;
         codec.BlockFactor = blockFactor;
     }
-    int window = 0;
-    platform::registerWindow(&window, nullptr, nullptr);
-    codec.setProgressTarget(&window, 0x8002, 0);
+    testsupport::MessageTarget window;
+    codec.setProgressTarget(window.handle(), 0x8002, 0);
     lastProgress = -1;
     r.coded.resize(codec.getEncodeBound(static_cast<uint32_t>(picture.size())));
     uint32_t size = static_cast<uint32_t>(r.coded.size());
     EXPECT_EQ(codec.encodeMemory(picture.data(), static_cast<uint32_t>(picture.size()), r.coded.data(), &size), 1);
     r.coded.resize(size);
     platform::PostedMessage m;
-    while (platform::peekMessage(&window, &m)) r.progress.push_back(m.lParam);
-    platform::unregisterWindow(&window);
+    while (platform::peekMessage(window.handle(), &m)) r.progress.push_back(m.lParam);
 
     r.restored.resize(codec.getDecodedSize(r.coded.data(), size));
     uint32_t restoredSize = static_cast<uint32_t>(r.restored.size());

@@ -246,11 +246,11 @@ TEST(RunPrecoder, ExpansionOfRunsBetweenStretchesWithoutRepeats) {
 namespace {
 
 struct ProgressReceiver {
-    int target = 0;  // its address is the window handle
+    testsupport::MessageTarget target;
     std::vector<platform::PostedMessage> take() {
         std::vector<platform::PostedMessage> got;
         platform::PostedMessage m;
-        while (platform::peekMessage(&target, &m)) got.push_back(m);
+        while (platform::peekMessage(target.handle(), &m)) got.push_back(m);
         return got;
     }
 };
@@ -260,8 +260,7 @@ struct ProgressReceiver {
 TEST(RunPrecoder, ProgressIsPostedAfterLongRunsOnly) {
     auto codec = std::make_unique<VekCodec>();
     ProgressReceiver receiver;
-    platform::registerWindow(&receiver.target, nullptr, nullptr);
-    codec->setProgressTarget(&receiver.target, 0x8001, 77);
+    codec->setProgressTarget(receiver.target.handle(), 0x8001, 77);
 
     // No run of four or more: no message.
     Bytes plain(5000);
@@ -295,5 +294,4 @@ TEST(RunPrecoder, ProgressIsPostedAfterLongRunsOnly) {
     lastProgress = -1;
     precode(*codec, data, 4);
     EXPECT_TRUE(receiver.take().empty());
-    platform::unregisterWindow(&receiver.target);
 }

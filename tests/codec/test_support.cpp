@@ -1,3 +1,7 @@
+#if defined(_WIN32)
+#include <windows.h>  // first: the codec's header then takes its bitmap header types
+#endif
+
 #include "test_support.h"
 
 #include "vek_codec.h"
@@ -6,8 +10,26 @@
 #include <cstdlib>
 #include <fstream>
 #include <sys/stat.h>
+#if defined(_WIN32)
+#include <filesystem>
+#include <random>
+#else
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
+
+#include "window_messages.h"
+
+#if defined(_WIN32)
+int setenv(const char *name, const char *value, int overwrite) {
+    if (!overwrite && std::getenv(name) != nullptr) return 0;
+    return ::_putenv_s(name, value) == 0 ? 0 : -1;
+}
+
+int unsetenv(const char *name) {
+    return ::_putenv_s(name, "") == 0 ? 0 : -1;  // an empty value removes it
+}
+#endif
 
 namespace testsupport {
 
@@ -44,6 +66,47 @@ bool StreamBuffer::Growing::seekTo(uint64_t offset) {
     return true;
 }
 
+#if defined(_WIN32)
+MessageTarget::MessageTarget()
+    : handle_(::CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr)) {
+    if (handle_ == nullptr) std::abort();
+    platform::registerWindow(handle_, nullptr, nullptr);
+}
+
+MessageTarget::~MessageTarget() {
+    platform::unregisterWindow(handle_);
+    ::DestroyWindow(static_cast<HWND>(handle_));
+}
+#else
+MessageTarget::MessageTarget() : handle_(&registered_) {
+    platform::registerWindow(handle_, nullptr, nullptr);
+}
+
+MessageTarget::~MessageTarget() {
+    platform::unregisterWindow(handle_);
+}
+#endif
+
+#if defined(_WIN32)
+TempDir::TempDir() {
+    namespace fs = std::filesystem;
+    std::random_device seed;
+    for (;;) {
+        const fs::path candidate = fs::temp_directory_path() / ("vektest." + std::to_string(seed()));
+        std::error_code error;
+        if (fs::create_directory(candidate, error)) {
+            path_ = candidate.generic_string();
+            return;
+        }
+        if (error) std::abort();
+    }
+}
+
+TempDir::~TempDir() {
+    std::error_code ignored;  // leftovers in the temporary folder are harmless
+    std::filesystem::remove_all(path_, ignored);
+}
+#else
 TempDir::TempDir() {
     const char *base = std::getenv("TMPDIR");
     std::string pattern = std::string(base && *base ? base : "/tmp") + "/vektest.XXXXXX";
@@ -59,6 +122,7 @@ TempDir::~TempDir() {
         // Leftovers in the temporary folder are harmless.
     }
 }
+#endif
 
 void writeFile(const std::string &path, const Bytes &data) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -178,13 +242,21 @@ RunResult runCapturingErrors(const std::string &commandLine) {
 
 RunResult run(const std::string &commandLine) {
     RunResult result{-1, std::string(), std::string()};
+#if defined(_WIN32)
+    FILE *pipe = ::_popen(commandLine.c_str(), "rb");
+#else
     FILE *pipe = ::popen(commandLine.c_str(), "r");
+#endif
     if (pipe == nullptr) return result;
     char buf[4096];
     size_t n;
     while ((n = std::fread(buf, 1, sizeof(buf), pipe)) > 0) result.output.append(buf, n);
+#if defined(_WIN32)
+    result.exitCode = ::_pclose(pipe);
+#else
     const int status = ::pclose(pipe);
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+#endif
     return result;
 }
 

@@ -12,6 +12,12 @@
 
 class VekCodec;
 
+#if defined(_WIN32)
+// The POSIX calls with which tests set their own environment.
+int setenv(const char *name, const char *value, int overwrite);
+int unsetenv(const char *name);
+#endif
+
 namespace testsupport {
 
 typedef std::vector<uint8_t> Bytes;
@@ -78,6 +84,22 @@ struct ColumnCounts {
     int32_t changes;
 };
 ColumnCounts countColumn(const Bytes &column);
+
+// A receiver of the codec's progress messages for the message layer: on
+// Linux a registered handle, on Windows a message-only window of the calling
+// thread, whose queue the messages reach through the system.
+class MessageTarget {
+public:
+    MessageTarget();
+    ~MessageTarget();
+    MessageTarget(const MessageTarget &) = delete;
+    MessageTarget &operator=(const MessageTarget &) = delete;
+    void *handle() const { return handle_; }
+
+private:
+    int registered_ = 0;  // on Linux its address is the handle
+    void *handle_;
+};
 
 // Little-endian field readers.
 uint32_t get32(const Bytes &b, size_t offset);

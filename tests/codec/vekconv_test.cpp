@@ -3,6 +3,8 @@
 // terminal.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "test_support.h"
 #include "vek/vek_failures.h"
 
@@ -11,6 +13,22 @@ using namespace testsupport;
 namespace {
 
 const std::string BIN = VEK_BIN_DIR;
+
+// The converter under test: by default the one built beside these tests.
+// The Windows build runs these same tests against its vekconv.exe under
+// wine: VEK_CONVERTER names the program, VEK_CONVERTER_RUNNER the command
+// that runs it, VEK_CONVERTER_LIBRARY the codec library's file name beside
+// it, and VEK_NOT_A_CODEC a library that loads but has no VEK_Constructor.
+std::string setting(const char *name, const std::string &otherwise) {
+    const char *value = std::getenv(name);
+    return value != nullptr && *value != '\0' ? std::string(value) : otherwise;
+}
+const std::string PROGRAM = setting("VEK_CONVERTER", BIN + "/vekconv");
+const std::string RUNNER = setting("VEK_CONVERTER_RUNNER", "");
+const std::string LIBRARY = setting("VEK_CONVERTER_LIBRARY", "libvek.so");
+const std::string NOT_A_CODEC = setting("VEK_NOT_A_CODEC", BIN + "/libvekmsg.so");
+// The name the converter gives itself in its usage text.
+const std::string PROGRAM_NAME = PROGRAM.substr(PROGRAM.find_last_of('/') + 1);
 const std::string BANNER = "VEK picture compressor - console converter\n\n";
 const std::string VERSION = "Loading... 'VEK.DLL' version 0.01\n";
 
@@ -22,8 +40,17 @@ std::string usage(const std::string &name) {
            "\t(*) VEK compression technology is based on the ORLO archiver.\n";
 }
 
-RunResult vekconv(const std::string &args, const std::string &program = BIN + "/vekconv") {
-    return runCapturingErrors(quote(program) + " " + args);
+RunResult vekconv(const std::string &args, const std::string &program = PROGRAM) {
+    RunResult r = runCapturingErrors((RUNNER.empty() ? "" : RUNNER + " ") + quote(program) + " " + args);
+    // A Windows program ends its lines with \r\n (text mode output): the
+    // same messages.
+    if (program.size() > 4 && program.compare(program.size() - 4, 4, ".exe") == 0) {
+        for (std::string *text : {&r.output, &r.errors}) {
+            std::string::size_type at;
+            while ((at = text->find("\r\n")) != std::string::npos) text->erase(at, 1);
+        }
+    }
+    return r;
 }
 
 // The line standard error gets for a failed conversion.
@@ -36,13 +63,14 @@ Bytes samplePicture() {
 }
 
 // A copy of the converter in a folder of its own, with its message layer
-// and `library` (or nothing) beside it as libvek.so.
+// (a library of its own on Linux) and `library` (or nothing) beside it under
+// the codec library's name.
 std::string lonelyConverter(const TempDir &dir, const std::string &library) {
     const std::string bin = dir.file("bin");
-    run("mkdir -p " + quote(bin) + " && cp " + quote(BIN + "/vekconv") + " " + quote(BIN) + "/libvekmsg.so.* " +
-        quote(bin));
-    if (!library.empty()) run("cp " + quote(library) + " " + quote(bin + "/libvek.so"));
-    return bin + "/vekconv";
+    run("mkdir -p " + quote(bin) + " && cp " + quote(PROGRAM) + " " + quote(bin));
+    if (LIBRARY == "libvek.so") run("cp " + quote(BIN) + "/libvekmsg.so.* " + quote(bin));
+    if (!library.empty()) run("cp " + quote(library) + " " + quote(bin + "/" + LIBRARY));
+    return bin + "/" + PROGRAM_NAME;
 }
 
 } // namespace
@@ -50,15 +78,15 @@ std::string lonelyConverter(const TempDir &dir, const std::string &library) {
 TEST(Converter, TooFewArgumentsPrintUsage) {
     RunResult r = vekconv("");
     EXPECT_EQ(r.exitCode, 2);
-    EXPECT_EQ(r.output, BANNER + usage("vekconv"));
+    EXPECT_EQ(r.output, BANNER + usage(PROGRAM_NAME));
     r = vekconv("e");
     EXPECT_EQ(r.exitCode, 2);
-    EXPECT_EQ(r.output, BANNER + usage("vekconv"));
+    EXPECT_EQ(r.output, BANNER + usage(PROGRAM_NAME));
     // Also without the library.
     TempDir dir;
     r = vekconv("d", lonelyConverter(dir, ""));
     EXPECT_EQ(r.exitCode, 2);
-    EXPECT_EQ(r.output, BANNER + usage("vekconv"));
+    EXPECT_EQ(r.output, BANNER + usage(PROGRAM_NAME));
 }
 
 TEST(Converter, LibraryProblemsAreReported) {
@@ -69,7 +97,7 @@ TEST(Converter, LibraryProblemsAreReported) {
 
     // A library that loads but lacks the constructor.
     TempDir other;
-    r = vekconv("e a.bmp", lonelyConverter(other, BIN + "/libvekmsg.so"));
+    r = vekconv("e a.bmp", lonelyConverter(other, NOT_A_CODEC));
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.output, BANNER + "GetProc error!\n");
 }

@@ -49,9 +49,8 @@ Bytes decodeAlone(const Bytes &coded) {
 void work(const Expected &e, const TempDir &dir, int id, Outcome *out) {
     VekCodecInterface *codec = VEK_Constructor();
     if (codec == nullptr) return;
-    int receiver = 0;
-    platform::registerWindow(&receiver, nullptr, nullptr);
-    codec->setProgressTarget(&receiver, 0x8000, static_cast<VekMessageParam>(id));
+    MessageTarget receiver;
+    codec->setProgressTarget(receiver.handle(), 0x8000, static_cast<VekMessageParam>(id));
     const std::string bmp = dir.file("in" + std::to_string(id) + ".bmp");
     const std::string vek = dir.file("in" + std::to_string(id) + ".vek");
     const std::string back = dir.file("back" + std::to_string(id) + ".bmp");
@@ -73,7 +72,6 @@ void work(const Expected &e, const TempDir &dir, int id, Outcome *out) {
     out->results += codec->loadMemory(e.coded.data(), vekSize);
     out->loaded.assign(codec->getImage(), codec->getImage() + codec->getImageLength());
     VEK_Destructor(codec);
-    platform::unregisterWindow(&receiver);
 }
 
 } // namespace

@@ -29,8 +29,14 @@
 #ifndef VEK_VEK_H
 #define VEK_VEK_H
 
-#include <cstdint>
+// <stdint.h> rather than <cstdint>: hosts built without a C++ library
+// (freestanding) can include this header too.
+#include <stdint.h>
 
+// On Windows a host that includes <windows.h> (before this header) gets the
+// system's definitions of the two bitmap headers, which have the same
+// layout; everyone else gets these.
+#if !(defined(_WIN32) && defined(_WINGDI_))
 #pragma pack(push, 1)
 
 // The 14-byte file header of a Windows bitmap, little-endian.
@@ -58,6 +64,7 @@ struct BITMAPINFOHEADER {
 };
 
 #pragma pack(pop)
+#endif
 
 static_assert(sizeof(BITMAPFILEHEADER) == 14, "BITMAPFILEHEADER must be 14 bytes");
 static_assert(sizeof(BITMAPINFOHEADER) == 40, "BITMAPINFOHEADER must be 40 bytes");
@@ -95,6 +102,21 @@ typedef void *VekWindowHandle;
 typedef uint32_t VekMessage;
 typedef uintptr_t VekMessageParam;
 
+// Slot 4 returns a 14-byte structure by value. On 32-bit Windows the
+// platform's own C++ compiler passes `this` of a member function in ECX and
+// the hidden result pointer on the stack (popped by the callee, returned in
+// EAX), while MinGW's g++ (and clang targeting MinGW) swaps them: the
+// result pointer in ECX, `this` on the stack. The library is built with g++
+// and must answer the platform compiler's hosts, so with MinGW the slot is
+// declared with that result pointer as an explicit argument, which g++ passes
+// exactly the platform compiler's way. Other compilers and platforms see the
+// natural declaration; callers write codec->getFileHeader() either way.
+#if defined(__MINGW32__) && !defined(_WIN64)
+#define VEK_FILE_HEADER_BY_POINTER 1
+#else
+#define VEK_FILE_HEADER_BY_POINTER 0
+#endif
+
 // The codec object as its callers see it: its operations in slot order.
 // Results are 1 for success and 0 for failure unless stated otherwise.
 class VekCodecInterface {
@@ -103,7 +125,12 @@ public:
     virtual int decodeFile(const char *vekPath, const char *bmpPath) = 0; // slot 1
     virtual int encodeFile(const char *bmpPath, const char *vekPath) = 0; // slot 2
     virtual int loadFile(const char *vekPath) = 0;                   // slot 3
+#if VEK_FILE_HEADER_BY_POINTER
+    // Copies the header to *result and returns result.
+    virtual BITMAPFILEHEADER *getFileHeader(BITMAPFILEHEADER *result) = 0; // slot 4
+#else
     virtual BITMAPFILEHEADER getFileHeader() = 0;                    // slot 4
+#endif
     virtual void getInfoHeader(BITMAPINFOHEADER *out) = 0;           // slot 5
     virtual uint8_t *getImage() = 0;                                 // slot 6
     virtual int getImageLength() = 0;                                // slot 7
@@ -147,6 +174,15 @@ public:
     // it succeeded, exactly one other code when it returned 0. The
     // accessors and the progress operations leave it alone.
     virtual int getLastFailure() = 0;                                // slot 20
+
+#if VEK_FILE_HEADER_BY_POINTER
+    // The natural call for callers built with MinGW (not a slot).
+    BITMAPFILEHEADER getFileHeader() {
+        BITMAPFILEHEADER header;
+        getFileHeader(&header);
+        return header;
+    }
+#endif
 
 protected:
     // Objects are destroyed only through VEK_Destructor.
