@@ -18,8 +18,8 @@ def read_xpm(path):
         raise SystemExit('%s: one character per pixel expected' % path)
     colours = {}
     for line in strings[1:1 + ncolors]:
-        char, spec = line[0], line[1:].split()
-        value = spec[spec.index('c') + 1]
+        char, fields = line[0], line[1:].split()
+        value = fields[fields.index('c') + 1]
         colours[char] = None if value.lower() == 'none' else tuple(
             int(value[i:i + 2], 16) for i in (1, 3, 5))
     rows = strings[1 + ncolors:1 + ncolors + height]

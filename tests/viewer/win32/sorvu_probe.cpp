@@ -19,13 +19,10 @@
 //   sorvu_probe save <title> <path>    types the path into the file name
 //                                      box of the file dialog and confirms
 //   sorvu_probe gone <title> [seconds] waits until no window has that caption
-//   sorvu_probe drop <path>            drops a file on the view
 #include <windows.h>
-#include <shlobj.h>
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -36,7 +33,11 @@ const char kFrameClass[] = "AfxFrameWnd";
 std::string textOf(HWND hWnd) {
     char text[1024] = "";
     GetWindowTextA(hWnd, text, sizeof text);
-    return text;
+    // One line per fact: the lines of a text are joined by spaces.
+    std::string line = text;
+    for (char &c : line)
+        if (c == '\r' || c == '\n') c = ' ';
+    return line;
 }
 
 // Polls for a window until it turns up or the time is over.
@@ -140,34 +141,6 @@ int doGone(const std::string &title, double seconds) {
     return 0;
 }
 
-// A drop as the shell makes it: a DROPFILES block with the name list,
-// posted as WM_DROPFILES to the window under the drop point (the view). The
-// block is global memory that the receiving process frees with DragFinish.
-int doDrop(const std::string &path) {
-    HWND hWnd = frame(5);
-    if (!hWnd) return 1;
-    HWND view = GetWindow(hWnd, GW_CHILD);
-    HWND target = view ? view : hWnd;
-    // The window that accepts files: the target or its first ancestor with
-    // WS_EX_ACCEPTFILES, as the shell finds it.
-    while (target && !(GetWindowLongA(target, GWL_EXSTYLE) & WS_EX_ACCEPTFILES)) target = GetParent(target);
-    if (!target) {
-        std::printf("no window accepts files\n");
-        return 1;
-    }
-    const size_t bytes = sizeof(DROPFILES) + path.size() + 2;
-    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, bytes);
-    DROPFILES *drop = static_cast<DROPFILES *>(GlobalLock(block));
-    drop->pFiles = sizeof(DROPFILES);
-    drop->pt.x = 5;
-    drop->pt.y = 5;
-    drop->fWide = FALSE;
-    std::memcpy(reinterpret_cast<char *>(drop) + sizeof(DROPFILES), path.c_str(), path.size());
-    GlobalUnlock(block);
-    PostMessageA(target, WM_DROPFILES, WPARAM(block), 0);
-    return 0;
-}
-
 double seconds(int argc, char **argv, int at, double otherwise) {
     return argc > at ? std::atof(argv[at]) : otherwise;
 }
@@ -191,7 +164,6 @@ int main(int argc, char **argv) {
     else if (action == "press" && argc > 3) rc = doPress(argv[2], std::atoi(argv[3]));
     else if (action == "save" && argc > 3) rc = doSave(argv[2], argv[3]);
     else if (action == "gone" && argc > 2) rc = doGone(argv[2], seconds(argc, argv, 3, 10));
-    else if (action == "drop" && argc > 2) rc = doDrop(argv[2]);
     std::fflush(stdout);
     return rc;
 }

@@ -1,10 +1,12 @@
 #!/usr/bin/env python3
-"""Reads the resource section of Sorvu.exe back from the file and compares
-it with what the program must carry: the menu, the accelerator table and
-the icon under IDR_MAINFRAME (128), the About box IDD_ABOUTBOX (100) as an
-extended dialog template, and the version information, all in U.S. English.
+"""Reads the import table and the resource section of Sorvu.exe back from
+the file and compares them with what the program must carry: imports from
+system DLLs only (everything else is linked in), and the menu, the
+accelerator table and the icon under IDR_MAINFRAME (128), the About box
+IDD_ABOUTBOX (100) as an extended dialog template, and the version
+information, all in U.S. English.
 
-    check_resources.py Sorvu.exe
+    check_sorvu_exe.py Sorvu.exe
 
 Prints every difference and exits 1 when there is one.
 """
@@ -28,8 +30,13 @@ def expect(what, got, wanted):
 
 # ---------------------------------------------------------------- PE file
 
-def resources(path):
-    """{(type, id, language): bytes} of the file's resource directory."""
+SYSTEM_DLLS = {'kernel32.dll', 'user32.dll', 'gdi32.dll', 'comdlg32.dll', 'shell32.dll', 'msvcrt.dll',
+               'advapi32.dll', 'ntdll.dll'}
+
+
+def read_pe(path):
+    """(imported DLL names, {(type, id, language): bytes} of the resource
+    directory) of a PE file."""
     data = open(path, 'rb').read()
     pe = struct.unpack_from('<I', data, 0x3C)[0]
     if data[pe:pe + 4] != b'PE\0\0':
@@ -38,6 +45,7 @@ def resources(path):
     optional = pe + 24
     magic = struct.unpack_from('<H', data, optional)[0]
     directories = optional + (96 if magic == 0x10B else 112)
+    import_rva, _ = struct.unpack_from('<II', data, directories + 1 * 8)
     rsrc_rva, _ = struct.unpack_from('<II', data, directories + 2 * 8)
     table = optional + optional_size
     spans = []
@@ -66,7 +74,17 @@ def resources(path):
                 found[tuple(path + [key])] = data[offset(rva):offset(rva) + size]
 
     walk(base, [])
-    return found
+
+    imports = []
+    at = offset(import_rva)
+    while True:
+        name_rva = struct.unpack_from('<I', data, at + 12)[0]
+        if name_rva == 0:
+            break
+        name = data[offset(name_rva):data.index(b'\0', offset(name_rva))].decode('ascii')
+        imports.append(name.lower())
+        at += 20
+    return imports, found
 
 
 def resource(found, kind, ident):
@@ -237,7 +255,12 @@ def check_version(data):
 
 
 def main():
-    found = resources(sys.argv[1])
+    imports, found = read_pe(sys.argv[1])
+    for name in imports:
+        if name not in SYSTEM_DLLS:
+            failures.append('imports %s, which is not a system DLL' % name)
+    expect('imports user32, gdi32, comdlg32 and shell32',
+           {'user32.dll', 'gdi32.dll', 'comdlg32.dll', 'shell32.dll'} <= set(imports), True)
     checks = [(RT_MENU, IDR_MAINFRAME, check_menu), (RT_ACCELERATOR, IDR_MAINFRAME, check_accelerators),
               (RT_GROUP_ICON, IDR_MAINFRAME, lambda d: check_icon(found, d)),
               (RT_DIALOG, IDD_ABOUTBOX, check_dialog), (RT_VERSION, 1, check_version)]
@@ -251,7 +274,8 @@ def main():
         print(failure)
     if failures:
         return 1
-    print('menu, accelerators, icon, About box and version information as expected')
+    print('imports %s; menu, accelerators, icon, About box and version information as expected'
+          % ', '.join(sorted(imports)))
     return 0
 
 
