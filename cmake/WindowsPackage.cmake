@@ -1,6 +1,7 @@
 # The Windows package: `cmake --build build-win32 --target package` writes
-# VEK-<version>-win32.zip with VEK.DLL, vekconv.exe and a short text on use,
-# side by side in one folder (the converter finds the library beside it).
+# VEK-<version>-win32.zip with VEK.DLL, vekconv.exe, Sorvu.exe (installed by
+# viewer/) and a short text on use, side by side in one folder (the programs
+# find the library beside them).
 install(TARGETS vek vekconv RUNTIME DESTINATION .)
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/README-win32.txt DESTINATION . RENAME README.txt)
 

@@ -29,9 +29,10 @@ if ! wine --version >/dev/null 2>&1; then
   if [ "${VEK_REQUIRE_WINE:-0}" = 1 ]; then
     exit 1
   fi
-  # The test list itself comes from running the test programs, so the one
-  # check that needs no wine runs directly.
+  # The test list itself comes from running the test programs, so the
+  # checks that need no wine run directly.
   sh "$root/tests/windows/check_pe_tables.sh" i686-w64-mingw32-objdump bin/VEK.DLL bin/vekconv.exe
+  python3 "$root/tests/viewer/win32/check_sorvu_exe.py" bin/Sorvu.exe
   exit
 fi
 ctest --output-on-failure -j2

@@ -1,3 +1,3 @@
 #include "sorvu_app.h"
 
-wxIMPLEMENT_APP(CSorvuApp);
+AFX_IMPLEMENT_APP(CSorvuApp);

@@ -1,6 +1,6 @@
 #include "main_frame.h"
 
-wxIMPLEMENT_DYNAMIC_CLASS(CMainFrame, CFrameWnd);
+IMPLEMENT_DYNCREATE(CMainFrame, CFrameWnd);
 
 BOOL CMainFrame::PreCreateWindow(CREATESTRUCT &cs) {
     if (!CFrameWnd::PreCreateWindow(cs)) return FALSE;

@@ -6,7 +6,7 @@
 #include "framework/afxwin.h"
 
 class CMainFrame : public CFrameWnd {
-    wxDECLARE_DYNAMIC_CLASS(CMainFrame);
+    DECLARE_DYNCREATE(CMainFrame);
 
 public:
     BOOL PreCreateWindow(CREATESTRUCT &cs) override;

@@ -14,9 +14,9 @@ public:
 // The About box: icon, two lines of text and an OK button.
 class CAboutDlg : public CDialog {
 public:
-    explicit CAboutDlg(wxWindow *parent = nullptr);
+    explicit CAboutDlg(CWnd *pParent = nullptr);
 };
 
-wxDECLARE_APP(CSorvuApp);
+AFX_DECLARE_APP(CSorvuApp);
 
 #endif

@@ -6,7 +6,7 @@
 
 #include <cstring>
 
-wxIMPLEMENT_DYNAMIC_CLASS(CSorvuDoc, CDocument);
+IMPLEMENT_DYNCREATE(CSorvuDoc, CDocument);
 
 const char *CSorvuDoc::s_pszCodecLibrary = VEK_LIBRARY_NAME;
 

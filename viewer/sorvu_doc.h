@@ -19,7 +19,7 @@ enum PictureKind : int32_t {
 };
 
 class CSorvuDoc : public CDocument {
-    wxDECLARE_DYNAMIC_CLASS(CSorvuDoc);
+    DECLARE_DYNCREATE(CSorvuDoc);
 
 public:
     CSorvuDoc();

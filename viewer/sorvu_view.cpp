@@ -2,7 +2,7 @@
 
 #include "sorvu_doc.h"
 
-wxIMPLEMENT_DYNAMIC_CLASS(CSorvuView, CView);
+IMPLEMENT_DYNCREATE(CSorvuView, CView);
 
 CSorvuDoc *CSorvuView::GetDocument() const {
     return static_cast<CSorvuDoc *>(CView::GetDocument());

@@ -8,7 +8,7 @@
 class CSorvuDoc;
 
 class CSorvuView : public CView {
-    wxDECLARE_DYNAMIC_CLASS(CSorvuView);
+    DECLARE_DYNCREATE(CSorvuView);
 
 public:
     CSorvuDoc *GetDocument() const;

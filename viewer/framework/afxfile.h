@@ -8,6 +8,7 @@
 #define SORVU_FRAMEWORK_AFXFILE_H
 
 #include "afxtypes.h"
+#include "file_io.h"
 
 #include <string>
 #include <vector>
@@ -109,7 +110,7 @@ public:
     virtual std::string GetFilePath() const { return m_strFileName; }
 
 protected:
-    int m_hFile;
+    platform::FileHandle m_hFile;
     std::string m_strFileName;
 };
 

@@ -1,9 +1,8 @@
 // Drawing services: rectangles, device contexts with a stretch mode, logical
 // palettes and the drawing of packed device-independent bitmaps.
 //
-// A CDC wraps a wxDC. The screen has no hardware palette, so a selected
-// palette is only remembered and realising it maps no entries; pictures with
-// a colour table are always drawn in that table's colours.
+// The device context CDC is the platform's (afxdc.h of framework/wx or
+// framework/win32); the calls below are implemented once per platform.
 #ifndef SORVU_FRAMEWORK_AFXGDI_H
 #define SORVU_FRAMEWORK_AFXGDI_H
 
@@ -11,8 +10,6 @@
 #include "vek/vek.h"
 
 #include <vector>
-
-class wxDC;
 
 struct CPoint {
     LONG x = 0;
@@ -66,9 +63,7 @@ const UINT DIB_PAL_COLORS = 1;
 
 const DWORD SRCCOPY = 0x00CC0020;
 
-// Stretch modes. Every mode shrinks by dropping pixels and enlarges by
-// repeating them, which is exactly COLORONCOLOR; the others are accepted and
-// remembered but draw the same way.
+// Stretch modes.
 const int BLACKONWHITE = 1;
 const int WHITEONBLACK = 2;
 const int COLORONCOLOR = 3;
@@ -92,47 +87,29 @@ struct LOGPALETTE {
 // A logical palette object; made by CreatePalette, released by DeleteObject.
 struct PaletteObject {
     std::vector<PALETTEENTRY> entries;
+    // The system's palette made from the entries, on platforms that have
+    // palettes; owned by this object.
+    void *system = nullptr;
 };
 typedef PaletteObject *HPALETTE;
 
 HPALETTE CreatePalette(const LOGPALETTE *logPalette);
 BOOL DeleteObject(HPALETTE palette);
 
-class CDC;
-typedef CDC *HDC;
-
-// A device context over a wxDC, which must outlive it.
-class CDC {
-public:
-    explicit CDC(wxDC *dc) : m_pDC(dc) {}
-    HDC GetSafeHdc() { return this; }
-    wxDC *GetWxDC() const { return m_pDC; }
-    // Sets the mode for the following StretchDIBits calls; returns the old one.
-    int SetStretchBltMode(int mode);
-    int GetStretchBltMode() const { return m_nStretchMode; }
-    HPALETTE GetSelectedPalette() const { return m_hPalette; }
-
-private:
-    friend HPALETTE SelectPalette(HDC, HPALETTE, BOOL);
-    friend UINT RealizePalette(HDC);
-    wxDC *m_pDC;
-    int m_nStretchMode = BLACKONWHITE;
-    HPALETTE m_hPalette = nullptr;
-    bool m_bPaletteBackground = false;
-};
+#include "afxdc.h"
 
 // Selects a palette into the device context and returns the one it replaces.
 HPALETTE SelectPalette(HDC dc, HPALETTE palette, BOOL forceBackground);
-// Maps the selected palette's entries into the system palette. There is none
-// here, so no entry is mapped and the result is 0.
+// Maps the selected palette's entries into the system palette; returns the
+// number of entries mapped (0 where the screen has no palette).
 UINT RealizePalette(HDC dc);
 
 // Draws the source rectangle of a packed bitmap (xSrc, ySrc measured from the
 // bitmap's first stored row, which is its bottom row when biHeight is
-// positive) stretched to the destination rectangle, nearest pixel. Supports
-// uncompressed 8- and 24-bit pictures with DIB_RGB_COLORS and SRCCOPY; pixel
-// values beyond the colour table draw black, source pixels outside the bitmap
-// are not drawn. Returns the number of source rows drawn from, 0 on failure.
+// positive) stretched to the destination rectangle. In the COLORONCOLOR
+// mode each destination pixel takes the nearest source pixel (shrinking
+// drops pixels, enlarging repeats them). Returns the number of source rows
+// drawn from, 0 on failure.
 int StretchDIBits(HDC dc, int xDest, int yDest, int destWidth, int destHeight, int xSrc, int ySrc,
                   int srcWidth, int srcHeight, const void *bits, const BITMAPINFO *info, UINT usage,
                   DWORD rop);

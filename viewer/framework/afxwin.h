@@ -1,35 +1,27 @@
-// Application, document, view and frame services over wxWidgets' doc/view
-// classes, shaped for a single-document program:
+// Application, document, view and frame services, shaped for a
+// single-document program:
 //
 // - one document object lives for the whole run and is reused for every
 //   file (CSingleDocTemplate::OpenDocumentFile);
 // - a document opens a file by running Serialize on a loading archive; any
 //   exception escaping it is reported in a message box and the open fails;
-// - commands go to the document (through the doc manager and the view), then
-//   the frame, then the application;
+// - commands go to the view, the document, the frame, then the application;
 // - command-state handlers receive a CCmdUI (check mark, enabled state);
 // - message boxes and file dialogs can be answered by a test hook.
+//
+// This header holds what every platform shares. The classes themselves
+// (CCmdUI, CWnd, CDialog, CDocument, CView, CFrameWnd, CSingleDocTemplate,
+// CWinApp) come from afxwnd.h of the platform's folder, framework/wx or
+// framework/win32, which the build puts on the include path.
 #ifndef SORVU_FRAMEWORK_AFXWIN_H
 #define SORVU_FRAMEWORK_AFXWIN_H
 
 #include "afxfile.h"
 #include "afxgdi.h"
 
-#include <wx/accel.h>
-#include <wx/app.h>
-#include <wx/dialog.h>
-#include <wx/docview.h>
-#include <wx/event.h>
-#include <wx/iconbndl.h>
-
 #include <functional>
 #include <string>
-
-class CDocument;
-class CFrameWnd;
-class wxMenuBar;
-class CSingleDocTemplate;
-class CView;
+#include <vector>
 
 // Command ids the framework itself handles or offers.
 const int ID_FILE_NEW = 0xE100;
@@ -37,19 +29,6 @@ const int ID_FILE_OPEN = 0xE101;
 const int ID_FILE_SAVE = 0xE103;
 const int ID_APP_ABOUT = 0xE140;
 const int ID_APP_EXIT = 0xE141;
-
-// wxWidgets takes window and menu ids below 0x7FFF only; command ids from
-// 0x8000 up are moved down by 0x8000 wherever they meet wxWidgets (menus,
-// accelerators, events). 0xE101 becomes 0x6101, 32771 becomes 3.
-inline int AfxCommandId(UINT id) {
-    return id >= 0x8000 ? int(id - 0x8000) : int(id);
-}
-
-// Resources, supplied by the program: the menu bar, accelerator table and
-// icons stored under a resource id.
-wxMenuBar *AfxLoadMenu(UINT resourceId);
-wxAcceleratorTable AfxLoadAccelerators(UINT resourceId);
-wxIconBundle AfxLoadIcons(UINT resourceId);
 
 // ---------------------------------------------------------------- messages
 
@@ -62,137 +41,11 @@ int AfxMessageBox(const std::string &text, UINT type = MB_OK, UINT helpId = 0);
 typedef std::function<int(const std::string &text, UINT type)> MessageBoxHook;
 void AfxSetMessageBoxHook(MessageBoxHook hook);
 
-// ---------------------------------------------------------------- commands
-
-// Command state of one menu item, passed to OnUpdate handlers.
-class CCmdUI {
-public:
-    explicit CCmdUI(wxUpdateUIEvent &event) : m_event(event) {}
-    void Enable(BOOL on = TRUE) { m_event.Enable(on != FALSE); }
-    void SetCheck(int check = 1) { m_event.Check(check != 0); }
-
-private:
-    wxUpdateUIEvent &m_event;
-};
-
-// Message-map entries: route command `id` to a member function of `target`,
-// which must be (or own) the event handler.
-template <class T>
-void AfxOnCommand(wxEvtHandler *handler, int id, T *target, void (T::*fn)()) {
-    handler->Bind(wxEVT_MENU, [target, fn](wxCommandEvent &) { (target->*fn)(); }, AfxCommandId(UINT(id)));
-}
-template <class T>
-void AfxOnUpdateCommandUI(wxEvtHandler *handler, int id, T *target, void (T::*fn)(CCmdUI *)) {
-    handler->Bind(wxEVT_UPDATE_UI, [target, fn](wxUpdateUIEvent &event) {
-        CCmdUI ui(event);
-        (target->*fn)(&ui);
-    }, AfxCommandId(UINT(id)));
-}
-
-// ---------------------------------------------------------------- dialogs
+// ---------------------------------------------------------------- windows
 
 const DWORD OFN_READONLY = 0x0001;
 const DWORD OFN_OVERWRITEPROMPT = 0x0002;
 const DWORD OFN_HIDEREADONLY = 0x0004;
-
-// A file-open (bOpenFileDialog TRUE) or file-save dialog. The filter uses
-// '|' between descriptions and patterns and may end with '|'.
-class CFileDialog {
-public:
-    CFileDialog(BOOL bOpenFileDialog, const char *defaultExt = nullptr, const char *fileName = nullptr,
-                DWORD flags = OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT, const char *filter = nullptr,
-                wxWindow *parent = nullptr);
-    int DoModal();
-    std::string GetPathName() const { return m_strPathName; }
-
-    BOOL m_bOpenFileDialog;
-    DWORD m_dwFlags;
-    std::string m_strFilter;     // as given
-    std::string m_strDefExt;
-    std::string m_strFileName;
-    wxWindow *m_pParentWnd;
-
-    // While set, DoModal does not show a dialog: the hook answers it (IDOK
-    // or IDCANCEL) and may set the chosen path. For tests without a display.
-    typedef std::function<int(CFileDialog &dialog)> Hook;
-    static void SetTestHook(Hook hook);
-    void SetPathName(const std::string &path) { m_strPathName = path; }
-    // The filter in wxWidgets' syntax (no trailing separator).
-    wxString GetWxFilter() const;
-
-private:
-    std::string m_strPathName;
-};
-
-// A modal dialog.
-class CDialog : public wxDialog {
-public:
-    CDialog() = default;
-    int DoModal() { return ShowModal() == wxID_OK ? IDOK : IDCANCEL; }
-};
-
-// ---------------------------------------------------------------- documents
-
-class CDocument : public wxDocument {
-public:
-    CDocument();
-    // Opens the file for reading, runs Serialize on a loading archive and
-    // reports any exception from it in a message box (returning FALSE). Does
-    // not change the path name or the title: the template does that.
-    ~CDocument() override;
-    virtual BOOL OnOpenDocument(const char *pathName);
-    virtual void Serialize(CArchive &ar);
-
-    // The path name and title shown in the frame's caption.
-    void SetPathName(const std::string &path);
-    std::string GetPathName() const { return m_strPathName; }
-    std::string GetTitle() const { return m_strTitle; }
-    void SetTitle(const std::string &title);
-
-    // Views, first to last.
-    CView *GetFirstView() const;
-    std::vector<CView *> GetViews() const;
-
-    // A new, empty document named "Untitled".
-    bool OnNewDocument() override;
-    // wxDocument's own entry point, routed to the one above.
-    bool OnOpenDocument(const wxString &file) override;
-    // Documents here are never changed in memory, so nothing asks to save.
-    bool IsModified() const override { return false; }
-
-private:
-    std::string m_strPathName;
-    std::string m_strTitle;
-};
-
-// ---------------------------------------------------------------- views
-
-// A view: a child window filling the main frame's client area. The
-// background is erased before OnDraw.
-class CView : public wxView {
-public:
-    CView();
-    ~CView() override;
-    CDocument *GetDocument() const { return static_cast<CDocument *>(wxView::GetDocument()); }
-    virtual void OnDraw(CDC *dc) = 0;
-
-    // Window services of the view.
-    void GetClientRect(CRect *rect) const;
-    void InvalidateRect(const CRect *rect = nullptr, BOOL erase = TRUE);
-    void UpdateWindow();
-    CFrameWnd *GetParentFrame() const;
-    wxWindow *GetSafeWnd() const { return m_pWnd; }
-
-    bool OnCreate(wxDocument *doc, long flags) override;
-    bool OnClose(bool deleteWindow) override;
-    void OnDraw(wxDC *dc) override;
-    void OnChangeFilename() override;
-
-private:
-    wxWindow *m_pWnd;
-};
-
-// ---------------------------------------------------------------- frames
 
 // Window styles as the frame's PreCreateWindow sees them.
 const DWORD WS_MAXIMIZEBOX = 0x00010000;
@@ -218,57 +71,6 @@ const UINT SWP_SHOWWINDOW = 0x0040;
 const int SW_HIDE = 0;
 const int SW_SHOW = 5;
 
-// The single-document main frame. Files dropped on it (when it accepts
-// them) are opened one after another through the application's open
-// routine.
-class CFrameWnd : public wxDocParentFrame {
-public:
-    CFrameWnd() = default;
-    ~CFrameWnd() override;
-    virtual BOOL PreCreateWindow(CREATESTRUCT &cs);
-    // Creates the window with its menu, accelerators and icon resource.
-    BOOL LoadFrame(UINT resourceId, wxDocManager *manager);
-
-    void GetWindowRect(CRect *rect) const;
-    BOOL SetWindowPos(int x, int y, int cx, int cy, UINT flags);
-    BOOL ShowWindow(int cmdShow);
-    void UpdateWindow();
-    // Caption for the document: "title - application".
-    void OnUpdateFrameTitle(CDocument *doc);
-
-private:
-    void OnDropFiles(wxDropFilesEvent &event);
-};
-
-// ---------------------------------------------------------------- templates
-
-// Makes the document, frame and view from their run-time classes and keeps
-// the one document for every file opened.
-class CSingleDocTemplate : public wxDocTemplate {
-public:
-    CSingleDocTemplate(UINT resourceId, wxClassInfo *docClass, wxClassInfo *frameClass, wxClassInfo *viewClass);
-    // The doc manager deletes its templates when the main frame closes.
-    ~CSingleDocTemplate() override;
-    // pathName null: the new, empty document. Otherwise open the file into
-    // the document; on success set its path name (caption) and repaint.
-    // Null when the document could not be made or the open failed.
-    CDocument *OpenDocumentFile(const char *pathName);
-    CFrameWnd *GetFrame() const { return m_pFrame; }
-    CDocument *GetDocument() const { return m_pOnlyDoc; }
-    // wxWidgets calls this when the document is deleted.
-    void ForgetDocument(CDocument *doc);
-    void ForgetFrame(CFrameWnd *frame);
-
-private:
-    friend class CWinApp;
-    UINT m_nIDResource;
-    wxClassInfo *m_pFrameClass;
-    CFrameWnd *m_pFrame = nullptr;
-    CDocument *m_pOnlyDoc = nullptr;
-};
-
-// ---------------------------------------------------------------- application
-
 class CCommandLineInfo {
 public:
     enum { FileNew = 0, FileOpen = 1, FileNothing = -1 };
@@ -276,37 +78,37 @@ public:
     std::string m_strFileName;
 };
 
-class CWinApp : public wxApp {
+#include "afxwnd.h"
+
+// ---------------------------------------------------------------- dialogs
+
+// A file-open (bOpenFileDialog TRUE) or file-save dialog. The filter uses
+// '|' between descriptions and patterns and may end with '|'.
+class CFileDialog {
 public:
-    CWinApp();
-    // Start-up of the program; FALSE ends it.
-    virtual BOOL InitInstance() = 0;
+    CFileDialog(BOOL bOpenFileDialog, const char *defaultExt = nullptr, const char *fileName = nullptr,
+                DWORD flags = OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT, const char *filter = nullptr,
+                CWnd *parent = nullptr);
+    int DoModal();
+    std::string GetPathName() const { return m_strPathName; }
 
-    void AddDocTemplate(CSingleDocTemplate *docTemplate);
-    // The command line: one optional file name.
-    void ParseCommandLine(CCommandLineInfo &info);
-    // Creates the empty document or opens the named file; FALSE on failure.
-    BOOL ProcessShellCommand(CCommandLineInfo &info);
-    // The framework's open routine (also used for dropped files).
-    virtual CDocument *OpenDocumentFile(const char *pathName);
-    void OnFileNew();
-    void OnFileOpen();
-    void OnAppExit();
+    BOOL m_bOpenFileDialog;
+    DWORD m_dwFlags;
+    std::string m_strFilter;     // as given
+    std::string m_strDefExt;
+    std::string m_strFileName;
+    CWnd *m_pParentWnd;
 
-    CFrameWnd *m_pMainWnd = nullptr;
-    wxDocManager *m_pDocManager = nullptr;
-    CSingleDocTemplate *m_pDocTemplate = nullptr;
-
-    bool OnInit() override;
-    int OnExit() override;
-    void OnInitCmdLine(wxCmdLineParser &parser) override;
-    bool OnCmdLineParsed(wxCmdLineParser &parser) override;
+    // While set, DoModal does not show a dialog: the hook answers it (IDOK
+    // or IDCANCEL) and may set the chosen path. For tests without a display.
+    typedef std::function<int(CFileDialog &dialog)> Hook;
+    static void SetTestHook(Hook hook);
+    void SetPathName(const std::string &path) { m_strPathName = path; }
 
 private:
-    std::string m_strCommandLineFile;
+    // The platform's own dialog.
+    int ShowDialog();
+    std::string m_strPathName;
 };
-
-CWinApp *AfxGetApp();
-CFrameWnd *AfxGetMainWnd();
 
 #endif
