@@ -19,6 +19,9 @@ packages=(
   # platform compiler's ABI (clang, lld), wine to run the tests (dpkg-dev
   # above unpacks the suffix sorter's source package).
   g++-mingw-w64-i686 lld-14 wine wine32:i386
+  # The 64-bit Windows build that runs the same suite under wine64 where
+  # 32-bit programs cannot run (tools/test-windows.sh).
+  g++-mingw-w64-x86-64-posix wine64
 )
 
 as_root() {
