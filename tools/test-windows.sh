@@ -11,7 +11,8 @@
 # tools/test.sh runs this after the Linux suite.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-linux=${1:-$root/build}
+# Absolute: the cross builds are configured from their own folders.
+linux=$(realpath -m "${1:-$root/build}")
 
 # Configures and builds a Windows build folder with a tool chain file.
 cross_build() {

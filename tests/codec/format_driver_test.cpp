@@ -264,11 +264,17 @@ TEST(EncoderCheck, RefusedPicturesLeaveAnEmptyOutputAndNameTheirReason) {
         EXPECT_EQ(codec->encodeMemory(bytes, static_cast<uint32_t>(c.file.size()), out.data(), &size), 0);
         EXPECT_EQ(codec->getLastFailure(), c.reason);
 
+#if !defined(_WIN32)
+        // The converter through a POSIX shell; the Windows build's
+        // converter gets its reason lines from the converter tests run
+        // against it (tests/windows).
         const RunResult r =
             runCapturingErrors(quote(std::string(VEK_BIN_DIR) + "/vekconv") + " e " + quote(f.bmp) + " " + quote(f.vek));
         EXPECT_EQ(r.exitCode, 1);
+        ASSERT_GE(r.output.size(), 28u) << r.output;
         EXPECT_EQ(r.output.substr(r.output.size() - 28), "compressing to VEK\nfaild...\n");
         EXPECT_EQ(r.errors, std::string("vekconv: ") + vekFailureText(c.reason) + "\n");
+#endif
     }
     // The good one passes, also with a 65,535-byte header area, and its
     // success clears the reason.
