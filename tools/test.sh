@@ -7,7 +7,8 @@
 #   tools/test.sh --threads   the thread sanitizer on the test of codec objects
 #                             working in several threads at once, in build-tsan/
 # The normal run also builds the 32-bit Windows files in build-win32/ and runs
-# the Windows suite under wine (tools/test-windows.sh).
+# the Windows suite under wine (tools/test-windows.sh; where 32-bit programs
+# cannot run, on a 64-bit build in build-win64/ under wine64).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/tools/setup.sh"
