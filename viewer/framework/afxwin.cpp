@@ -1,5 +1,6 @@
 // The parts of the framework that every platform shares: the test hooks of
-// message boxes and file dialogs, and the document's open routine.
+// message boxes and file dialogs, the document's open routine, and the
+// application's shell commands.
 #include "afxwin.h"
 #include "afxwin_platform.h"
 
@@ -69,3 +70,28 @@ bool CDocument::OnNewDocument() {
 }
 
 void CDocument::Serialize(CArchive &) {}
+
+BOOL CWinApp::ProcessShellCommand(CCommandLineInfo &info) {
+    switch (info.m_nShellCommand) {
+    case CCommandLineInfo::FileNew:
+        return m_pDocTemplate && m_pDocTemplate->OpenDocumentFile(nullptr) != nullptr;
+    case CCommandLineInfo::FileOpen:
+        return OpenDocumentFile(info.m_strFileName.c_str()) != nullptr;
+    default:
+        return TRUE;
+    }
+}
+
+CDocument *CWinApp::OpenDocumentFile(const char *pathName) {
+    return m_pDocTemplate ? m_pDocTemplate->OpenDocumentFile(pathName) : nullptr;
+}
+
+void CWinApp::OnFileNew() {
+    if (m_pDocTemplate) m_pDocTemplate->OpenDocumentFile(nullptr);
+}
+
+void CWinApp::OnFileOpen() {
+    CFileDialog dialog(TRUE, nullptr, nullptr, OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT, "Pictures|*.bmp;*.vek|",
+                       m_pMainWnd);
+    if (dialog.DoModal() == IDOK) OpenDocumentFile(dialog.GetPathName().c_str());
+}

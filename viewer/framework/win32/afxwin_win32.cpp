@@ -531,31 +531,6 @@ void CWinApp::ParseCommandLine(CCommandLineInfo &info) {
     info.m_nShellCommand = CCommandLineInfo::FileNew;
 }
 
-BOOL CWinApp::ProcessShellCommand(CCommandLineInfo &info) {
-    switch (info.m_nShellCommand) {
-    case CCommandLineInfo::FileNew:
-        return m_pDocTemplate && m_pDocTemplate->OpenDocumentFile(nullptr) != nullptr;
-    case CCommandLineInfo::FileOpen:
-        return OpenDocumentFile(info.m_strFileName.c_str()) != nullptr;
-    default:
-        return TRUE;
-    }
-}
-
-CDocument *CWinApp::OpenDocumentFile(const char *pathName) {
-    return m_pDocTemplate ? m_pDocTemplate->OpenDocumentFile(pathName) : nullptr;
-}
-
-void CWinApp::OnFileNew() {
-    if (m_pDocTemplate) m_pDocTemplate->OpenDocumentFile(nullptr);
-}
-
-void CWinApp::OnFileOpen() {
-    CFileDialog dialog(TRUE, nullptr, nullptr, OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT, "Pictures|*.bmp;*.vek|",
-                       m_pMainWnd);
-    if (dialog.DoModal() == IDOK) OpenDocumentFile(dialog.GetPathName().c_str());
-}
-
 void CWinApp::OnAppExit() {
     if (m_pMainWnd && m_pMainWnd->m_hWnd) SendMessageA(m_pMainWnd->m_hWnd, WM_CLOSE, 0, 0);
 }
