@@ -86,6 +86,14 @@ inline uint32_t get32(const uint8_t *p) {
     return get16(p) | get16(p + 2) << 16;
 }
 
+// Where an accepted BMP file's data bytes (colour table, then pixels)
+// start: after the 40-byte info header, or after a longer one of an 8-bit
+// picture, whose extra bytes are left out (`bmp` holds at least 54 bytes).
+inline uint32_t bmpDataOffset(const uint8_t *bmp) {
+    const uint32_t infoSize = get32(bmp + 14);
+    return 14 + (get16(bmp + 28) == 8 && infoSize > 40 ? infoSize : 40);
+}
+
 // N of a .vek header at the start of `data` (which holds at least 12 bytes).
 inline uint64_t announcedDataSize(const uint8_t *data) {
     return dataSizeOf(unpackVekHeader(data));

@@ -53,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     FUZZ_CHECK(std::memcmp(h.magic, VEK_MAGIC, 4) == 0);
     FUZZ_CHECK(h.blockFactor >= 1);
     FUZZ_CHECK(h.bitCount == info.biBitCount);
-    FUZZ_CHECK(h.paletteSize == file.bfOffBits - BMP_HEADERS_SIZE);
+    FUZZ_CHECK(h.paletteSize == file.bfOffBits - bmpDataOffset(data));
     FUZZ_CHECK(h.height == static_cast<uint32_t>(info.biHeight));
     FUZZ_CHECK(h.width == static_cast<uint32_t>(info.biWidth < 0 ? -static_cast<int64_t>(info.biWidth) : info.biWidth));
     return 0;

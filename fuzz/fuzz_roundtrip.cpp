@@ -73,11 +73,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     FUZZ_CHECK(readWholeFile(out, &coded) && coded.size() > VEK_HEADER_SIZE);
     const VekFileHeader h = unpackVekHeader(coded.data());
     const uint64_t n = dataSizeOf(h);
-    // The data bytes: everything after the 54 header bytes, zeros past the
-    // end of the file.
+    // The data bytes: everything after the headers, zeros past the end of
+    // the file.
     std::vector<uint8_t> expected(static_cast<size_t>(n), 0);
-    if (n > 0 && bmp.size() > BMP_HEADERS_SIZE)
-        std::memcpy(expected.data(), &bmp[BMP_HEADERS_SIZE], std::min<size_t>(n, bmp.size() - BMP_HEADERS_SIZE));
+    const size_t start = bmpDataOffset(bmp.data());
+    if (n > 0 && bmp.size() > start)
+        std::memcpy(expected.data(), &bmp[start], std::min<size_t>(n, bmp.size() - start));
 
     FUZZ_CHECK(codec->decodeFile(out.c_str(), back.c_str()) == 1);
     checkWorkspaceReleased(codec);
