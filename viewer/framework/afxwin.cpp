@@ -71,6 +71,27 @@ bool CDocument::OnNewDocument() {
 
 void CDocument::Serialize(CArchive &) {}
 
+namespace {
+CWinApp *theApp = nullptr;  // the one application object of the program
+} // namespace
+
+CWinApp *AfxGetApp() {
+    return theApp;
+}
+
+CFrameWnd *AfxGetMainWnd() {
+    return theApp ? theApp->m_pMainWnd : nullptr;
+}
+
+void AfxForgetApp(CWinApp *app) {
+    if (theApp == app) theApp = nullptr;
+}
+
+CWinApp::CWinApp() {
+    theApp = this;
+    AfxOnCommand(this, ID_APP_EXIT, this, &CWinApp::OnAppExit);
+}
+
 BOOL CWinApp::ProcessShellCommand(CCommandLineInfo &info) {
     switch (info.m_nShellCommand) {
     case CCommandLineInfo::FileNew:

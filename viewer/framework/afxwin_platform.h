@@ -10,4 +10,8 @@
 // with the application's name); returns IDOK.
 int AfxShowMessageBox(const std::string &text, UINT type);
 
+class CWinApp;
+// The application object is gone: AfxGetApp answers null from now on.
+void AfxForgetApp(CWinApp *app);
+
 #endif

@@ -14,8 +14,6 @@ const char kViewClass[] = "AfxView";
 // The child-window id of the view in its frame.
 const UINT kPaneId = 0xE900;
 
-CWinApp *g_pApp = nullptr;
-
 HINSTANCE instance() {
     return GetModuleHandleA(nullptr);
 }
@@ -490,23 +488,10 @@ CDocument *CSingleDocTemplate::OpenDocumentFile(const char *pathName) {
 
 // ---------------------------------------------------------------- application
 
-CWinApp *AfxGetApp() {
-    return g_pApp;
-}
-
-CFrameWnd *AfxGetMainWnd() {
-    return g_pApp ? g_pApp->m_pMainWnd : nullptr;
-}
-
-CWinApp::CWinApp() {
-    g_pApp = this;
-    AfxOnCommand(this, ID_APP_EXIT, this, &CWinApp::OnAppExit);
-}
-
 CWinApp::~CWinApp() {
     delete m_pDocTemplate;
     m_pDocTemplate = nullptr;
-    if (g_pApp == this) g_pApp = nullptr;
+    AfxForgetApp(this);
 }
 
 int CWinApp::ExitInstance() {

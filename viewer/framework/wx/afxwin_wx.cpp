@@ -299,23 +299,6 @@ CDocument *CSingleDocTemplate::OpenDocumentFile(const char *pathName) {
 
 // ---------------------------------------------------------------- application
 
-namespace {
-CWinApp *g_pApp = nullptr;
-}
-
-CWinApp *AfxGetApp() {
-    return g_pApp;
-}
-
-CFrameWnd *AfxGetMainWnd() {
-    return g_pApp ? g_pApp->m_pMainWnd : nullptr;
-}
-
-CWinApp::CWinApp() {
-    g_pApp = this;
-    AfxOnCommand(this, ID_APP_EXIT, this, &CWinApp::OnAppExit);
-}
-
 bool CWinApp::OnInit() {
     wxInitAllImageHandlers();
     m_pDocManager = new wxDocManager;
