@@ -8,29 +8,7 @@
 #
 # As in the 32-bit build: the POSIX thread model, and the run-time libraries
 # linked statically so that the files need only system DLLs beside them.
-set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR AMD64)
-
 set(VEK_MINGW_PREFIX x86_64-w64-mingw32)
-set(CMAKE_C_COMPILER ${VEK_MINGW_PREFIX}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${VEK_MINGW_PREFIX}-g++-posix)
-set(CMAKE_RC_COMPILER ${VEK_MINGW_PREFIX}-windres)
-set(CMAKE_AR ${VEK_MINGW_PREFIX}-ar CACHE FILEPATH "")
-set(CMAKE_RANLIB ${VEK_MINGW_PREFIX}-ranlib CACHE FILEPATH "")
-set(CMAKE_OBJDUMP ${VEK_MINGW_PREFIX}-objdump CACHE FILEPATH "")
-
-set(CMAKE_FIND_ROOT_PATH /usr/${VEK_MINGW_PREFIX})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-# libgcc, libstdc++ and winpthread linked into each file.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
-set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")
-set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static")
-
-# Programs of the build run under wine64 (tests, test discovery).
-if(NOT CMAKE_CROSSCOMPILING_EMULATOR)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/wine64-run.sh)
-endif()
+set(VEK_WINE_RUNNER wine64-run.sh)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64-common.cmake)

@@ -71,6 +71,19 @@ bool CDocument::OnNewDocument() {
 
 void CDocument::Serialize(CArchive &) {}
 
+CDocument *AfxFillDocument(CDocument *doc, const char *pathName) {
+    bool done;
+    if (pathName == nullptr) {
+        done = doc->OnNewDocument();
+    } else {
+        done = doc->OnOpenDocument(pathName) != FALSE;
+        if (done) doc->SetPathName(pathName);
+    }
+    // Repainted either way: a failed open may have released the picture.
+    for (CView *view : doc->GetViews()) view->InvalidateRect(nullptr, TRUE);
+    return done ? doc : nullptr;
+}
+
 namespace {
 CWinApp *theApp = nullptr;  // the one application object of the program
 } // namespace

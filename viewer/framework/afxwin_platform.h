@@ -11,6 +11,11 @@
 int AfxShowMessageBox(const std::string &text, UINT type);
 
 class CWinApp;
+class CDocument;
+// Makes the template's one document new (null path) or opens the file into
+// it, then repaints its views; the document, or null when that failed.
+CDocument *AfxFillDocument(CDocument *doc, const char *pathName);
+
 // The application object is gone: AfxGetApp answers null from now on.
 void AfxForgetApp(CWinApp *app);
 

@@ -474,16 +474,7 @@ CDocument *CSingleDocTemplate::OpenDocumentFile(const char *pathName) {
             return nullptr;
         }
     }
-    bool done;
-    if (pathName == nullptr) {
-        done = doc->OnNewDocument();
-    } else {
-        done = doc->OnOpenDocument(pathName) != FALSE;
-        if (done) doc->SetPathName(pathName);
-    }
-    // Repainted either way: a failed open may have released the picture.
-    for (CView *view : doc->GetViews()) view->InvalidateRect(nullptr, TRUE);
-    return done ? doc : nullptr;
+    return AfxFillDocument(doc, pathName);
 }
 
 // ---------------------------------------------------------------- application

@@ -285,16 +285,7 @@ CDocument *CSingleDocTemplate::OpenDocumentFile(const char *pathName) {
         }
     }
     CDocument *doc = m_pOnlyDoc;
-    bool done;
-    if (pathName == nullptr) {
-        done = doc->OnNewDocument();
-    } else {
-        done = doc->OnOpenDocument(pathName) != FALSE;
-        if (done) doc->SetPathName(pathName);
-    }
-    // Repainted either way: a failed open may have released the picture.
-    for (CView *view : doc->GetViews()) view->InvalidateRect(nullptr, TRUE);
-    return done ? doc : nullptr;
+    return AfxFillDocument(doc, pathName);
 }
 
 // ---------------------------------------------------------------- application
