@@ -65,9 +65,11 @@ int countBackground(const Painted &p) {
 
 } // namespace
 
-// 8- and 24-bit pictures at 50, 100 and 200 per cent: every painted pixel is
-// the nearest picture pixel, rows come out top row first, colours come from
-// the table (8 bits) or the BGR triples (24 bits), nothing else is touched.
+// 8- and 24-bit pictures at 50, 100 and 200 per cent: enlarged pixels repeat
+// the picture pixel under their top-left corner, a halved picture keeps the
+// right column and the upper row of each pair (as the system's stretch does),
+// rows come out top row first, colours come from the table (8 bits) or the
+// BGR triples (24 bits), nothing else is touched.
 TEST(DibPaint, EightAndTwentyFourBitsAtEachZoom) {
     for (uint16_t bits : {8, 24}) {
         BmpLayout layout;
@@ -86,7 +88,8 @@ TEST(DibPaint, EightAndTwentyFourBitsAtEachZoom) {
             int wrong = 0;
             for (int y = 0; y < h; ++y)
                 for (int x = 0; x < w; ++x) {
-                    const Rgb want = expected(layout, x * 100 / zoom, y * 100 / zoom);
+                    const Rgb want = zoom == 50 ? expected(layout, 2 * x + 1, 2 * y)
+                                                : expected(layout, x * 100 / zoom, y * 100 / zoom);
                     if (!(p.at(x, y) == want) && ++wrong < 5) ADD_FAILURE() << "pixel " << x << "," << y;
                 }
             EXPECT_EQ(wrong, 0);
@@ -105,10 +108,13 @@ TEST(DibPaint, OddSizeAtHalfZoomIsTruncatedAfterClipping) {
     EXPECT_TRUE(p.result);
     EXPECT_EQ(p.rect, CRect(0, 0, 50, 37));
     EXPECT_EQ(countBackground(p), 400 * 300 - 50 * 37);
-    // Dropped pixels: the painted corners show the picture's top-left pixel
-    // and a pixel from its last columns and rows.
-    EXPECT_EQ(p.at(0, 0), expected(layout, 0, 0));
-    EXPECT_EQ(p.at(49, 36), expected(layout, 49 * 101 / 50, 36 * 75 / 37));
+    // Uneven runs: 101 columns and 75 rows each go into runs of two with one
+    // run of three in the middle (columns 48-50, rows 36-38); a run shows its
+    // last column and its first row.
+    EXPECT_EQ(p.at(0, 0), expected(layout, 1, 0));
+    EXPECT_EQ(p.at(24, 18), expected(layout, 50, 36));
+    EXPECT_EQ(p.at(25, 19), expected(layout, 52, 39));
+    EXPECT_EQ(p.at(49, 36), expected(layout, 100, 73));
 }
 
 // At 200 per cent a 300 x 200 rectangle covers 150 x 100 picture pixels plus

@@ -51,10 +51,19 @@ UINT RealizePalette(HDC dc) {
 
 namespace {
 
-// Source position of destination offset d when n source units are spread over
-// m destination units: the unit whose span contains d's left edge.
-inline int64_t nearest(int64_t d, int64_t n, int64_t m) {
-    return d * n / m;
+// Source offset shown at destination offset d when n source units are spread
+// over m destination units. Enlarging (n <= m) repeats the unit whose span
+// contains d's left edge. Shrinking (n > m) drops units the way the system's
+// COLORONCOLOR stretch does: a line-drawing step splits the source into runs
+// of n / m units (unit s joins run (2 m s + m - 1) / (2 n)), and each run
+// shows its last unit across and its first unit down the screen, so a picture
+// shrunk here looks the same as on Windows.
+inline int64_t columnSource(int64_t d, int64_t n, int64_t m) {
+    return n > m ? (2 * n * (d + 1) + m) / (2 * m) - 1 : d * n / m;
+}
+
+inline int64_t rowSource(int64_t d, int64_t n, int64_t m) {
+    return n > m ? (2 * n * d + m) / (2 * m) : d * n / m;
 }
 
 } // namespace
@@ -89,14 +98,14 @@ int StretchDIBits(HDC dc, int xDest, int yDest, int destWidth, int destHeight, i
     // Source column and stored row of each destination column and row; -1
     // where the source lies outside the bitmap (nothing is drawn there).
     auto columnOf = [&](int64_t dx) -> int64_t {
-        int64_t sx = xSrc + nearest(dx - xDest, srcWidth, destWidth);
+        int64_t sx = xSrc + columnSource(dx - xDest, srcWidth, destWidth);
         return sx >= 0 && sx < width ? sx : -1;
     };
     auto rowOf = [&](int64_t dy) -> int64_t {
         // Row k of the destination shows the k-th source row counted from the
         // top of the source rectangle. ySrc counts from the bitmap's first
         // stored row: the bottom row of a bottom-up picture.
-        int64_t k = nearest(dy - yDest, srcHeight, destHeight);
+        int64_t k = rowSource(dy - yDest, srcHeight, destHeight);
         int64_t stored = bottomUp ? int64_t(ySrc) + srcHeight - 1 - k : int64_t(ySrc) + k;
         return stored >= 0 && stored < height ? stored : -1;
     };
