@@ -122,7 +122,7 @@ template <typename Write> bool VekCodec::decodeBlocksInPipeline(uint8_t *secondC
         for (uint32_t k = 0;; ++k) {
             if (!pipeline.waitForBlock(k)) return;
             DecodedColumn &d = blocks[k % BlockPipeline::SLOTS];
-            ranksToColumn(d);
+            if (d.ranks) ranksToColumn(d);
             workspace.lastColumn = d.column;
             workspace.blockLast = d.blockLast;
             workspace.primaryIndex = d.primaryIndex;

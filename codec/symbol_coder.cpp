@@ -339,13 +339,19 @@ struct RankSink {
     inline void rank(int64_t at, uint32_t r) { ranks[at] = static_cast<uint8_t>(r); }
 };
 
-// Decodes one block's symbols into `sink`; returns its last index, its
-// primary index in *primaryIndex and whether it is the last block.
-template <typename Sink>
-inline __attribute__((always_inline)) int decodeSymbols(VekCodec &codec, Sink &sink, int32_t *blockLast,
-                                                        int32_t *primaryIndex) {
+// A block's start value: negative for the last block.
+int32_t decodeBlockStart(VekCodec &codec) {
     const int32_t start = static_cast<int32_t>(codec.decodeValue32());
     if (start == 0) failureExit(VEK_FAILURE_DAMAGED_VEK);  // no encoder writes it
+    return start;
+}
+
+// Decodes the symbols of the block with the given start value into `sink`;
+// returns its last index, its primary index in *primaryIndex and whether it
+// is the last block.
+template <typename Sink>
+inline __attribute__((always_inline)) int decodeSymbols(VekCodec &codec, int32_t start, Sink &sink,
+                                                        int32_t *blockLast, int32_t *primaryIndex) {
     const int isLast = start < 0;
     // |start| - 1 without overflow for the most negative value.
     const uint32_t magnitude = start < 0 ? 0u - static_cast<uint32_t>(start) : static_cast<uint32_t>(start);
@@ -392,17 +398,37 @@ inline __attribute__((always_inline)) int decodeSymbols(VekCodec &codec, Sink &s
 
 } // namespace
 
-VEK_HOT_PATH int VekCodec::decodeColumn(DecodedColumn &decoded) {
-    resetMoveToFront(mtfList);
-    ColumnSink sink(mtfList, decoded.column);
-    const int isLast = decodeSymbols(*this, sink, &decoded.blockLast, &decoded.primaryIndex);
+namespace {
+
+VEK_HOT_PATH int decodeColumnFrom(VekCodec &codec, int32_t start, DecodedColumn &decoded) {
+    resetMoveToFront(codec.mtfList);
+    ColumnSink sink(codec.mtfList, decoded.column);
+    const int isLast = decodeSymbols(codec, start, sink, &decoded.blockLast, &decoded.primaryIndex);
     sink.countsInto(decoded);
+    decoded.ranks = false;
     return isLast;
 }
 
-VEK_HOT_PATH int VekCodec::decodeRanks(DecodedColumn &decoded) {
+VEK_HOT_PATH int decodeRanksFrom(VekCodec &codec, int32_t start, DecodedColumn &decoded) {
     RankSink sink{decoded.column};
-    return decodeSymbols(*this, sink, &decoded.blockLast, &decoded.primaryIndex);
+    const int isLast = decodeSymbols(codec, start, sink, &decoded.blockLast, &decoded.primaryIndex);
+    decoded.ranks = true;
+    return isLast;
+}
+
+} // namespace
+
+int VekCodec::decodeColumn(DecodedColumn &decoded) {
+    return decodeColumnFrom(*this, decodeBlockStart(*this), decoded);
+}
+
+int VekCodec::decodeRanks(DecodedColumn &decoded) {
+    // The last block comes out as its column: the other thread, which would
+    // turn ranks into it, waits for that block anyway, and has the block's
+    // inverse transform and output still to do.
+    const int32_t start = decodeBlockStart(*this);
+    if (start < 0) return decodeColumnFrom(*this, start, decoded);
+    return decodeRanksFrom(*this, start, decoded);
 }
 
 VEK_HOT_PATH void ranksToColumn(DecodedColumn &decoded) {

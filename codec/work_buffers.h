@@ -70,6 +70,7 @@ struct BlockWorkspace {
 // byte i - 1.
 struct DecodedColumn {
     uint8_t *column;
+    bool ranks;  // column holds the move-to-front ranks, not yet the bytes
     int32_t blockLast;
     int32_t primaryIndex;
     int32_t byteCounts[256];
