@@ -143,12 +143,13 @@ void VekCodec::encodeBlocks() {
 
 namespace {
 
-// A block handed from a sorting thread to the coding one; its column's
-// move-to-front ranks are in the sorting thread's buffers.
+// A block handed from a sorting thread to the coding one; its column, or
+// the column's move-to-front ranks, are in the sorting thread's buffers.
 struct SortedBlock {
     int32_t blockLast;
     int32_t primaryIndex;
     int isLast;
+    bool ranks;
     ProgressLog progress;
 };
 
@@ -158,7 +159,9 @@ void VekCodec::encodeBlocksInPipeline() {
     // Two sorting threads, each with its own buffers, take the blocks in
     // turn: the first the even ones, with the object's buffers, the second
     // the odd ones, with a second set. They also find the move-to-front
-    // ranks, so that this thread only codes.
+    // ranks, so that this thread only codes; but not for the first and the
+    // last block, which this thread waits for anyway and codes straight
+    // from the column, with the ranks found on the way.
     const size_t capacity = static_cast<size_t>(BlockFactor) * BLOCK_UNIT;
     WorkspaceBuffer<uint32_t> packed = workspace.take<uint32_t>(capacity + 16, true);
     WorkspaceBuffer<int32_t> index = workspace.take<int32_t>(capacity, true);
@@ -199,7 +202,8 @@ void VekCodec::encodeBlocksInPipeline() {
             sortBlock(lane);
             findPrimaryIndex(lane);
             gatherLastColumn(lane);
-            moveToFrontRanks(lane.lastColumn, lane.blockLast);
+            b.ranks = k != 0 && !b.isLast;
+            if (b.ranks) moveToFrontRanks(lane.lastColumn, lane.blockLast);
             b.blockLast = lane.blockLast;
             b.primaryIndex = lane.primaryIndex;
             pipeline.publish(k);
@@ -224,7 +228,11 @@ void VekCodec::encodeBlocksInPipeline() {
         const SortedBlock &b = blocks[k % BlockPipeline::SLOTS];
         // Posted now, where one thread would have filled this block.
         postProgress(b.progress);
-        encodeRanks(lanes[k % BlockPipeline::SLOTS].lastColumn, b.blockLast, b.primaryIndex, b.isLast);
+        const uint8_t *column = lanes[k % BlockPipeline::SLOTS].lastColumn;
+        if (b.ranks)
+            encodeRanks(column, b.blockLast, b.primaryIndex, b.isLast);
+        else
+            encodeColumn(column, b.blockLast, b.primaryIndex, b.isLast);
         const int isLast = b.isLast;
         pipeline.release();
         if (isLast) break;
