@@ -88,7 +88,10 @@ int VekCodec::fillBlock() {
 }
 
 VEK_HOT_PATH int VekCodec::fillBlock(BlockWorkspace &workspace) {
-    uint32_t *packed = workspace.packedBlock;
+    // The bytes go into the packed words' memory one a byte: that is all
+    // the sort of most blocks needs, and a quarter of the memory to write.
+    uint8_t *text = reinterpret_cast<uint8_t *>(workspace.packedBlock);
+    workspace.textFilled = true;
     const int32_t closeAt = static_cast<int32_t>(BlockFactor * BLOCK_UNIT) - BLOCK_CLOSE_MARGIN;
     int32_t last = 0;
     for (;;) {
@@ -99,7 +102,7 @@ VEK_HOT_PATH int VekCodec::fillBlock(BlockWorkspace &workspace) {
             const uint8_t *p = inBuffer + (inFilled - inAvail);
             const uint8_t v = p[0];
             if (p[1] != v) {
-                packed[last] = static_cast<uint32_t>(v) << 24;
+                text[last] = v;
                 --inAvail;
                 --remaining;
                 if (last >= closeAt) break;
@@ -107,8 +110,8 @@ VEK_HOT_PATH int VekCodec::fillBlock(BlockWorkspace &workspace) {
                 continue;
             }
             if (avail >= 4 && p[2] != v) {
-                packed[last] = static_cast<uint32_t>(v) << 24;
-                packed[last + 1] = static_cast<uint32_t>(v) << 24;
+                text[last] = v;
+                text[last + 1] = v;
                 inAvail -= 2;
                 remaining -= 2;
                 ++last;
@@ -119,18 +122,18 @@ VEK_HOT_PATH int VekCodec::fillBlock(BlockWorkspace &workspace) {
         }
         const uint32_t run = readRun();
         if (isRunEnd(run)) {
-            packed[last] = (packed[last] & 0x00FFFFFFu) | (static_cast<uint32_t>(BLOCK_END_MARKER) << 24);
+            text[last] = BLOCK_END_MARKER;
             workspace.blockLast = last;
             return 1;
         }
         const uint32_t v = run & 0xFF;
         const uint32_t length = run >> 16;
         const uint32_t copies = std::min<uint32_t>(length, 4);
-        for (uint32_t k = 0; k < copies; ++k, ++last) packed[last] = v << 24;
+        for (uint32_t k = 0; k < copies; ++k, ++last) text[last] = static_cast<uint8_t>(v);
         if (length >= 4) {
-            packed[last] = (length - 4) << 24;
+            text[last] = static_cast<uint8_t>(length - 4);
         } else {
-            --last;  // stay on the last word written
+            --last;  // stay on the last byte written
         }
         if (length >= 4 && progressWindow != nullptr) {
             int32_t percentDone = 100;

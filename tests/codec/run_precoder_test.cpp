@@ -36,8 +36,9 @@ std::vector<Block> precode(VekCodec &codec, const Bytes &data, uint32_t blockFac
     do {
         isLast = codec.fillBlock();
         Block b{Bytes(), isLast};
-        for (int32_t i = 0; i <= codec.workspace.blockLast; ++i)
-            b.bytes.push_back(static_cast<uint8_t>(codec.workspace.packedBlock[i] >> 24));
+        const uint8_t *text = reinterpret_cast<const uint8_t *>(codec.workspace.packedBlock);
+        EXPECT_TRUE(codec.workspace.textFilled);
+        b.bytes.assign(text, text + codec.workspace.blockLast + 1);
         blocks.push_back(b);
     } while (!isLast && blocks.size() < 1000);
     freeEncoderWorkspace(codec.workspace);
