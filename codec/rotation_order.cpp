@@ -25,7 +25,57 @@ int32_t smallestPeriod(const uint8_t *text, int32_t n, int32_t *scratch) {
     return n - border[n - 1];
 }
 
+namespace {
+
+// Rotations whose first eight bytes are least that are compared in full;
+// with more of them the general search runs.
+const int32_t FEW_CANDIDATES = 16;
+
+// The first eight bytes at p as a number that orders as they do.
+inline uint64_t keyAt(const uint8_t *p) {
+    uint64_t word;
+    std::memcpy(&word, p, sizeof(word));
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    word = __builtin_bswap64(word);
+#endif
+    return word;
+}
+
+} // namespace
+
 VEK_HOT_PATH int32_t leastRotation(const uint8_t *doubled, int32_t n, bool *repeats) {
+    // Most blocks: the least rotation is among the few whose first eight
+    // bytes are least, found in one pass that looks at every rotation's
+    // first eight bytes independently of the others, and the few are then
+    // compared in full. Two equal rotations both start with the least eight
+    // bytes if they are least, and if any two rotations are equal the text
+    // repeats, so all least ones are equal to another.
+    if (n >= 8) {
+        uint64_t least = ~uint64_t(0);
+        int32_t candidates[FEW_CANDIDATES];
+        int32_t count = 0;  // rotations that start with `least`
+        for (int32_t p = 0; p < n; ++p) {
+            const uint64_t key = keyAt(doubled + p);
+            if (key > least) continue;
+            if (key < least) {
+                least = key;
+                count = 0;
+            }
+            if (count < FEW_CANDIDATES) candidates[count] = p;
+            ++count;
+        }
+        if (count <= FEW_CANDIDATES) {
+            int32_t best = candidates[0];
+            bool equal = false;
+            for (int32_t c = 1; c < count; ++c) {
+                const int order = std::memcmp(doubled + candidates[c], doubled + best, static_cast<size_t>(n));
+                if (order < 0) best = candidates[c];
+                equal = equal || order == 0;
+            }
+            *repeats = equal;
+            return best;
+        }
+    }
     // Two candidates i and j and the length k of the common prefix of their
     // rotations; the greater one jumps past the compared stretch, whose
     // starts are each greater than a rotation further on and so never least.

@@ -136,6 +136,18 @@ TEST(RotationOrder, LeastRotationTellsRepetitions) {
         if (seed % 3 == 0) text.push_back(root[0]);  // one byte more: no repetition of the root
         check(text);
     }
+    // Many rotations that share the least first eight bytes (nine zeros
+    // before each marker: two such rotations per marker), around the number
+    // that the search compares in full.
+    for (int32_t markers : {1, 7, 8, 9, 30}) {
+        Bytes text;
+        for (int32_t k = markers; k >= 1; --k) {
+            text.insert(text.end(), 9, 0);
+            text.push_back(static_cast<uint8_t>(k));
+        }
+        check(text);
+        check(repeated(text, text.size() * 3));
+    }
 }
 
 TEST(BlockSort, SmallBlocksTakeTheShellSort) {
