@@ -384,25 +384,19 @@ VEK_HOT_PATH void VekCodec::sortBlock(BlockWorkspace &workspace) {
     const int32_t n = workspace.blockLast + 1;
     workspace.blockLength = n;
     workspace.columnReady = false;
-    // fillBlock leaves the bytes one a byte at the start of the packed
-    // words' memory; blocks set up otherwise have them in the words.
+    // The block's bytes, one a byte, at the start of the packed words'
+    // memory (as fillBlock leaves them).
     uint8_t *text = reinterpret_cast<uint8_t *>(packed);
-    const bool textFilled = workspace.textFilled;
-    workspace.textFilled = false;
     if (n <= SHELL_SORT_LIMIT) {
         // Word i is written over bytes 4i to 4i + 3, none of which is still
         // to be read when going down.
-        if (textFilled)
-            for (int32_t i = n - 1; i >= 0; --i) packed[i] = static_cast<uint32_t>(text[i]) << 24;
+        for (int32_t i = n - 1; i >= 0; --i) packed[i] = static_cast<uint32_t>(text[i]) << 24;
         shellSort(packed, index, n);
         return;
     }
 
     // The block twice in a row, so that its rotations read without wrapping,
-    // in the packed words' own memory (4n bytes): byte i is written over
-    // word i / 4, which has been read by then.
-    if (!textFilled)
-        for (int32_t i = 0; i < n; ++i) text[i] = static_cast<uint8_t>(packed[i] >> 24);
+    // in the packed words' own memory (4n bytes).
     std::memcpy(text + n, text, static_cast<size_t>(n));
     bool repeats = false;
     const int32_t start = leastRotation(text, n, &repeats);

@@ -91,7 +91,6 @@ VEK_HOT_PATH int VekCodec::fillBlock(BlockWorkspace &workspace) {
     // The bytes go into the packed words' memory one a byte: that is all
     // the sort of most blocks needs, and a quarter of the memory to write.
     uint8_t *text = reinterpret_cast<uint8_t *>(workspace.packedBlock);
-    workspace.textFilled = true;
     const int32_t closeAt = static_cast<int32_t>(BlockFactor * BLOCK_UNIT) - BLOCK_CLOSE_MARGIN;
     int32_t last = 0;
     for (;;) {

@@ -70,7 +70,6 @@ void initWorkspace(BlockWorkspace &workspace) {
     workspace.blockText = nullptr;
     workspace.lastColumn = nullptr;
     workspace.columnReady = false;
-    workspace.textFilled = false;
     workspace.blockLast = workspace.blockLength = workspace.primaryIndex = 0;
     workspace.rotationRanks = nullptr;
     std::memset(workspace.byteCounts, 0, sizeof(workspace.byteCounts));
@@ -91,7 +90,6 @@ void allocEncoderWorkspace(VekCodec &codec) {
     workspace.bucketTable = static_cast<int32_t *>(workspace.request(4 * (BUCKET_COUNT + 1)));
     workspace.lastColumn = static_cast<uint8_t *>(workspace.request(factor * BLOCK_UNIT));
     workspace.columnReady = false;
-    workspace.textFilled = false;
     if (workspace.packedBlock == nullptr || workspace.sortIndex == nullptr || workspace.bucketTable == nullptr ||
         workspace.lastColumn == nullptr)
         failureExit(VEK_FAILURE_OUT_OF_MEMORY);

@@ -27,14 +27,14 @@ struct WorkspaceRelease {
 template <typename T> using WorkspaceBuffer = std::unique_ptr<T[], WorkspaceRelease>;
 
 struct BlockWorkspace {
-    uint32_t *packedBlock;  // encoder: block byte i in bits 24-31 of word i, + 16 copied words
-                            // (or in byte i of this memory, see textFilled)
+    uint32_t *packedBlock;  // encoder: the block's bytes, one a byte, as fillBlock leaves them;
+                            // the sort turns them into words (byte i in bits 24-31 of word i)
+                            // where it compares words; room for n + 16 words
     int32_t *sortIndex;     // encoder: sorted rotations; decoder: occurrence numbers
     int32_t *bucketTable;   // encoder: 65,537 bucket counts, then starts
     uint8_t *blockText;     // decoder: the rebuilt pre-coded block
     uint8_t *lastColumn;    // the last column: decoded (decoder), or left by the sort (encoder)
     bool columnReady;       // encoder: lastColumn holds the sorted block's column
-    bool textFilled;        // encoder: packedBlock's memory starts with the block's bytes, one a byte
     int32_t blockLast;      // index of the block's last byte
     int32_t blockLength;    // block length (encoder)
     int32_t primaryIndex;   // sorted row of the unrotated block

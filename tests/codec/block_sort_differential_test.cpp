@@ -7,6 +7,7 @@
 // here are those on which it finishes in well under a second or so.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -27,15 +28,16 @@ struct SortOutcome {
 };
 
 // Sorts `block` in the module workspace with the production or the
-// reference sort. The low 24 bits of the packed words start as garbage,
-// as they may after the previous block.
+// reference sort. The packed words' memory after the block's bytes starts
+// as garbage, as it may after the previous block.
 SortOutcome sortOnce(VekCodec &codec, const Bytes &block, bool reference) {
     const size_t n = block.size();
     codec.BlockFactor = static_cast<uint32_t>((n + BLOCK_UNIT - 1) / BLOCK_UNIT);
     codec.sortSizeClasses[9] = codec.BlockFactor * BLOCK_UNIT;
     allocEncoderWorkspace(codec);
-    for (size_t i = 0; i < n; ++i)
-        codec.workspace.packedBlock[i] = (static_cast<uint32_t>(block[i]) << 24) | ((static_cast<uint32_t>(i) * 2654435761u) >> 8);
+    uint8_t *text = reinterpret_cast<uint8_t *>(codec.workspace.packedBlock);
+    for (size_t i = 0; i < 4 * n; ++i) text[i] = static_cast<uint8_t>((i * 2654435761u) >> 24);
+    std::copy(block.begin(), block.end(), text);
     codec.workspace.blockLast = static_cast<int32_t>(n) - 1;
     if (reference)
         referenceSortBlock(codec.workspace, codec.sortSizeClasses);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
 #include <numeric>
 
@@ -28,9 +29,10 @@ Sorted codecSort(VekCodec &codec, const Bytes &block) {
     if (codec.BlockFactor == 0) codec.BlockFactor = 1;
     codec.sortSizeClasses[9] = codec.BlockFactor * BLOCK_UNIT;
     allocEncoderWorkspace(codec);
-    // Garbage in the low bits must not matter.
-    for (size_t i = 0; i < block.size(); ++i)
-        codec.workspace.packedBlock[i] = (static_cast<uint32_t>(block[i]) << 24) | (static_cast<uint32_t>(i * 7919) & 0xFFFFFF);
+    // Garbage after the block's bytes must not matter.
+    uint8_t *text = reinterpret_cast<uint8_t *>(codec.workspace.packedBlock);
+    std::memset(text, 0xA5, 4 * block.size());
+    std::copy(block.begin(), block.end(), text);
     codec.workspace.blockLast = static_cast<int32_t>(block.size()) - 1;
     codec.sortBlock();
     findPrimaryIndex(codec.workspace);

@@ -140,11 +140,8 @@ void referenceSortBlock(BlockWorkspace &workspace, const uint32_t sizeClasses[10
     const int32_t n = active->blockLast + 1;
     active->blockLength = n;
     // The block as fillBlock leaves it, one a byte, into the words.
-    if (active->textFilled) {
-        const uint8_t *text = reinterpret_cast<const uint8_t *>(packed);
-        for (int32_t i = n - 1; i >= 0; --i) packed[i] = static_cast<uint32_t>(text[i]) << 24;
-        active->textFilled = false;
-    }
+    const uint8_t *text = reinterpret_cast<const uint8_t *>(packed);
+    for (int32_t i = n - 1; i >= 0; --i) packed[i] = static_cast<uint32_t>(text[i]) << 24;
     if (n <= SHELL_SORT_LIMIT) {
         shellSort(packed, index, n);
         return;
