@@ -163,8 +163,8 @@ void VekCodec::encodeBlocksInPipeline() {
     // last block, which this thread waits for anyway and codes straight
     // from the column, with the ranks found on the way.
     const size_t capacity = static_cast<size_t>(BlockFactor) * BLOCK_UNIT;
-    WorkspaceBuffer<uint32_t> packed = workspace.take<uint32_t>(capacity + 16, true);
-    WorkspaceBuffer<int32_t> index = workspace.take<int32_t>(capacity, true);
+    WorkspaceBuffer<uint32_t> packed = workspace.take<uint32_t>(capacity + 16);
+    WorkspaceBuffer<int32_t> index = workspace.take<int32_t>(capacity);
     WorkspaceBuffer<int32_t> buckets = workspace.take<int32_t>(BUCKET_COUNT + 1);
     WorkspaceBuffer<uint8_t> column = workspace.take<uint8_t>(capacity);
     BlockWorkspace lanes[BlockPipeline::SLOTS];

@@ -57,13 +57,12 @@ struct BlockWorkspace {
     uint32_t failRequest;
     std::atomic<int32_t> liveBlocks;  // obtained and not yet released
 
-    // Null when the memory cannot be had; `large` asks for memory suited to
-    // a table of megabytes read at random. Released with `release`.
-    void *request(size_t bytes, bool large = false);
+    // Null when the memory cannot be had. Released with `release`.
+    void *request(size_t bytes);
     void *resize(void *p, size_t bytes);
     void release(void *p);
     // As request, but the failure exit instead of null, owned by the caller.
-    template <typename T> WorkspaceBuffer<T> take(size_t count, bool large = false);
+    template <typename T> WorkspaceBuffer<T> take(size_t count);
 };
 
 // One block as the symbol decoder leaves it for the inverse transform: its
@@ -90,8 +89,8 @@ struct VekFailure {
 // returns 0. It never ends the process.
 [[noreturn]] void failureExit(int reason);
 
-template <typename T> WorkspaceBuffer<T> BlockWorkspace::take(size_t count, bool large) {
-    T *p = static_cast<T *>(request(count * sizeof(T) + 1, large));
+template <typename T> WorkspaceBuffer<T> BlockWorkspace::take(size_t count) {
+    T *p = static_cast<T *>(request(count * sizeof(T) + 1));
     if (p == nullptr) failureExit(VEK_FAILURE_OUT_OF_MEMORY);
     return WorkspaceBuffer<T>(p, WorkspaceRelease{this});
 }
