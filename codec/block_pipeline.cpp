@@ -15,10 +15,11 @@ unsigned operationThreads() {
     return processors < STAGES ? processors : STAGES;
 }
 
-bool BlockPipeline::waitForTurn(uint32_t block) {
+bool BlockPipeline::waitForTurn(uint32_t block, bool *waited) {
     std::unique_lock<std::mutex> guard(lock_);
-    changed_.wait(guard,
-                  [&] { return stopped_ || block >= end_ || (started_ == block && block - released_ < SLOTS); });
+    auto ready = [&] { return stopped_ || block >= end_ || (started_ == block && block - released_ < SLOTS); };
+    if (waited != nullptr) *waited = !ready();
+    changed_.wait(guard, ready);
     return !stopped_ && block < end_;
 }
 

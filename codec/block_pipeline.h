@@ -31,8 +31,9 @@ public:
 
     // Producer: waits for the turn of block k (the block before it has been
     // started) and for its slot (block k - 2 consumed); false once stopped
-    // or when the last block has been started before k.
-    bool waitForTurn(uint32_t block);
+    // or when the last block has been started before k. *waited tells
+    // whether it had to wait.
+    bool waitForTurn(uint32_t block, bool *waited = nullptr);
     // Producer: block k has taken its input, so block k + 1 may start;
     // `last` when it is the last block.
     void passTurn(uint32_t block, bool last);
