@@ -144,8 +144,7 @@ template <typename Write> bool VekCodec::decodeBlocksInPipeline(uint8_t *secondC
         // Where it had to wait for a slot, the writing thread is the slower
         // one: the column then comes out at once, as the step costs this
         // thread almost nothing within the symbol loop.
-        DecodedColumn &block = blocks[k % BlockPipeline::SLOTS];
-        const int isLast = waited ? decodeColumn(block) : decodeRanks(block);
+        const int isLast = decodeRanks(blocks[k % BlockPipeline::SLOTS], waited);
         lastFlags[k % BlockPipeline::SLOTS] = isLast;
         pipeline.passTurn(k, isLast != 0);
         pipeline.publish(k);

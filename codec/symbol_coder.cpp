@@ -394,12 +394,12 @@ int VekCodec::decodeColumn(DecodedColumn &decoded) {
     return decodeColumnFrom(*this, decodeBlockStart(*this), decoded);
 }
 
-int VekCodec::decodeRanks(DecodedColumn &decoded) {
-    // The last block comes out as its column: the other thread, which would
-    // turn ranks into it, waits for that block anyway, and has the block's
-    // inverse transform and output still to do.
+int VekCodec::decodeRanks(DecodedColumn &decoded, bool column) {
+    // The last block comes out as its column too: the other thread, which
+    // would turn ranks into it, waits for that block anyway, and has the
+    // block's inverse transform and output still to do.
     const int32_t start = decodeBlockStart(*this);
-    if (start < 0) return decodeColumnFrom(*this, start, decoded);
+    if (column || start < 0) return decodeColumnFrom(*this, start, decoded);
     return decodeRanksFrom(*this, start, decoded);
 }
 

@@ -171,10 +171,11 @@ public:
     int decodeColumn(DecodedColumn &decoded);
     // The same in two passes, for two threads: the move-to-front ranks of
     // the column (moveToFrontRanks, below) coded here; or the ranks decoded
-    // here, in place of the column, and turned into it by ranksToColumn
-    // (the last block's column comes out at once: decoded.ranks says which).
+    // here, in place of the column, and turned into it by ranksToColumn;
+    // the column comes out at once when `column` is set and for the last
+    // block (decoded.ranks says which).
     void encodeRanks(const uint8_t *ranks, int32_t blockLast, int32_t primary, int isLast);
-    int decodeRanks(DecodedColumn &decoded);
+    int decodeRanks(DecodedColumn &decoded, bool column);
 
     // --- Picture input for the encoder (run_precoder.cpp) ---
     // One data byte of the BMP file; zeros stand for bytes past its end.
