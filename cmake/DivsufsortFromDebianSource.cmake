@@ -1,11 +1,10 @@
 # The suffix sorter for the cross build. Debian ships libdivsufsort built
-# for Linux only, so its source package is fetched with apt-get into the
-# build tree (never into the repository), unpacked there with its Debian
-# patches, and built for the target as a static library with the same tool
-# chain file. Defines the target vek_suffix_sorter.
-#
-# Needs source entries for the Debian archive (tools/setup.sh adds them)
-# and dpkg-source (package dpkg-dev).
+# for Linux only, so its source package is fetched into the build tree
+# (never into the repository) by tools/debian-source.sh, through a private
+# apt configuration for the archive the system installs from, unpacked
+# there with its Debian patches, and built for the target as a static
+# library with the same tool chain file. Defines the target
+# vek_suffix_sorter. Needs dpkg-source (package dpkg-dev).
 include(ExternalProject)
 
 set(_dss_root ${CMAKE_BINARY_DIR}/_deps/divsufsort)
@@ -17,13 +16,11 @@ if(NOT EXISTS ${_dss_source}/CMakeLists.txt)
   file(GLOB _dss_dsc ${_dss_root}/libdivsufsort_*.dsc)
   if(NOT _dss_dsc)
     message(STATUS "Fetching Debian's source package of libdivsufsort")
-    execute_process(COMMAND apt-get source --download-only -qq libdivsufsort
-                    WORKING_DIRECTORY ${_dss_root} RESULT_VARIABLE _dss_result
-                    OUTPUT_QUIET ERROR_VARIABLE _dss_error)
+    execute_process(COMMAND ${CMAKE_SOURCE_DIR}/tools/debian-source.sh libdivsufsort ${_dss_root}
+                    RESULT_VARIABLE _dss_result OUTPUT_QUIET ERROR_VARIABLE _dss_error)
     file(GLOB _dss_dsc ${_dss_root}/libdivsufsort_*.dsc)
     if(NOT _dss_result EQUAL 0 OR NOT _dss_dsc)
-      message(FATAL_ERROR "apt-get source libdivsufsort failed (are deb-src entries enabled? "
-                          "run tools/setup.sh as root): ${_dss_error}")
+      message(FATAL_ERROR "fetching Debian's source package of libdivsufsort failed: ${_dss_error}")
     endif()
   endif()
   list(GET _dss_dsc 0 _dss_dsc)

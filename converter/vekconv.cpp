@@ -8,11 +8,10 @@
 // Standard output carries the converter's fixed messages. Standard error
 // gets the reason of a failed conversion, and, only when it is a terminal,
 // the progress of an encode.
-#include <condition_variable>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <mutex>
+#include <future>
 #include <thread>
 
 #include <unistd.h>
@@ -66,20 +65,25 @@ bool outputName(const char *input, const char *given, const char *extension, cha
 
 // The progress of one encode as a single line on standard error, rewritten
 // in place ("\r") from the percentages the codec posts to its progress
-// target. The target is a receiver of the platform's window messages; as
-// the message layer asks, its notifier only wakes this object's own thread,
-// which takes the messages and prints.
+// target: a message window of this object's own thread, which waits for the
+// messages and prints. The end is one more message on the same queue, so
+// every percentage posted before it is shown first.
 class ProgressLine {
 public:
     explicit ProgressLine(VekCodecInterface *codec) : codec_(codec) {
-        platform::registerWindow(this, &ProgressLine::wake, this);
-        codec_->setProgressTarget(this, PROGRESS_MESSAGE, 0);
-        thread_ = std::thread([this] { run(); });
+        std::promise<platform::WindowHandle> made;
+        std::future<platform::WindowHandle> window = made.get_future();
+        thread_ = std::thread([this, &made] { run(made); });
+        window_ = window.get();
+        if (window_ != nullptr) {
+            codec_->setProgressTarget(window_, PROGRESS_MESSAGE, 0);
+        } else {
+            thread_.join();
+        }
     }
     ~ProgressLine() {
         stopThread();
         codec_->clearProgressTarget();
-        platform::unregisterWindow(this);
     }
     ProgressLine(const ProgressLine &) = delete;
     ProgressLine &operator=(const ProgressLine &) = delete;
@@ -95,36 +99,23 @@ public:
 
 private:
     static const uint32_t PROGRESS_MESSAGE = 0x8001;
+    static const uint32_t END_MESSAGE = 0x8002;
 
-    static void wake(void *context) {
-        ProgressLine *self = static_cast<ProgressLine *>(context);
-        std::lock_guard<std::mutex> guard(self->lock_);
-        self->woken_ = true;
-        self->signal_.notify_one();
-    }
-
-    void run() {
-        std::unique_lock<std::mutex> guard(lock_);
-        for (;;) {
-            signal_.wait(guard, [this] { return woken_ || stopping_; });
-            woken_ = false;
-            const bool last = stopping_;
-            guard.unlock();
-            platform::PostedMessage message;
-            while (platform::peekMessage(this, &message))
-                if (message.message == PROGRESS_MESSAGE) show(static_cast<int>(message.lParam));
-            guard.lock();
-            if (last) return;
-        }
+    // The window belongs to this thread (on Windows only its own thread
+    // takes its messages and destroys it).
+    void run(std::promise<platform::WindowHandle> &made) {
+        platform::WindowHandle window = platform::createMessageWindow();
+        made.set_value(window);
+        if (window == nullptr) return;
+        platform::PostedMessage message;
+        while (platform::waitMessage(window, &message) && message.message != END_MESSAGE)
+            if (message.message == PROGRESS_MESSAGE) show(static_cast<int>(message.lParam));
+        platform::destroyMessageWindow(window);
     }
 
     void stopThread() {
         if (!thread_.joinable()) return;
-        {
-            std::lock_guard<std::mutex> guard(lock_);
-            stopping_ = true;
-        }
-        signal_.notify_one();
+        if (!platform::postMessage(window_, END_MESSAGE, 0, 0)) return;  // the thread would wait for ever
         thread_.join();
     }
 
@@ -136,10 +127,7 @@ private:
     }
 
     VekCodecInterface *codec_;
-    std::mutex lock_;
-    std::condition_variable signal_;
-    bool woken_ = false;
-    bool stopping_ = false;
+    platform::WindowHandle window_ = nullptr;
     int shown_ = -1;  // the percentage on the line; -1 while none is
     std::thread thread_;
 };

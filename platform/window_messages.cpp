@@ -1,17 +1,21 @@
+// Window messages on Linux: the program's copy of this file keeps the
+// queues of its message windows and exports vek_post_window_message; every
+// copy's postMessage, the codec library's included, posts through that one
+// entry point, looked up in the process's global symbols.
 #include "window_messages.h"
 
+#include <dlfcn.h>
+
+#include <condition_variable>
 #include <deque>
 #include <map>
 #include <mutex>
 
-namespace platform {
-
 namespace {
 
 struct Receiver {
-    MessageNotifier notify = nullptr;
-    void *context = nullptr;
-    std::deque<PostedMessage> queue;
+    std::deque<platform::PostedMessage> queue;
+    std::condition_variable arrived;
 };
 
 std::mutex &registryLock() {
@@ -19,46 +23,76 @@ std::mutex &registryLock() {
     return lock;
 }
 
-std::map<WindowHandle, Receiver> &registry() {
-    static std::map<WindowHandle, Receiver> receivers;
+// Each window's handle is the address of its receiver.
+std::map<platform::WindowHandle, Receiver *> &registry() {
+    static std::map<platform::WindowHandle, Receiver *> receivers;
     return receivers;
 }
 
+const char POST_ENTRY[] = "vek_post_window_message";
+typedef int (*PostEntry)(void *window, uint32_t message, uintptr_t wParam, intptr_t lParam);
+
 } // namespace
 
-void registerWindow(WindowHandle window, MessageNotifier notify, void *context) {
+// The entry point through which every copy of this layer in the process
+// posts: exported from the program (its link adds it to the dynamic symbol
+// table), so a library loaded at run time finds the program's queues.
+extern "C" __attribute__((visibility("default"))) int vek_post_window_message(void *window, uint32_t message,
+                                                                              uintptr_t wParam, intptr_t lParam) {
     std::lock_guard<std::mutex> guard(registryLock());
-    Receiver &r = registry()[window];
-    r.notify = notify;
-    r.context = context;
+    auto it = registry().find(window);
+    if (it == registry().end()) return 0;
+    it->second->queue.push_back(platform::PostedMessage{window, message, wParam, lParam});
+    it->second->arrived.notify_all();
+    return 1;
 }
 
-void unregisterWindow(WindowHandle window) {
+namespace platform {
+
+WindowHandle createMessageWindow() {
+    Receiver *r = new Receiver;
     std::lock_guard<std::mutex> guard(registryLock());
-    registry().erase(window);
+    registry()[r] = r;
+    return r;
 }
 
-bool postMessage(WindowHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam) {
-    MessageNotifier notify = nullptr;
-    void *context = nullptr;
+void destroyMessageWindow(WindowHandle window) {
+    Receiver *r = nullptr;
     {
         std::lock_guard<std::mutex> guard(registryLock());
         auto it = registry().find(window);
-        if (it == registry().end()) return false;
-        it->second.queue.push_back(PostedMessage{window, message, wParam, lParam});
-        notify = it->second.notify;
-        context = it->second.context;
+        if (it == registry().end()) return;
+        r = it->second;
+        registry().erase(it);
     }
-    if (notify != nullptr) notify(context);
-    return true;
+    delete r;
+}
+
+bool postMessage(WindowHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam) {
+    // Looked up at each post: the program that hosts a library may be one
+    // without message windows.
+    PostEntry post = reinterpret_cast<PostEntry>(::dlsym(RTLD_DEFAULT, POST_ENTRY));
+    return post != nullptr && post(window, message, wParam, lParam) != 0;
 }
 
 bool peekMessage(WindowHandle window, PostedMessage *out) {
     std::lock_guard<std::mutex> guard(registryLock());
     auto it = registry().find(window);
-    if (it == registry().end() || it->second.queue.empty()) return false;
-    *out = it->second.queue.front();
-    it->second.queue.pop_front();
+    if (it == registry().end() || it->second->queue.empty()) return false;
+    *out = it->second->queue.front();
+    it->second->queue.pop_front();
+    return true;
+}
+
+bool waitMessage(WindowHandle window, PostedMessage *out) {
+    std::unique_lock<std::mutex> guard(registryLock());
+    auto it = registry().find(window);
+    if (it == registry().end()) return false;
+    Receiver *r = it->second;
+    // Only the owning thread destroys the window, so r stays valid here.
+    r->arrived.wait(guard, [r] { return !r->queue.empty(); });
+    *out = r->queue.front();
+    r->queue.pop_front();
     return true;
 }
 

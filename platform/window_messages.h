@@ -1,15 +1,19 @@
 // Posting of window messages between a library and the program that hosts it.
 //
-// A receiver registers a handle (any unique pointer) and a notifier. Posting
-// appends the message to that handle's queue and calls the notifier, which
-// must not block or handle the message itself: it may only wake the
-// receiver's own loop (for example by queueing an event). The receiver takes
-// its messages with peekMessage. Posting never waits for the receiver.
+// A program creates a message window, a receiver owned by the calling
+// thread, and hands its handle to whoever posts (the codec library's
+// progress target). Posting appends a message to that window's queue and
+// never waits for the receiver. The owning thread takes the messages with
+// peekMessage (without waiting) or waitMessage (waiting for one).
 //
-// On Windows the handle is a real window (HWND) and the messages go through
-// the system's message queue of the window's thread (PostMessageA), where
-// the window's own message loop or peekMessage (from that thread) takes
-// them; registering is then optional and the notifier is not needed.
+// On Windows the handle is a real message-only window (HWND) and the
+// messages go through the system's message queue (PostMessageA), so any
+// window of the program, not only those made here, can be posted to. On
+// Linux the queues belong to the program: its copy of this layer keeps them
+// and exports one entry point, which a library's copy finds at run time in
+// the process's global symbols. A library hosted by a program without that
+// layer finds no entry point, and its posts fail as posts to a window that
+// is gone do. No second library is needed beside the codec.
 #ifndef VEK_PLATFORM_WINDOW_MESSAGES_H
 #define VEK_PLATFORM_WINDOW_MESSAGES_H
 
@@ -26,20 +30,23 @@ struct PostedMessage {
     intptr_t lParam;
 };
 
-typedef void (*MessageNotifier)(void *context);
+// A new message window of the calling thread; null when none can be made.
+WindowHandle createMessageWindow();
 
-// Registers a receiver for `window`; `notify` may be null.
-void registerWindow(WindowHandle window, MessageNotifier notify, void *context);
+// Destroys the window (from the thread that made it) and drops the messages
+// still queued for it.
+void destroyMessageWindow(WindowHandle window);
 
-// Removes the receiver and drops the messages still queued for it.
-void unregisterWindow(WindowHandle window);
-
-// Queues a message for `window`. Returns false when no receiver is registered
-// for that handle (the message is dropped, as for a window that is gone).
+// Queues a message for `window`. Returns false when there is no such window
+// (the message is dropped, as for a window that is gone).
 bool postMessage(WindowHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam);
 
 // Takes the oldest queued message of `window`; false when there is none.
 bool peekMessage(WindowHandle window, PostedMessage *out);
+
+// Takes the oldest queued message of `window`, waiting for one; false when
+// the window is not there.
+bool waitMessage(WindowHandle window, PostedMessage *out);
 
 } // namespace platform
 

@@ -1,6 +1,5 @@
 // Window messages on Win32: the handle is a real window (HWND) and the
-// messages travel through its thread's message queue. The queue itself wakes
-// the receiver's message loop, so registering needs no bookkeeping here.
+// messages travel through its thread's message queue.
 #include "window_messages.h"
 
 #include <windows.h>
@@ -13,15 +12,25 @@ HWND toWindow(WindowHandle window) {
     return static_cast<HWND>(window);
 }
 
+void copyMessage(const MSG &m, PostedMessage *out) {
+    out->window = m.hwnd;
+    out->message = m.message;
+    out->wParam = m.wParam;
+    out->lParam = m.lParam;
+}
+
 } // namespace
 
-void registerWindow(WindowHandle, MessageNotifier, void *) {}
+WindowHandle createMessageWindow() {
+    // A message-only window: no frame, never shown, only a queue.
+    return ::CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+}
 
-void unregisterWindow(WindowHandle window) {
-    // Drops what is still queued for the window (from the window's thread).
+void destroyMessageWindow(WindowHandle window) {
     MSG m;
     while (::PeekMessageA(&m, toWindow(window), 0, 0, PM_REMOVE)) {
     }
+    ::DestroyWindow(toWindow(window));
 }
 
 bool postMessage(WindowHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam) {
@@ -31,10 +40,14 @@ bool postMessage(WindowHandle window, uint32_t message, uintptr_t wParam, intptr
 bool peekMessage(WindowHandle window, PostedMessage *out) {
     MSG m;
     if (!::PeekMessageA(&m, toWindow(window), 0, 0, PM_REMOVE)) return false;
-    out->window = m.hwnd;
-    out->message = m.message;
-    out->wParam = m.wParam;
-    out->lParam = m.lParam;
+    copyMessage(m, out);
+    return true;
+}
+
+bool waitMessage(WindowHandle window, PostedMessage *out) {
+    MSG m;
+    if (::GetMessageA(&m, toWindow(window), 0, 0) <= 0) return false;
+    copyMessage(m, out);
     return true;
 }
 

@@ -1,12 +1,17 @@
 #!/usr/bin/env bash
 # Sets up, builds, then compresses a picture to .vek and restores it.
 #   tools/demo.sh [picture.bmp]
-# Without a picture, a sample photo-like picture is generated.
+# Without a picture, a sample photo-like picture is generated. Only what the
+# demo needs is installed and built: the library, the converter and the
+# sample generator, in build-demo/.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-"$root/tools/setup.sh"
-"$root/tools/build.sh" "$root/build"
-bin="$root/build/bin"
+"$root/tools/setup.sh" demo
+build="$root/build-demo"
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DVEK_BUILD_TESTS=OFF -DVEK_BUILD_VIEWER=OFF \
+  -DVEK_BUILD_PIXBUF_LOADER=OFF -DVEK_BUILD_BENCH=OFF >/dev/null
+cmake --build "$build" -j"$(nproc)" --target vek vekconv vek_sample
+bin="$build/bin"
 out="$root/out"
 mkdir -p "$out"
 

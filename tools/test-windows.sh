@@ -1,16 +1,20 @@
 #!/usr/bin/env bash
 # Builds VEK for 32-bit Windows (MinGW-w64) in build-win32/ and runs the
-# Windows suite under wine, in a private wine prefix that is removed
-# afterwards. Where 32-bit programs cannot run at all (a kernel without
-# 32-bit program support), the 32-bit files get the checks that need no
-# wine, and the same suite runs on a 64-bit build of the same tree in
-# build-win64/ under wine64 instead. The converter and byte identity tests
-# need the Linux build:
+# whole Windows suite under a 32-bit wine: VEK.DLL, vekconv.exe (its bytes
+# against the Linux build's), the codec tests, the host built in the
+# platform compiler's ABI, and Sorvu.exe on a headless X server.
 #   tools/test-windows.sh [linux-build-folder]      (default: build)
-# VEK_REQUIRE_WINE=1: fail when the 32-bit suite cannot run.
-# tools/test.sh runs this after the Linux suite.
+#   tools/test-windows.sh --also-64 [linux-build-folder]
+#                         then the same suite on a 64-bit build (build-win64/)
+#                         under wine64, as an extra
+# The 32-bit wine is the system's where it runs 32-bit programs; otherwise
+# (a kernel without 32-bit program support) a private one run by qemu-i386,
+# which tools/wine32-setup.sh makes on first use in VEK's cache folder,
+# outside the source tree. The suite fails when no 32-bit wine can run.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+also64=no
+if [ "${1:-}" = --also-64 ]; then also64=yes; shift; fi
 # Absolute: the cross builds are configured from their own folders.
 linux=$(realpath -m "${1:-$root/build}")
 
@@ -21,47 +25,49 @@ cross_build() {
   cmake --build "$1" -j2
 }
 
-build="$root/build-win32"
-cross_build "$build" mingw-w64-i686.cmake
-
-export WINEPREFIX
-WINEPREFIX=$(mktemp -d "${TMPDIR:-/tmp}/vek-wine.XXXXXX")
-cleanup() {
+# A private wine prefix for the run, removed afterwards, with one wine
+# server kept for the whole run: every new server session costs seconds
+# (much more under emulation), and system processes started by a test
+# would otherwise hold ctest's output pipe open.
+run_suite() {
+  local build=$1
+  export WINEPREFIX
+  WINEPREFIX=$(mktemp -d "${TMPDIR:-/tmp}/vek-wine.XXXXXX")
+  trap 'WINEDEBUG=-all wineserver -k >/dev/null 2>&1 || true; rm -rf "$WINEPREFIX" "$WINEPREFIX.lock"' EXIT
+  # The prefix first (wine-run.sh waits for its server to end), then the
+  # server that stays.
+  "$root/cmake/${2:-wine-run.sh}" cmd /c exit >/dev/null 2>&1 </dev/null
+  WINEDEBUG=-all wineserver -w
+  WINEDEBUG=-all wineserver -p >/dev/null 2>&1 </dev/null
+  WINEDEBUG=-all "${VEK_WINE:-wine}" cmd /c exit >/dev/null 2>&1 </dev/null || true
+  (cd "$build" && ctest --output-on-failure -j2)
   WINEDEBUG=-all wineserver -k >/dev/null 2>&1 || true
   rm -rf "$WINEPREFIX" "$WINEPREFIX.lock"
+  trap - EXIT
 }
-trap cleanup EXIT
 
-cd "$build"
-# wine32 runs 32-bit Linux code; a kernel started without 32-bit support
-# (ia32_emulation off) cannot run it at all.
-if wine --version >/dev/null 2>&1; then
-  echo "=== Windows suite: the 32-bit build (build-win32/) under wine"
-  ctest --output-on-failure -j2
-  exit
-fi
-
-echo "*** This system cannot run wine's 32-bit loader (is 32-bit program support off in the kernel?)."
-if [ "${VEK_REQUIRE_WINE:-0}" = 1 ]; then
-  echo "*** VEK_REQUIRE_WINE=1: the 32-bit Windows suite must run; failing."
-  exit 1
-fi
-echo "=== 32-bit build (build-win32/): only the checks that need no wine"
-# The test list itself comes from running the test programs, so the
-# checks that need no wine run directly.
-sh "$root/tests/windows/check_pe_tables.sh" i686-w64-mingw32-objdump bin/VEK.DLL bin/vekconv.exe
-python3 "$root/tests/viewer/win32/check_sorvu_exe.py" bin/Sorvu.exe
-if [ -f bin/msvc_abi_host.exe ]; then
-  echo "msvc_abi_host.exe (the host in the platform compiler's 32-bit ABI) is built and linked, but cannot run here."
+# A 32-bit wine: the system's, if it runs here, else the private one.
+if WINEDEBUG=-all WINEARCH=win32 WINEPREFIX=$(mktemp -u) timeout 60 wine --version >/dev/null 2>&1 &&
+   [ -e /usr/lib/wine/wine ] && /usr/lib/wine/wine --version >/dev/null 2>&1; then
+  export VEK_WINE=wine
+  how="the system's 32-bit wine"
+else
+  VEK_WINE=$("$root/tools/wine32-setup.sh" | tail -n 1) || {
+    echo "*** No 32-bit wine can run here, and the private one could not be made (see above)."
+    exit 1
+  }
+  export VEK_WINE
+  how="a private 32-bit wine run by qemu-i386 ($(dirname "$VEK_WINE"))"
 fi
 
-echo "=== Windows suite: the 64-bit build (build-win64/) under wine64, in place of the 32-bit one"
-if [ ! -x /usr/lib/wine/wine64 ]; then
-  echo "*** wine64 is missing (tools/setup.sh installs it)."
-  exit 1
+cross_build "$root/build-win32" mingw-w64-i686.cmake
+echo "=== Windows suite: the 32-bit build (build-win32/) under $how"
+run_suite "$root/build-win32"
+echo "=== The 32-bit Windows suite passed under $how."
+
+if [ "$also64" = yes ]; then
+  echo "=== Extra: the same suite on a 64-bit build (build-win64/) under wine64"
+  unset VEK_WINE
+  cross_build "$root/build-win64" mingw-w64-x86_64.cmake
+  run_suite "$root/build-win64" wine64-run.sh
 fi
-build64="$root/build-win64"
-cross_build "$build64" mingw-w64-x86_64.cmake
-cd "$build64"
-ctest --output-on-failure -j2
-echo "=== The 32-bit build's files passed their checks that need no wine; the Windows suite ran on the 64-bit build."

@@ -66,26 +66,13 @@ bool StreamBuffer::Growing::seekTo(uint64_t offset) {
     return true;
 }
 
-#if defined(_WIN32)
-MessageTarget::MessageTarget()
-    : handle_(::CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr)) {
+MessageTarget::MessageTarget() : handle_(platform::createMessageWindow()) {
     if (handle_ == nullptr) std::abort();
-    platform::registerWindow(handle_, nullptr, nullptr);
 }
 
 MessageTarget::~MessageTarget() {
-    platform::unregisterWindow(handle_);
-    ::DestroyWindow(static_cast<HWND>(handle_));
+    platform::destroyMessageWindow(handle_);
 }
-#else
-MessageTarget::MessageTarget() : handle_(&registered_) {
-    platform::registerWindow(handle_, nullptr, nullptr);
-}
-
-MessageTarget::~MessageTarget() {
-    platform::unregisterWindow(handle_);
-}
-#endif
 
 #if defined(_WIN32)
 TempDir::TempDir() {

@@ -85,9 +85,8 @@ struct ColumnCounts {
 };
 ColumnCounts countColumn(const Bytes &column);
 
-// A receiver of the codec's progress messages for the message layer: on
-// Linux a registered handle, on Windows a message-only window of the calling
-// thread, whose queue the messages reach through the system.
+// A receiver of the codec's progress messages: a message window of the
+// calling thread.
 class MessageTarget {
 public:
     MessageTarget();
@@ -97,7 +96,6 @@ public:
     void *handle() const { return handle_; }
 
 private:
-    int registered_ = 0;  // on Linux its address is the handle
     void *handle_;
 };
 

@@ -26,7 +26,7 @@ std::string setting(const char *name, const std::string &otherwise) {
 const std::string PROGRAM = setting("VEK_CONVERTER", BIN + "/vekconv");
 const std::string RUNNER = setting("VEK_CONVERTER_RUNNER", "");
 const std::string LIBRARY = setting("VEK_CONVERTER_LIBRARY", "libvek.so");
-const std::string NOT_A_CODEC = setting("VEK_NOT_A_CODEC", BIN + "/libvekmsg.so");
+const std::string NOT_A_CODEC = setting("VEK_NOT_A_CODEC", BIN + "/libveknotacodec.so");
 // The name the converter gives itself in its usage text.
 const std::string PROGRAM_NAME = PROGRAM.substr(PROGRAM.find_last_of('/') + 1);
 const std::string BANNER = "VEK picture compressor - console converter\n\n";
@@ -62,13 +62,11 @@ Bytes samplePicture() {
     return makeBmp(20, 10, 24, Bytes(), smoothPixels(20, 10, 24, 1));
 }
 
-// A copy of the converter in a folder of its own, with its message layer
-// (a library of its own on Linux) and `library` (or nothing) beside it under
-// the codec library's name.
+// A copy of the converter in a folder of its own, with `library` (or
+// nothing) beside it under the codec library's name.
 std::string lonelyConverter(const TempDir &dir, const std::string &library) {
     const std::string bin = dir.file("bin");
     run("mkdir -p " + quote(bin) + " && cp " + quote(PROGRAM) + " " + quote(bin));
-    if (LIBRARY == "libvek.so") run("cp " + quote(BIN) + "/libvekmsg.so.* " + quote(bin));
     if (!library.empty()) run("cp " + quote(library) + " " + quote(bin + "/" + LIBRARY));
     return bin + "/" + PROGRAM_NAME;
 }
