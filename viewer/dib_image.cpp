@@ -9,6 +9,11 @@ namespace {
 const WORD BMP_SIGNATURE = 0x4D42; // "BM" read little-endian
 const UINT FILE_HEADER_SIZE = 14;
 const UINT INFO_HEADER_SIZE = 40;
+// The longer info headers that today's tools write (version 4 and 5) begin
+// with the same 40 bytes; what they add (colour masks, colour space) means
+// nothing for uncompressed rows, so only their length matters here.
+const UINT V4_HEADER_SIZE = 108;
+const UINT V5_HEADER_SIZE = 124;
 
 // Pointer arithmetic on the block as bytes.
 inline BYTE *blockBytes(BITMAPINFO *info) {
@@ -120,13 +125,14 @@ BOOL CDibImage::Read(CFile &file) {
 
     BITMAPINFOHEADER info;
     if (file.Read(&info, INFO_HEADER_SIZE) < INFO_HEADER_SIZE) AfxThrowArchiveException(CArchiveException::endOfFile);
-    if (info.biSize != INFO_HEADER_SIZE) AfxThrowArchiveException(CArchiveException::badIndex);
+    if (info.biSize != INFO_HEADER_SIZE && info.biSize != V4_HEADER_SIZE && info.biSize != V5_HEADER_SIZE)
+        AfxThrowArchiveException(CArchiveException::badIndex);
     if (info.biBitCount != 8 && info.biBitCount != 24) AfxThrowArchiveException(CArchiveException::badIndex);
     // Compressed rows would be drawn as if they were plain pixels.
     if (info.biCompression != BI_RGB) AfxThrowArchiveException(CArchiveException::badIndex);
 
     // The whole file must be there before anything is allocated for it.
-    const uint64_t headers = FILE_HEADER_SIZE + INFO_HEADER_SIZE;
+    const uint64_t headers = FILE_HEADER_SIZE + uint64_t(info.biSize);
     if (fh.bfSize < headers) AfxThrowArchiveException(CArchiveException::badIndex);
     if (file.GetLength() < fh.bfSize) AfxThrowArchiveException(CArchiveException::endOfFile);
 
@@ -152,9 +158,13 @@ BOOL CDibImage::Read(CFile &file) {
     BYTE *block = blockSize <= SIZE_MAX ? new (std::nothrow) BYTE[size_t(blockSize)]() : nullptr;
     if (!block) AfxThrowMemoryException();
     m_pInfo = reinterpret_cast<BITMAPINFO *>(block);
+    // The block always holds the 40-byte header the drawing calls take.
+    info.biSize = INFO_HEADER_SIZE;
     std::memcpy(block, &info, INFO_HEADER_SIZE);
 
+    // The colour table follows the info header, whatever its length.
     const UINT tableBytes = UINT(4 * entriesToRead);
+    file.Seek(LONGLONG(headers), CFile::begin);
     if (file.Read(block + INFO_HEADER_SIZE, tableBytes) < tableBytes) {
         Free();
         AfxThrowArchiveException(CArchiveException::endOfFile);

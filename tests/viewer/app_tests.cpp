@@ -97,19 +97,26 @@ private:
 // Answers the About box after checking what it shows.
 class ExpectAbout : public wxExpectModalBase<CAboutDlg, ExpectAbout> {
 public:
-    explicit ExpectAbout(std::vector<std::string> *texts, wxString *title) : m_texts(texts), m_title(title) {}
+    ExpectAbout(std::vector<std::string> *texts, wxString *title, std::vector<std::string> *cut)
+        : m_texts(texts), m_title(title), m_cut(cut) {}
 
 protected:
     int OnInvoked(CAboutDlg *dialog) const override {
         *m_title = dialog->GetTitle();
         for (wxWindow *child : dialog->GetChildren())
-            if (auto *text = dynamic_cast<wxStaticText *>(child)) m_texts->push_back(text->GetLabel().ToStdString());
+            if (auto *text = dynamic_cast<wxStaticText *>(child)) {
+                m_texts->push_back(text->GetLabel().ToStdString());
+                // A text wider than its control is cut short on the screen.
+                if (text->GetTextExtent(text->GetLabel()).x > text->GetClientSize().x)
+                    m_cut->push_back(text->GetLabel().ToStdString());
+            }
         return wxID_OK;
     }
 
 private:
     std::vector<std::string> *m_texts;
     wxString *m_title;
+    std::vector<std::string> *m_cut;
 };
 
 // A picture pattern with no black or white pixel, so that it cannot be
@@ -424,13 +431,14 @@ TEST_F(AppTest, DroppedFilesOpenThroughTheFramework) {
 }
 
 TEST_F(AppTest, AboutBoxShowsItsCaptionAndTexts) {
-    std::vector<std::string> texts;
+    std::vector<std::string> texts, cut;
     wxString caption;
-    wxTEST_DIALOG(command(ID_APP_ABOUT), ExpectAbout(&texts, &caption));
+    wxTEST_DIALOG(command(ID_APP_ABOUT), ExpectAbout(&texts, &caption, &cut));
     EXPECT_EQ(caption, "About Sorvu");
     ASSERT_EQ(texts.size(), 2u);
     EXPECT_EQ(texts[0], "VEK! reference code version 1.0");
     EXPECT_FALSE(texts[1].empty());
+    EXPECT_TRUE(cut.empty()) << "cut short: " << cut.front();
 }
 
 TEST_F(AppTest, ExitClosesTheMainWindow) {

@@ -169,7 +169,7 @@ TEST(DibRead, RefusalsNameTheirCauseAndLeaveNoPicture) {
         {"signature", [](std::vector<uint8_t> &b) { b[1] = 'A'; }, CArchiveException::badIndex},
         {"info header cut", [](std::vector<uint8_t> &b) { b.resize(30); }, CArchiveException::endOfFile},
         {"biSize 12", [](std::vector<uint8_t> &b) { put32(b, 14, 12); }, CArchiveException::badIndex},
-        {"biSize 108", [](std::vector<uint8_t> &b) { put32(b, 14, 108); }, CArchiveException::badIndex},
+        {"biSize 64", [](std::vector<uint8_t> &b) { put32(b, 14, 64); }, CArchiveException::badIndex},
         {"4 bits", [](std::vector<uint8_t> &b) { put16(b, 28, 4); }, CArchiveException::badIndex},
         {"16 bits", [](std::vector<uint8_t> &b) { put16(b, 28, 16); }, CArchiveException::badIndex},
         {"32 bits", [](std::vector<uint8_t> &b) { put16(b, 28, 32); }, CArchiveException::badIndex},
@@ -221,15 +221,16 @@ TEST(DibRead, ReadsFromFilesOnDisk) {
     EXPECT_EQ(error.m_cause, CFileException::fileNotFound);
 }
 
-// Every file of the suite's good set with 8 or 24 bits, a 40-byte info header
-// and uncompressed rows is read; every other one is refused as a bad format.
+// Every file of the suite's good set with 8 or 24 bits, a 40-, 108- or
+// 124-byte info header and uncompressed rows is read; every other one is refused as a bad format.
 TEST(DibBmpSuite, GoodFilesAreReadWhenTheirFormatIsOurs) {
     const std::vector<std::string> names = bmpFilesIn(kSuite + "/g");
     ASSERT_GE(names.size(), 27u);
     std::vector<std::string> read;
     for (const std::string &name : names) {
         std::vector<uint8_t> bytes = readFileBytes(kSuite + "/g/" + name);
-        const bool ours = get32(bytes, 14) == 40 && (bytes[28] == 8 || bytes[28] == 24) && bytes[29] == 0 &&
+        const uint32_t infoSize = get32(bytes, 14);
+        const bool ours = (infoSize == 40 || infoSize == 108 || infoSize == 124) && (bytes[28] == 8 || bytes[28] == 24) && bytes[29] == 0 &&
                           get32(bytes, 30) == 0;
         CDibImage dib;
         const int cause = readCause(dib, bytes);
@@ -242,7 +243,7 @@ TEST(DibBmpSuite, GoodFilesAreReadWhenTheirFormatIsOurs) {
         }
     }
     const std::vector<std::string> expected = {"pal8-0.bmp", "pal8.bmp", "pal8gs.bmp", "pal8nonsquare.bmp",
-                                               "pal8topdown.bmp", "pal8w124.bmp", "pal8w125.bmp", "pal8w126.bmp",
+                                               "pal8topdown.bmp", "pal8v4.bmp", "pal8v5.bmp", "pal8w124.bmp", "pal8w125.bmp", "pal8w126.bmp",
                                                "rgb24.bmp", "rgb24pal.bmp"};
     EXPECT_EQ(read, expected);
 }

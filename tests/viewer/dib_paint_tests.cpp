@@ -221,6 +221,7 @@ TEST(DibBmpSuitePaint, PicturesMatchTheReferenceRenderings) {
     const std::pair<const char *, const char *> pairs[] = {
         {"g/pal8.bmp", "pal8.png"},           {"g/pal8-0.bmp", "pal8.png"},
         {"g/pal8gs.bmp", "pal8gs.png"},       {"g/pal8nonsquare.bmp", "pal8nonsquare-e.png"},
+        {"g/pal8v4.bmp", "pal8.png"},         {"g/pal8v5.bmp", "pal8.png"},
         {"g/pal8w124.bmp", "pal8w124.png"},   {"g/pal8w125.bmp", "pal8w125.png"},
         {"g/pal8w126.bmp", "pal8w126.png"},   {"g/rgb24.bmp", "rgb24.png"},
         {"g/rgb24pal.bmp", "rgb24.png"},      {"q/pal8offs.bmp", "pal8.png"},

@@ -47,6 +47,9 @@ vek_apt_install() {
   log=$(mktemp)
   if DEBIAN_FRONTEND=noninteractive apt-get "${opts[@]}" "${VEK_APT_WAIT[@]}" -y -q \
        --no-install-recommends install "${pkgs[@]}" >"$log" 2>&1; then
+    # What was installed (or, simulated, would be), one line a package.
+    sed -n 's/^Setting up \([^ ]*\) .*/\1/p; s/^Inst \([^ ]*\) .*/\1/p' "$log" | paste -sd ' ' - |
+      sed 's/^./setup: installed &/'
     rm -f "$log"
     return 0
   fi

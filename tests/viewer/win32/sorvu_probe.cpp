@@ -14,7 +14,9 @@
 //                                      answered before the probe returns
 //   sorvu_probe dialog <title> [seconds]   a dialog of that caption:
 //                                      "dialog <x> <y> <width> <height>" and
-//                                      "control <class> <id> <text>" lines
+//                                      "control <class> <id> <text>" lines,
+//                                      each static text's followed by
+//                                      "extent <text width> <control width> <text>"
 //   sorvu_probe press <title> <id>     presses button <id> of that dialog
 //   sorvu_probe save <title> <path>    types the path into the file name
 //                                      box of the file dialog and confirms
@@ -73,6 +75,20 @@ BOOL CALLBACK printControl(HWND hWnd, LPARAM) {
     char cls[64] = "";
     GetClassNameA(hWnd, cls, sizeof cls);
     std::printf("control %s %d %s\n", cls, int(short(GetDlgCtrlID(hWnd))), textOf(hWnd).c_str());
+    // Whether the text fits: its width in the control's own font against
+    // the control's width.
+    if (std::string(cls) == "Static" && !textOf(hWnd).empty()) {
+        HDC dc = GetDC(hWnd);
+        HGDIOBJ old = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageA(hWnd, WM_GETFONT, 0, 0)));
+        const std::string text = textOf(hWnd);
+        SIZE extent = {0, 0};
+        GetTextExtentPoint32A(dc, text.c_str(), int(text.size()), &extent);
+        SelectObject(dc, old);
+        ReleaseDC(hWnd, dc);
+        RECT r;
+        GetClientRect(hWnd, &r);
+        std::printf("extent %ld %ld %s\n", extent.cx, r.right - r.left, text.c_str());
+    }
     return TRUE;
 }
 
