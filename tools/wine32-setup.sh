@@ -20,7 +20,7 @@ dest=$(realpath -m "${1:-$cache/wine32-qemu}")
 ver=$(dpkg-query -W -f='${Version}' wine64 2>/dev/null) ||
   { echo "wine32-setup: wine64 is not installed (tools/setup.sh windows)" >&2; exit 1; }
 # The recipe's own version: a change to the steps below makes a new folder.
-stamp="wine64 $ver, recipe 1"
+stamp="wine64 $ver, recipe 2"
 if [ -x "$dest/wine" ] && [ "$(cat "$dest/.stamp" 2>/dev/null)" = "$stamp" ]; then
   echo "$dest/wine"
   exit 0
@@ -72,7 +72,10 @@ ldconfig -r "$root"
 # empty fonts folder would hide the system's fonts (wine then has no font
 # and stores broken menu metrics in the prefix). Fontconfig keeps its
 # 32-bit caches in the root.
-rm -rf "$root/usr/share/fonts" "$root/etc/fonts"
+# The same for wine's own fonts (package fonts-wine, on the system), among
+# them the bitmap "MS Sans Serif" that dialogs ask for: without them wine
+# draws dialogs in a wider font than their layout was made for.
+rm -rf "$root/usr/share/fonts" "$root/etc/fonts" "$root/usr/share/wine/fonts"
 mkdir -p "$root/etc/fonts" "$root/var/cache/fontconfig"
 sed "s|<cachedir>/var/cache/fontconfig</cachedir>|<cachedir>$dest/root/var/cache/fontconfig</cachedir>|" \
   /etc/fonts/fonts.conf >"$root/etc/fonts/fonts.conf"

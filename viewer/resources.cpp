@@ -62,9 +62,9 @@ bool AfxLoadDialog(CDialog *dialog, UINT templateId, wxWindow *parent) {
 
     const wxIconBundle icons = AfxLoadIcons(IDR_MAINFRAME);
     new wxStaticBitmap(dialog, wxID_ANY, icons.GetIcon(wxSize(32, 32)), at(5, 5), size(21, 23));
-    new wxStaticText(dialog, wxID_ANY, "VEK! reference code version 1.0", at(33, 4), size(119, 8),
+    new wxStaticText(dialog, wxID_ANY, "VEK! reference code version 1.0", at(33, 2), size(119, 20),
                      wxST_NO_AUTORESIZE);
-    new wxStaticText(dialog, wxID_ANY, "Lossless BMP compression", at(33, 18), size(119, 8),
+    new wxStaticText(dialog, wxID_ANY, "Lossless BMP compression", at(33, 22), size(119, 10),
                      wxST_NO_AUTORESIZE);
     wxButton *ok = new wxButton(dialog, wxID_OK, "OK", at(107, 32), size(50, 14));
     ok->SetDefault();

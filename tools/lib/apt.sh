@@ -47,9 +47,13 @@ vek_apt_install() {
   log=$(mktemp)
   if DEBIAN_FRONTEND=noninteractive apt-get "${opts[@]}" "${VEK_APT_WAIT[@]}" -y -q \
        --no-install-recommends install "${pkgs[@]}" >"$log" 2>&1; then
-    # What was installed (or, simulated, would be), one line a package.
-    sed -n 's/^Setting up \([^ ]*\) .*/\1/p; s/^Inst \([^ ]*\) .*/\1/p' "$log" | paste -sd ' ' - |
-      sed 's/^./setup: installed &/'
+    # What was asked for, and how many more packages came with it (or,
+    # simulated, would come).
+    local n
+    n=$(grep -c -E '^(Setting up|Inst) ' "$log" || true)
+    printf 'setup: installed %s' "${pkgs[*]}"
+    [ "$n" -gt ${#pkgs[@]} ] && printf ' (%d packages in all)' "$n"
+    printf '\n'
     rm -f "$log"
     return 0
   fi

@@ -209,8 +209,8 @@ def check_dialog(data):
     BUTTON, STATIC = 0x80, 0x82
     expect('dialog controls (class, text, id, place, style, extended style, help id)', controls, [
         (STATIC, IDR_MAINFRAME, -1, (5, 5, 21, 23), hex(0x50000003), 0, 0),
-        (STATIC, 'VEK! reference code version 1.0', -1, (33, 4, 119, 8), hex(0x50020080), 0, 0),
-        (STATIC, 'Lossless BMP compression', -1, (33, 18, 119, 8), hex(0x50020000), 0, 0),
+        (STATIC, 'VEK! reference code version 1.0', -1, (33, 2, 119, 20), hex(0x50020080), 0, 0),
+        (STATIC, 'Lossless BMP compression', -1, (33, 22, 119, 10), hex(0x50020000), 0, 0),
         (BUTTON, 'OK', 1, (107, 32, 50, 14), hex(0x50030001), 0, 0),
     ])
 

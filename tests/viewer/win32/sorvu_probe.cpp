@@ -16,7 +16,9 @@
 //                                      "dialog <x> <y> <width> <height>" and
 //                                      "control <class> <id> <text>" lines,
 //                                      each static text's followed by
-//                                      "extent <text width> <control width> <text>"
+//                                      "extent <width> <height> <control width>
+//                                      <control height> <text>" (the room the
+//                                      text takes, word-wrapped)
 //   sorvu_probe press <title> <id>     presses button <id> of that dialog
 //   sorvu_probe save <title> <path>    types the path into the file name
 //                                      box of the file dialog and confirms
@@ -75,19 +77,22 @@ BOOL CALLBACK printControl(HWND hWnd, LPARAM) {
     char cls[64] = "";
     GetClassNameA(hWnd, cls, sizeof cls);
     std::printf("control %s %d %s\n", cls, int(short(GetDlgCtrlID(hWnd))), textOf(hWnd).c_str());
-    // Whether the text fits: its width in the control's own font against
-    // the control's width.
-    if (std::string(cls) == "Static" && !textOf(hWnd).empty()) {
+    // Whether the text fits: the room it takes, in the control's own font,
+    // word-wrapped at the control's width as a static text draws it,
+    // against the control's size.
+    const LONG style = GetWindowLongA(hWnd, GWL_STYLE);
+    if (std::string(cls) == "Static" && (style & SS_TYPEMASK) != SS_ICON && !textOf(hWnd).empty()) {
+        RECT r;
+        GetClientRect(hWnd, &r);
+        RECT needed = {0, 0, r.right - r.left, 0};
         HDC dc = GetDC(hWnd);
         HGDIOBJ old = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageA(hWnd, WM_GETFONT, 0, 0)));
         const std::string text = textOf(hWnd);
-        SIZE extent = {0, 0};
-        GetTextExtentPoint32A(dc, text.c_str(), int(text.size()), &extent);
+        DrawTextA(dc, text.c_str(), int(text.size()), &needed, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
         SelectObject(dc, old);
         ReleaseDC(hWnd, dc);
-        RECT r;
-        GetClientRect(hWnd, &r);
-        std::printf("extent %ld %ld %s\n", extent.cx, r.right - r.left, text.c_str());
+        std::printf("extent %ld %ld %ld %ld %s\n", needed.right - needed.left, needed.bottom - needed.top,
+                    r.right - r.left, r.bottom - r.top, text.c_str());
     }
     return TRUE;
 }

@@ -345,8 +345,8 @@ def case_frame(folder):
         if check(rc == 0, 'Help > About opens the About box'):
             texts = [l.split(' ', 3)[3] for l in lines if l.startswith('control Static') and len(l.split(' ', 3)) > 3]
             check('VEK! reference code version 1.0' in texts, 'the About box shows its texts: %r' % texts)
-            extents = [l.split(' ', 3) for l in lines if l.startswith('extent ')]
-            check(len(extents) == 2 and all(int(e[1]) <= int(e[2]) for e in extents),
+            extents = [l.split(' ', 5) for l in lines if l.startswith('extent ')]
+            check(len(extents) == 2 and all(int(e[1]) <= int(e[3]) and int(e[2]) <= int(e[4]) for e in extents),
                   'every text of the About box fits its control: %r' % extents)
             probe('press', 'About Sorvu', 1)
             check(probe('gone', 'About Sorvu', 20)[0] == 0, 'OK closes the About box')
