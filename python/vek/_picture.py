@@ -37,7 +37,8 @@ def _bytes_of(source):
 
 
 def _widen5(values):
-    return (values << 3) | (values >> 2)
+    # As Pillow widens 5-bit channels, so that read() and Image.open agree.
+    return values * 255 // 31
 
 
 def read(source, rgb=False):
@@ -45,7 +46,7 @@ def read(source, rgb=False):
 
     16, 24 and 32 bits per pixel: an array of height x width x 3 (red,
     green, blue; uint8, top row first). 16-bit pixels are 5-5-5, widened to
-    8 bits; the fourth byte of 32-bit pixels is unused, as in BMP files.
+    8 bits as Pillow does; the fourth byte of 32-bit pixels is unused, as in BMP files.
     8 bits: a pair (indexes of height x width, palette of colours x 3), or
     with rgb=True the colours themselves (indexes past the palette black).
     """

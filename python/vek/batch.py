@@ -145,7 +145,7 @@ def _cluster_results(tasks, address):
                 yield sources[future.key], f"{type(error).__name__}: {error}"
 
 
-def convert_tree(source, destination, to="vek", jobs=None, scheduler=None, report=None, out=sys.stdout):
+def convert_tree(source, destination, to="vek", jobs=None, scheduler=None, report=None, out=None):
     """Converts the tree; returns the number of files that failed."""
     source = os.path.abspath(source)
     destination = os.path.abspath(destination)
@@ -187,5 +187,5 @@ def convert_tree(source, destination, to="vek", jobs=None, scheduler=None, repor
                f"({len(pairs)} files, {elapsed:.1f} s, {rate:.1f} files/s)")
     if failures:
         summary += f"; failures listed in {report}"
-    print(summary, file=out, flush=True)
+    print(summary, file=out or sys.stdout, flush=True)
     return len(failures)
