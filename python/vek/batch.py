@@ -145,6 +145,27 @@ def _cluster_results(tasks, address):
                 yield sources[future.key], f"{type(error).__name__}: {error}"
 
 
+class _NoBar:
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exception):
+        return False
+
+    def update(self, count):
+        pass
+
+
+def _progress_bar(total):
+    """A progress bar on standard error when it is a terminal (tqdm's
+    disable=None); none without tqdm, which the package only recommends."""
+    try:
+        from tqdm import tqdm
+    except ImportError:
+        return _NoBar()
+    return tqdm(total=total, unit="file", disable=None, file=sys.stderr)
+
+
 def convert_tree(source, destination, to="vek", jobs=None, scheduler=None, report=None, out=None):
     """Converts the tree; returns the number of files that failed."""
     source = os.path.abspath(source)
@@ -164,10 +185,7 @@ def convert_tree(source, destination, to="vek", jobs=None, scheduler=None, repor
     else:
         results = _local_results(tasks, jobs or os.cpu_count() or 1)
     failures = []
-    from tqdm import tqdm
-
-    # The bar only on a terminal (disable=None); scripts see the summary.
-    with tqdm(total=len(tasks), unit="file", disable=None, file=sys.stderr) as bar:
+    with _progress_bar(len(tasks)) as bar:
         for path, reason in results:
             if reason is not None:
                 failures.append((os.path.relpath(path, source), reason))
