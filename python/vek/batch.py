@@ -1,7 +1,8 @@
 """Batch conversion of a folder tree: `python3 -m vek convert SRC DST`.
 
 Every .bmp file under SRC becomes a .vek file at the same place under DST
-(or every .vek file a .bmp file, with --to bmp). Each output is written
+(or every .vek file a .bmp file, with --to bmp); names that start with a
+dot are left alone. Each output is written
 under a temporary name in its folder and renamed when complete, so an
 interrupted run leaves no half file, and a new run skips the outputs that
 are there and complete (newer than their input, with a valid header). Files

@@ -71,17 +71,13 @@ class _RowsDecoder(ImageFile.PyDecoder):
 def bmp_of_image(im):
     """BMP file bytes of a Pillow picture (see the module's text)."""
     if im.mode == "P":
-        palette = im.getpalette() or list(range(256)) * 3
-        colours = min(len(palette) // 3, 256)
-        table = bytearray(4 * colours)
-        table[0::4] = bytes(palette[2 : 3 * colours : 3])
-        table[1::4] = bytes(palette[1 : 3 * colours : 3])
-        table[2::4] = bytes(palette[0 : 3 * colours : 3])
+        palette = bytes(im.getpalette()[: 3 * 256])
+        table = bytearray(len(palette) // 3 * 4)
+        table[0::4], table[1::4], table[2::4] = palette[2::3], palette[1::3], palette[0::3]
         return _bmp_8(im, bytes(table))
     if im.mode in ("1", "L"):
-        grey = bytes(i for i in range(256) for _ in range(3))
         table = bytearray(4 * 256)
-        table[0::4] = table[1::4] = table[2::4] = grey[::3]
+        table[0::4] = table[1::4] = table[2::4] = bytes(range(256))
         return _bmp_8(im.convert("L"), bytes(table))
     if im.mode != "RGB":
         try:
