@@ -87,36 +87,38 @@ private:
     PyObject *object_;
 };
 
-py::bytes encode(const py::object &bmp) {
-    InputBytes input(bmp);
+// One whole-file conversion: `capacity` tells the output's size limit (0
+// when the input is refused), `convert` is the codec's memory operation.
+template <typename Capacity, typename Convert>
+py::bytes convertBytes(const py::object &source, Capacity capacity, Convert convert) {
+    InputBytes input(source);
     Codec codec = newCodec();
-    const uint32_t bound = codec->getEncodeBound(input.size());
-    if (bound == 0) throw CodecFailure{codec->getLastFailure()};
-    OutputBytes output(bound);
-    uint32_t size = bound;
+    uint32_t size = capacity(*codec, input);
+    if (size == 0) throw CodecFailure{codec->getLastFailure()};
+    OutputBytes output(size);
     int done;
     {
         py::gil_scoped_release unlocked;
-        done = codec->encodeMemory(input.data(), input.size(), output.data(), &size);
+        done = convert(*codec, input, output.data(), &size);
     }
     if (!done) throw CodecFailure{codec->getLastFailure()};
     return output.release(size);
 }
 
+py::bytes encode(const py::object &bmp) {
+    return convertBytes(
+        bmp, [](VekCodecInterface &codec, const InputBytes &in) { return codec.getEncodeBound(in.size()); },
+        [](VekCodecInterface &codec, const InputBytes &in, void *out, uint32_t *size) {
+            return codec.encodeMemory(in.data(), in.size(), out, size);
+        });
+}
+
 py::bytes decode(const py::object &vek) {
-    InputBytes input(vek);
-    Codec codec = newCodec();
-    const uint32_t needed = codec->getDecodedSize(input.data(), input.size());
-    if (needed == 0) throw CodecFailure{codec->getLastFailure()};
-    OutputBytes output(needed);
-    uint32_t size = needed;
-    int done;
-    {
-        py::gil_scoped_release unlocked;
-        done = codec->decodeMemory(input.data(), input.size(), output.data(), &size);
-    }
-    if (!done) throw CodecFailure{codec->getLastFailure()};
-    return output.release(size);
+    return convertBytes(
+        vek, [](VekCodecInterface &codec, const InputBytes &in) { return codec.getDecodedSize(in.data(), in.size()); },
+        [](VekCodecInterface &codec, const InputBytes &in, void *out, uint32_t *size) {
+            return codec.decodeMemory(in.data(), in.size(), out, size);
+        });
 }
 
 // The picture of a .vek file through loadMemory and the accessors:
