@@ -71,3 +71,18 @@ def test_save_by_file_name(tmp_path):
     im.save(tmp_path / "x.vek")
     assert read_bytes(tmp_path / "x.vek")[:4] == b"VEK!"
     assert np.array_equal(vek.read(tmp_path / "x.vek"), np.asarray(im))
+
+
+@pytest.mark.parametrize("entries", [0, 1.5, 320])
+def test_colour_tables_of_any_size(entries):
+    # No colours, a part entry, more than 8-bit indexes reach: all open.
+    table = bytes(range(256)) * 5
+    table = table[: int(entries * 4)]
+    data = vek.encode(vek._picture.bmp_file(4, 2, 8, bytes([0, 1, 2, 3, 1, 1, 1, 1]), table))
+    whole = min(int(entries), 256)
+    with Image.open(io.BytesIO(data)) as im:
+        assert len(im.getpalette()) == 3 * whole
+        assert list(im.getdata()) == [1, 1, 1, 1, 0, 1, 2, 3]
+    indexes, palette = vek.read(data)
+    assert palette.shape == (whole, 3)
+    assert vek.read(data, rgb=True)[1, 0].tolist() == (palette[0].tolist() if whole else [0, 0, 0])

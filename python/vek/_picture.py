@@ -29,6 +29,12 @@ def row_bytes(width, bit_count):
     return (width * bit_count + 31) // 32 * 4
 
 
+def colour_table(table):
+    """The entries of a colour table that 8-bit indexes can reach: at most
+    256 whole ones of 4 bytes (blue, green, red, unused)."""
+    return table[: min(len(table) // 4, 256) * 4]
+
+
 def _bytes_of(source):
     if isinstance(source, (str, os.PathLike)):
         with open(source, "rb") as f:
@@ -57,11 +63,11 @@ def read(source, rgb=False):
     image = np.frombuffer(rows, np.uint8).reshape(height, stride)[::-1]
     if bit_count == 8:
         indexes = np.ascontiguousarray(image[:, :width])
-        palette = np.frombuffer(table, np.uint8, len(table) // 4 * 4).reshape(-1, 4)[:, 2::-1].copy()
+        palette = np.frombuffer(colour_table(table), np.uint8).reshape(-1, 4)[:, 2::-1].copy()
         if not rgb:
             return indexes, palette
         colours = np.zeros((256, 3), np.uint8)
-        colours[: min(len(palette), 256)] = palette[:256]
+        colours[: len(palette)] = palette
         return colours[indexes]
     if bit_count == 16:
         values = np.ascontiguousarray(image[:, : 2 * width]).view("<u2").astype(np.uint16)

@@ -49,7 +49,7 @@ class VekImageFile(ImageFile.ImageFile):
             if (width, height) != self.size or bit_count != self.info["bits"]:
                 raise VekError(18, "the decoded picture does not match its header")
             if bit_count == 8:
-                self.palette = ImagePalette.raw("BGRX", table)
+                self.palette = ImagePalette.raw("BGRX", _picture.colour_table(table))
             stride = _picture.row_bytes(width, bit_count)
             self.tile = [("vek", (0, 0, width, height), 0, (self._rows, _RAW_MODES[bit_count], stride))]
         pixels = super().load()
