@@ -2,7 +2,7 @@
 //
 // The module is linked against libvek, the same library the converter and
 // the viewer load, and reaches it only through VEK_Constructor and the
-// codec object's operations. Every call takes a codec object of its own, so
+// codec object's operations. Each thread uses codec objects of its own, so
 // calls from several threads never share one; the global interpreter lock is
 // released while the codec works, so threads convert in parallel.
 //
@@ -36,6 +36,17 @@ Codec newCodec() {
     Codec codec(VEK_Constructor());
     if (!codec) throw CodecFailure{VEK_FAILURE_OUT_OF_MEMORY};
     return codec;
+}
+
+// The calling thread's own codec object, kept for its next calls: a new
+// object for each of many small pictures costs more than coding them. Work
+// buffers are released at the end of every operation, so between calls the
+// object holds little (loadMemory's picture excepted: load() takes an
+// object of its own).
+VekCodecInterface &threadCodec() {
+    thread_local Codec codec;
+    if (!codec) codec = newCodec();
+    return *codec;
 }
 
 // A read-only view of any object that offers the buffer protocol (bytes,
@@ -92,16 +103,16 @@ private:
 template <typename Capacity, typename Convert>
 py::bytes convertBytes(const py::object &source, Capacity capacity, Convert convert) {
     InputBytes input(source);
-    Codec codec = newCodec();
-    uint32_t size = capacity(*codec, input);
-    if (size == 0) throw CodecFailure{codec->getLastFailure()};
+    VekCodecInterface &codec = threadCodec();
+    uint32_t size = capacity(codec, input);
+    if (size == 0) throw CodecFailure{codec.getLastFailure()};
     OutputBytes output(size);
     int done;
     {
         py::gil_scoped_release unlocked;
-        done = convert(*codec, input, output.data(), &size);
+        done = convert(codec, input, output.data(), &size);
     }
-    if (!done) throw CodecFailure{codec->getLastFailure()};
+    if (!done) throw CodecFailure{codec.getLastFailure()};
     return output.release(size);
 }
 
@@ -153,14 +164,14 @@ py::tuple load(const py::object &vek) {
 
 uint32_t decodedSize(const py::object &vek) {
     InputBytes input(vek);
-    Codec codec = newCodec();
-    const uint32_t size = codec->getDecodedSize(input.data(), input.size());
-    if (size == 0) throw CodecFailure{codec->getLastFailure()};
+    VekCodecInterface &codec = threadCodec();
+    const uint32_t size = codec.getDecodedSize(input.data(), input.size());
+    if (size == 0) throw CodecFailure{codec.getLastFailure()};
     return size;
 }
 
 int version() {
-    return newCodec()->getVersion();
+    return threadCodec().getVersion();
 }
 
 } // namespace
