@@ -7,7 +7,7 @@ two-worker Dask LocalCluster, on the same pictures in the same run.
 
 Each round converts the whole folder once with --jobs 2 and once through a
 LocalCluster of two single-threaded worker processes on the loopback
-address (started before the clock runs), each into a fresh folder. The best
+address only (started before the clock runs), each into a fresh folder. The best
 round of each counts.
 """
 
@@ -42,7 +42,8 @@ def main():
     work = tempfile.mkdtemp(prefix="vek-batch-bench-")
     try:
         with LocalCluster(n_workers=2, threads_per_worker=1, processes=True, host="127.0.0.1",
-                          dashboard_address=None) as cluster:
+                          dashboard_address="127.0.0.1:0",
+                          worker_dashboard_address="127.0.0.1:0") as cluster:
             for _ in range(args.rounds):
                 for mode, options in [("local", ["--jobs", "2"]),
                                       ("cluster", ["--scheduler", cluster.scheduler_address])]:

@@ -99,8 +99,10 @@ def test_cluster_run_survives_a_killed_worker(tmp_path):
     src, dst = tmp_path / "src", tmp_path / "dst"
     _pictures(src / "x", 24, 300)
     _pictures(src / "y", 16, 300)
+    # Every server of the cluster, dashboards included, on the loopback address.
     with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True, host="127.0.0.1",
-                                  dashboard_address=None) as cluster, \
+                                  dashboard_address="127.0.0.1:0",
+                                  worker_dashboard_address="127.0.0.1:0") as cluster, \
             distributed.Client(cluster) as client:
         run = _run_cli(str(src), str(dst), "--scheduler", cluster.scheduler_address)
         try:
