@@ -17,6 +17,13 @@ set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION_SUMMARY}
  converter vekconv, the viewer Sorvu, the image/x-vek MIME type, and a
  gdk-pixbuf loader with a thumbnailer entry, so that GTK image viewers and
  file managers show .vek pictures.")
+if(VEK_BUILD_PYTHON)
+  string(APPEND CPACK_DEBIAN_PACKAGE_DESCRIPTION "
+ .
+ The Python 3 package vek encodes and decodes .vek files, reads them into
+ numpy arrays, opens and saves them through Pillow, and converts folder
+ trees (python3 -m vek convert) with local processes or a Dask cluster.")
+endif()
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
@@ -25,4 +32,14 @@ set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 # The thumbnailer entry runs gdk-pixbuf-thumbnailer; the MIME type needs the
 # shared MIME database.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "shared-mime-info, libgdk-pixbuf2.0-bin")
+if(VEK_BUILD_PYTHON)
+  # The extension module is built for one Python version. numpy (vek.read),
+  # Pillow (the plugin) and tqdm (the progress bar) are used when present;
+  # Dask distributed only for --scheduler.
+  math(EXPR python_next_minor "${Python3_VERSION_MINOR} + 1")
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS
+    "python3 (>= ${Python3_VERSION_MAJOR}.${Python3_VERSION_MINOR}), python3 (<< ${Python3_VERSION_MAJOR}.${python_next_minor})")
+  string(APPEND CPACK_DEBIAN_PACKAGE_RECOMMENDS ", python3-numpy, python3-pil, python3-tqdm")
+  set(CPACK_DEBIAN_PACKAGE_SUGGESTS python3-distributed)
+endif()
 include(CPack)

@@ -9,7 +9,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/tools/setup.sh" demo
 build="$root/build-demo"
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DVEK_BUILD_TESTS=OFF -DVEK_BUILD_VIEWER=OFF \
-  -DVEK_BUILD_PIXBUF_LOADER=OFF -DVEK_BUILD_BENCH=OFF >/dev/null
+  -DVEK_BUILD_PIXBUF_LOADER=OFF -DVEK_BUILD_BENCH=OFF -DVEK_BUILD_PYTHON=OFF >/dev/null
 cmake --build "$build" -j"$(nproc)" --target vek vekconv vek_sample
 bin="$build/bin"
 out="$root/out"

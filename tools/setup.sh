@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that a part of the work needs (run as root).
-#   tools/setup.sh [GROUP...]      (default: demo test windows)
+#   tools/setup.sh [GROUP...]      (default: demo test python windows)
 # Each group is a list in tools/packages/GROUP.txt, one package a line:
 #   demo     building the library and the converter (tools/demo.sh)
 #   test     the Linux build and its whole test suite
+#   python   the Python package and its tests
 #   windows  the 32-bit Windows build and its suite under wine
 # Only what is missing is installed, and the package lists are refreshed
 # only then. A package index that fails to download is tried once more and
@@ -17,7 +18,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 . "$here/lib/apt.sh"
 lists=${VEK_PACKAGES_DIR:-$here/packages}
 
-[ $# -gt 0 ] || set -- demo test windows
+[ $# -gt 0 ] || set -- demo test python windows
 packages=()
 for group in "$@"; do
   [ -f "$lists/$group.txt" ] || { echo "setup: no package group '$group' (see $lists)" >&2; exit 2; }

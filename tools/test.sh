@@ -13,9 +13,9 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 if [ -z "${1:-}" ]; then
-  "$root/tools/setup.sh" demo test windows
+  "$root/tools/setup.sh" demo test python windows
 else
-  "$root/tools/setup.sh" demo test
+  "$root/tools/setup.sh" demo test python
 fi
 if [ "${1:-}" = "--threads" ]; then
   build="$root/build-tsan"

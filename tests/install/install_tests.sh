@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Tests of the installed tree, one case per run:
-#   install_tests.sh stage|layout|man|programs|example|thumbnail|mime|package
+#   install_tests.sh stage|layout|man|programs|example|thumbnail|mime|package|python
 # CTest passes the folders in the environment (tests/install/CMakeLists.txt):
 # VEK_BUILD_DIR, VEK_SOURCE_DIR, VEK_STAGE (the staging install),
 # VEK_INSTALLED_FILES (what an install holds, relative to its prefix),
 # VEK_LIBDIR, VEK_PIXBUF_MODULEDIR, GDK_PIXBUF_QUERY_LOADERS and
-# GDK_PIXBUF_SYSTEM_MODULEDIR.
+# GDK_PIXBUF_SYSTEM_MODULEDIR; with the Python package VEK_PYTHON (the
+# interpreter it is built for) and VEK_PYTHON_DIR (its folder, relative to
+# the prefix).
 set -euo pipefail
 
 fail() {
@@ -157,6 +159,10 @@ package)
   for library in libdivsufsort3 libgdk-pixbuf-2.0-0 libwxgtk3.2; do
     grep -q "$library" <<<"$depends" || fail "Depends lacks $library: $depends"
   done
+  if [ -n "${VEK_PYTHON_DIR:-}" ]; then
+    grep -q "python3 (>= 3\.[0-9]*), python3 (<< 3\.[0-9]*)" <<<"$depends" ||
+      fail "Depends lacks the Python version: $depends"
+  fi
   # The MIME, gdk-pixbuf loader, desktop and icon caches are refreshed by
   # the triggers of their Debian packages: the only maintainer scripts are
   # the ldconfig calls that CPack adds for a library in /usr/lib.
@@ -169,6 +175,27 @@ package)
     [ -z "$other" ] || fail "$script does more than call ldconfig: $other"
   done
   echo "$(basename "$deb"): $(wc -l <<<"$contents") entries, Depends: $depends"
+  ;;
+
+python)
+  # The installed package, imported by the interpreter it was built for,
+  # converts through the installed libvek.
+  cp "$suite/pal8.bmp" "$tmp/picture.bmp"
+  cat >"$tmp/check.py" <<'EOF'
+import sys
+import vek
+from PIL import Image
+folder = sys.argv[1]
+bmp = open(folder + "/picture.bmp", "rb").read()
+Image.open(folder + "/picture.bmp").save(folder + "/picture.vek")
+assert vek.decode(open(folder + "/picture.vek", "rb").read())[54:] == bmp[54:]
+print(vek.__file__)
+EOF
+  out=$(cd "$tmp" && LD_DEBUG=files LD_DEBUG_OUTPUT=$tmp/ld-python PYTHONPATH="$VEK_STAGE/$VEK_PYTHON_DIR" \
+    "$VEK_PYTHON" "$tmp/check.py" "$tmp") || fail "the installed package did not convert: $out"
+  [ "$out" = "$VEK_STAGE/$VEK_PYTHON_DIR/vek/__init__.py" ] || fail "imported $out, not the installed package"
+  grep -q "calling init: $VEK_STAGE/.*/libvek\.so" "$tmp"/ld-python.* ||
+    fail "the installed package did not load the installed libvek"
   ;;
 
 *)
