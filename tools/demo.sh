@@ -32,10 +32,15 @@ echo
 echo "picture:  $picture ($in_size bytes)"
 echo "packed:   $out/$name.vek ($vek_size bytes, $(( 100 * vek_size / (in_size > 0 ? in_size : 1) ))% of the picture)"
 echo "restored: $out/$name.restored.bmp"
-# The colour table and pixel rows come back byte for byte (the rebuilt
-# headers are the first 54 bytes).
-if cmp -s <(tail -c +55 "$picture" | head -c "$(( in_size > 54 ? in_size - 54 : 0 ))") \
-          <(tail -c +55 "$out/$name.restored.bmp" | head -c "$(( in_size > 54 ? in_size - 54 : 0 ))"); then
+# The colour table and pixel rows come back byte for byte; the headers are
+# rebuilt (a longer info header comes back as the 40-byte one), so each
+# file's data is taken from the end of its own info header.
+data_start() { echo $(( 14 + $(od -An -tu4 -j14 -N4 "$1") )); }
+in_data=$(data_start "$picture")
+out_data=$(data_start "$out/$name.restored.bmp")
+n=$(( in_size > in_data ? in_size - in_data : 0 ))
+if cmp -s <(tail -c +$(( in_data + 1 )) "$picture" | head -c "$n") \
+          <(tail -c +$(( out_data + 1 )) "$out/$name.restored.bmp" | head -c "$n"); then
   echo "check:    pixels and colour table identical"
 else
   echo "check:    restored data differ from the picture" >&2
