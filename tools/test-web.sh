@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# Builds the WebAssembly codec and the web package in build-web/ with
+# emscripten, then runs the module's tests under node and the page's tests
+# in headless Chromium. The reference files come from the Linux build:
+#   tools/test-web.sh [linux-build-folder]      (default: build)
+# VEK_WEB_BENCH=FOLDER: afterwards, also time decodes in Chromium against
+# the native single-thread decode on the largest pictures of FOLDER (the
+# real set of bench/make-real-set.sh); a benchmark, it never fails the run.
+# tools/packages/web.txt lists the Debian packages this needs.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+linux=$(realpath -m "${1:-$root/build}")
+build="$root/build-web"
+python=/usr/bin/python3  # Debian's interpreter, which has selenium and Pillow
+
+[ -x "$linux/bin/vekconv" ] || { echo "*** $linux/bin/vekconv is missing: build the Linux side first"; exit 1; }
+
+# The newer node on PATH does not find Debian's JavaScript modules (acorn)
+# that emscripten's optimised link runs; Debian's own folder is given.
+export NODE_PATH=/usr/share/nodejs
+
+# The suffix sorter is built from Debian's source package. Without source
+# entries in the system's apt configuration, a private one in the build
+# folder takes the archive address from the system's binary entries.
+fetch_sorter_source() {
+  local dir="$build/_deps/divsufsort" apt="$build/_deps/apt"
+  ls "$dir"/libdivsufsort_*.dsc >/dev/null 2>&1 && return 0
+  [ -f "$dir/source/CMakeLists.txt" ] && return 0
+  mkdir -p "$dir" "$apt/lists/partial" "$apt/cache/archives/partial"
+  local sources=/etc/apt/sources.list.d/debian.sources uri suite components key
+  uri=$(awk '/^URIs:/{print $2; exit}' "$sources")
+  suite=$(awk '/^Suites:/{print $2; exit}' "$sources")
+  components=$(awk '/^Components:/{$1=""; print; exit}' "$sources")
+  key=$(awk '/^Signed-By:/{print $2; exit}' "$sources")
+  echo "deb-src [signed-by=$key] $uri $suite$components" > "$apt/sources.list"
+  local opts=(-o "Dir::Etc::SourceList=$apt/sources.list" -o Dir::Etc::SourceParts=/nonexistent
+              -o "Dir::State::Lists=$apt/lists" -o "Dir::Cache=$apt/cache" -o APT::Sandbox::User=root)
+  apt-get "${opts[@]}" update -qq >/dev/null
+  (cd "$dir" && apt-get "${opts[@]}" source --download-only -qq libdivsufsort >/dev/null)
+}
+
+started=$(date +%s)
+fetch_sorter_source
+cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE=/usr/share/emscripten/cmake/Modules/Platform/Emscripten.cmake \
+  -DCMAKE_CROSSCOMPILING_EMULATOR=/usr/bin/node -DCMAKE_BUILD_TYPE=Release -DVEK_LINUX_BIN="$linux/bin" >/dev/null
+cmake --build "$build" -j2
+echo "=== web build: $(( $(date +%s) - started )) s"
+
+cd "$build"
+status=0
+ctest --output-on-failure || status=1
+if [ -n "${VEK_WEB_BENCH:-}" ]; then
+  "$python" "$root/web/tests/web_bench.py" --web "$build/package" --bin "$linux/bin" "$VEK_WEB_BENCH" || true
+fi
+exit $status
