@@ -47,9 +47,19 @@ cmake --build "$build" -j2
 echo "=== web build: $(( $(date +%s) - started )) s"
 
 cd "$build"
+# The page test leaves a picture of the page showing a picture here
+# (VEK_WEB_UPDATE_DOCS=1: also as the README's screenshot).
+export VEK_WEB_SCREENSHOT="$build/web-viewer.png"
 status=0
-ctest --output-on-failure || status=1
-if [ -n "${VEK_WEB_BENCH:-}" ]; then
-  "$python" "$root/web/tests/web_bench.py" --web "$build/package" --bin "$linux/bin" "$VEK_WEB_BENCH" || true
+ctest --output-on-failure | tee ctest.log || status=1
+if [ "$status" = 0 ] && [ "${VEK_WEB_UPDATE_DOCS:-0}" = 1 ]; then
+  cp "$VEK_WEB_SCREENSHOT" "$root/docs/web-viewer.png"
 fi
+if [ -n "${VEK_WEB_BENCH:-}" ]; then
+  "$python" "$root/bench/web-bench.py" "$build/package" "$linux/bin" "$VEK_WEB_BENCH" || true
+fi
+# ctest's summary line: "N% tests passed, F tests failed out of T".
+read -r failed total < <(sed -n 's/.*tests passed, \([0-9]*\) tests failed out of \([0-9]*\).*/\1 \2/p' ctest.log)
+echo "web suite ($(( $(date +%s) - started )) s): $(( ${total:-0} - ${failed:-0} )) passed, ${failed:-0} failed"
+[ -n "${total:-}" ] && [ "$total" -gt 0 ] || status=1
 exit $status
