@@ -41,8 +41,8 @@ fetch_sorter_source() {
 
 started=$(date +%s)
 fetch_sorter_source
-cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE=/usr/share/emscripten/cmake/Modules/Platform/Emscripten.cmake \
-  -DCMAKE_CROSSCOMPILING_EMULATOR=/usr/bin/node -DCMAKE_BUILD_TYPE=Release -DVEK_LINUX_BIN="$linux/bin" >/dev/null
+cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/emscripten-wasm.cmake" \
+  -DCMAKE_BUILD_TYPE=Release -DVEK_LINUX_BIN="$linux/bin" >/dev/null
 cmake --build "$build" -j2
 echo "=== web build: $(( $(date +%s) - started )) s"
 
