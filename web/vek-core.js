@@ -55,9 +55,15 @@ export async function createCore(options = {}) {
   }
 
   return {
-    // BMP file bytes to .vek file bytes.
-    encode(bmp) {
-      run(m._vekweb_encode, bmp);
+    // BMP file bytes to .vek file bytes; onProgress(percent), if given, is
+    // called as the encode goes (percentages that rise, not every one).
+    encode(bmp, onProgress) {
+      m.onProgress = onProgress;
+      try {
+        run(m._vekweb_encode, bmp);
+      } finally {
+        m.onProgress = null;
+      }
       return takeResult();
     },
     // .vek file bytes to BMP file bytes.

@@ -20,11 +20,15 @@ function workerCodec() {
   let next = 0;
   const waiting = new Map();
 
-  function call(operation, bytes) {
+  function call(operation, bytes, onProgress) {
     if (worker === null) {
       worker = new Worker(new URL('./vek-worker.js', import.meta.url), { type: 'module' });
       worker.onmessage = ({ data }) => {
-        const { resolve, reject } = waiting.get(data.id);
+        const { resolve, reject, onProgress: progress } = waiting.get(data.id);
+        if (data.progress !== undefined) {
+          progress?.(data.progress);
+          return;
+        }
         waiting.delete(data.id);
         if (data.failure) reject(new VekError(data.failure.code, data.failure.message));
         else resolve(data.result);
@@ -41,7 +45,7 @@ function workerCodec() {
     }
     return new Promise((resolve, reject) => {
       const id = next++;
-      waiting.set(id, { resolve, reject });
+      waiting.set(id, { resolve, reject, onProgress });
       // A copy goes to the worker: the caller keeps its bytes.
       worker.postMessage({ id, operation, bytes: new Uint8Array(bytes).slice() });
     });
@@ -52,8 +56,9 @@ function workerCodec() {
 
 function operationsOver(call) {
   return {
-    // BMP file bytes to .vek file bytes (Uint8Array).
-    encode: (bmp) => call('encode', bmp),
+    // BMP file bytes to .vek file bytes (Uint8Array). options.onProgress,
+    // if given, receives the encode's percentages as it goes.
+    encode: (bmp, options = {}) => call('encode', bmp, options.onProgress),
     // .vek file bytes to BMP file bytes (Uint8Array).
     decode: (vek) => call('decode', vek),
     // .vek file bytes to { width, height, bitCount, colors, bmpSize, pixels }:
@@ -71,7 +76,7 @@ export async function createVek(options = {}) {
   if (!inline) return workerCodec();
   const { createCore } = await import('./vek-core.js');
   const core = await createCore(moduleOptions);
-  return operationsOver(async (operation, bytes) => core[operation](bytes));
+  return operationsOver(async (operation, bytes, onProgress) => core[operation](bytes, onProgress));
 }
 
 let shared = null;
@@ -80,7 +85,7 @@ function sharedCodec() {
   return shared;
 }
 
-export const encode = (bmp) => sharedCodec().encode(bmp);
+export const encode = (bmp, options) => sharedCodec().encode(bmp, options);
 export const decode = (vek) => sharedCodec().decode(vek);
 export const decodeToRgba = (vek) => sharedCodec().decodeToRgba(vek);
 export const readHeader = (vek) => sharedCodec().readHeader(vek);

@@ -14,6 +14,13 @@
 #include "vek/vek_failures.h"
 #include "vek_codec.h"
 #include "vek_format.h"
+#include "window_messages.h"
+
+// An encode's percentages go to the module's onProgress function, when the
+// caller has set one.
+EM_JS(void, vekweb_report_progress, (int percent), {
+    if (Module.onProgress) Module.onProgress(percent);
+});
 
 namespace {
 
@@ -32,8 +39,22 @@ enum InfoSlot {
 int32_t info[INFO_SLOTS];
 uint8_t *result = nullptr;
 
+// The codec posts an encode's progress to a window; here the window is
+// this handle, whose messages are handed on as they come.
+int progressWindow;
+
+void deliverProgress(void *) {
+    platform::PostedMessage message;
+    while (platform::peekMessage(&progressWindow, &message)) vekweb_report_progress(static_cast<int>(message.lParam));
+}
+
 VekCodecInterface &codec() {
-    static VekCodecInterface *object = VEK_Constructor();
+    static VekCodecInterface *object = [] {
+        VekCodecInterface *c = VEK_Constructor();
+        platform::registerWindow(&progressWindow, deliverProgress, nullptr);
+        c->setProgressTarget(&progressWindow, 0, 0);
+        return c;
+    }();
     return *object;
 }
 

@@ -48,11 +48,16 @@ async function open(file) {
   setBusy(`Reading ${file.name}…`);
   try {
     const bytes = await readFile(file);
-    // Indeterminate while the codec works: it reports no steps of a decode.
+    const isBmp = bytes.length >= 2 && bytes[0] === 0x42 && bytes[1] === 0x4d;  // "BM"
+    let vek = bytes;
+    if (isBmp) {
+      progress.value = 0;
+      setBusy(`Encoding ${file.name}…`);
+      vek = await codec.encode(bytes, { onProgress: (percent) => { progress.value = percent / 100; } });
+    }
+    // Indeterminate while the codec decodes: it reports no steps of a decode.
     progress.removeAttribute('value');
     setBusy(`Decoding ${file.name}…`);
-    const isBmp = bytes.length >= 2 && bytes[0] === 0x42 && bytes[1] === 0x4d;  // "BM"
-    const vek = isBmp ? await codec.encode(bytes) : bytes;
     const picture = await codec.decodeToRgba(vek);
     if (ticket !== opening) return;
     shown = {

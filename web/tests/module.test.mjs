@@ -1,6 +1,6 @@
 // The module's API under node, in this thread (the page tests drive it
 // through the worker): header-only reads, BMP output of every bit count
-// against the native converter, and refusals as VekError with the library's
+// against the native converter, an encode's progress, and refusals as VekError with the library's
 // code and text, after which the same codec goes on working.
 // Environment: VEK_WEB, VEK_LINUX_BIN, VEK_TEST_DATA (as for the page tests).
 import assert from 'node:assert/strict';
@@ -37,6 +37,14 @@ test('the header alone describes the picture that decoding gives', async () => {
     assert.deepEqual({ ...picture, pixels: undefined }, { ...header, pixels: undefined });
     assert.deepEqual(await codec.decode(vek), new Uint8Array(bmp));
   }
+});
+
+test('an encode reports its progress as it goes', async () => {
+  const seen = [];
+  const vek = await codec.encode(fs.readFileSync(path.join(suite, 'rgb24.bmp')), { onProgress: (p) => seen.push(p) });
+  assert.deepEqual(vek, new Uint8Array(native('rgb24').vek));
+  assert.ok(seen.length > 10, `${seen}`);
+  assert.ok(seen.every((p, k) => p >= 1 && p <= 100 && (k === 0 || p > seen[k - 1])), `${seen}`);
 });
 
 test('refusals reject with the library code and text, and the codec goes on', async () => {

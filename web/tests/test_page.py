@@ -43,10 +43,16 @@ def pictures(tmp_path_factory):
     rgb = numpy.stack([(x * 255 // 1202), (y * 255 // 899), ((x + y) % 256)], axis=-1)
     rgb = (rgb + rng.integers(0, 6, rgb.shape)).clip(0, 255).astype(numpy.uint8)
     Image.fromarray(rgb).save(folder / "large.bmp")
+    # Flat tiles: the sorted blocks are long runs, which the inverse
+    # transform fills eight rows at a time (the code a compiler got wrong).
+    tiles = rng.integers(0, 8, (12, 16))
+    colours = rng.integers(0, 256, (8, 3))
+    Image.fromarray(colours[numpy.kron(tiles, numpy.ones((50, 50), dtype=int))].astype(numpy.uint8)).save(
+        folder / "flat.bmp")
     # The README's sample picture, 640 x 480.
     subprocess.run([os.path.join(os.environ["VEK_LINUX_BIN"], "vek_sample"), str(folder / "sample.bmp")], check=True)
     result = {}
-    for name in HELD + ["large", "sample"]:
+    for name in HELD + ["large", "flat", "sample"]:
         bmp = str(folder / (name + ".bmp"))
         vek, restored = str(folder / (name + ".vek")), str(folder / (name + "-native.bmp"))
         subprocess.run([VEKCONV, "e", bmp, vek], check=True, stdout=subprocess.DEVNULL)
@@ -105,7 +111,7 @@ def take_download(driver, button, name):
     raise AssertionError("no download of " + name)
 
 
-@pytest.mark.parametrize("name", HELD + ["large"])
+@pytest.mark.parametrize("name", HELD + ["large", "flat"])
 def test_decode_gives_the_native_pixels(page, pictures, name):
     _, vek, restored = pictures[name]
     assert open_file(page, vek) == ""
