@@ -46,8 +46,12 @@ function workerCodec() {
     return new Promise((resolve, reject) => {
       const id = next++;
       waiting.set(id, { resolve, reject, onProgress });
-      // A copy goes to the worker: the caller keeps its bytes.
-      worker.postMessage({ id, operation, bytes: new Uint8Array(bytes).slice() });
+      // A copy goes to the worker (moved, not copied again): the caller
+      // keeps its bytes.
+      const copy = ArrayBuffer.isView(bytes)
+        ? new Uint8Array(bytes.buffer, bytes.byteOffset, bytes.byteLength).slice()
+        : new Uint8Array(bytes.slice(0));
+      worker.postMessage({ id, operation, bytes: copy }, [copy.buffer]);
     });
   }
 
