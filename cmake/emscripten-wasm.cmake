@@ -5,8 +5,10 @@
 # not Debian's.
 include(/usr/share/emscripten/cmake/Modules/Platform/Emscripten.cmake)
 
-# Node 20 refuses the option emscripten adds to its default emulator.
-set(CMAKE_CROSSCOMPILING_EMULATOR /usr/bin/node CACHE FILEPATH "" FORCE)
+# Test programs run under node. Node 20 refuses the option emscripten adds
+# to its default emulator, and its fetch would be tried (and fail) on the
+# program's .wasm file before the file is read.
+set(CMAKE_CROSSCOMPILING_EMULATOR /usr/bin/node --no-experimental-fetch CACHE STRING "" FORCE)
 
 # 128-bit SIMD, which every current browser runs: the codec's SSE2 loops
 # are compiled to it (about twice the decode speed of scalar code).
