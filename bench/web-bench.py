@@ -11,8 +11,9 @@ For each picture (its .vek made by the native `vekconv e`):
   temporary folder;
 - browser: `decode` of vek.js (the worker, with the copies of the input to
   the worker and of the output back) and `decodeToRgba`, timed in the page.
-Each time is the fastest of N runs (default 3) after one warm-up in the
-browser. The browser's BMP is checked against the native one (SHA-256).
+Each time is the fastest of N rounds (default 3) in which the four runs
+take turns, after a warm-up that checks the browser's BMP against the
+native one (SHA-256).
 Ratios are browser / native single thread: below 2 meets the aim.
 """
 import argparse
@@ -26,41 +27,39 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "web", "tests"))
 from browser import Server, start_chromium  # noqa: E402
 
-TIME_IN_PAGE = """
-const [url, repeat, done] = arguments;
+# Loads a .vek file into the page and checks its decode: the SHA-256 of the
+# BMP file, or the failure's text.
+LOAD_IN_PAGE = """
+const [url, done] = arguments;
 (async () => {
   const vek = await import('./vek.js');
   const bytes = new Uint8Array(await (await fetch(url)).arrayBuffer());
+  window.benchInput = { vek, bytes };
   const bmp = await vek.decode(bytes);
-  const digest = Array.from(new Uint8Array(await crypto.subtle.digest('SHA-256', bmp)),
-                            (b) => b.toString(16).padStart(2, '0')).join('');
   await vek.decodeToRgba(bytes);
-  const best = {};
-  for (const operation of ['decode', 'decodeToRgba']) {
-    best[operation] = Infinity;
-    for (let i = 0; i < repeat; i++) {
-      const t0 = performance.now();
-      await vek[operation](bytes);
-      best[operation] = Math.min(best[operation], performance.now() - t0);
-    }
-  }
-  done([best.decode, best.decodeToRgba, digest]);
+  done(Array.from(new Uint8Array(await crypto.subtle.digest('SHA-256', bmp)),
+                  (b) => b.toString(16).padStart(2, '0')).join(''));
 })().catch((e) => done(String(e)));
 """
 
+# One operation on the loaded file, in milliseconds.
+TIME_IN_PAGE = """
+const [operation, done] = arguments;
+const { vek, bytes } = window.benchInput;
+const t0 = performance.now();
+vek[operation](bytes).then(() => done(performance.now() - t0), (e) => done(String(e)));
+"""
 
-def native_decode(vekconv, vek, out, threads, repeat):
+
+def native_decode(vekconv, vek, out, threads):
     env = dict(os.environ)
     if threads:
         env["VEK_THREADS"] = str(threads)
     else:
         env.pop("VEK_THREADS", None)
-    best = float("inf")
-    for _ in range(repeat):
-        t0 = time.perf_counter()
-        subprocess.run([vekconv, "d", vek, out], check=True, stdout=subprocess.DEVNULL, env=env)
-        best = min(best, time.perf_counter() - t0)
-    return best * 1000
+    t0 = time.perf_counter()
+    subprocess.run([vekconv, "d", vek, out], check=True, stdout=subprocess.DEVNULL, env=env)
+    return (time.perf_counter() - t0) * 1000
 
 
 def main():
@@ -93,14 +92,23 @@ def main():
                 vek = os.path.join(work, name[:-4] + ".vek")
                 restored = os.path.join(work, "restored.bmp")
                 subprocess.run([vekconv, "e", bmp, vek], check=True, stdout=subprocess.DEVNULL)
-                one = native_decode(vekconv, vek, restored, 1, args.repeat)
-                default = native_decode(vekconv, vek, restored, 0, args.repeat)
+                native_decode(vekconv, vek, restored, 1)
                 with open(restored, "rb") as f:
                     expected = hashlib.sha256(f.read()).hexdigest()
-                result = driver.execute_async_script(TIME_IN_PAGE, os.path.basename(vek), args.repeat)
-                if isinstance(result, str) or result[2] != expected:
-                    sys.exit("web-bench: %s: the browser's decode failed or differs: %s" % (name, result))
-                web_bmp, web_rgba = result[0], result[1]
+                digest = driver.execute_async_script(LOAD_IN_PAGE, os.path.basename(vek))
+                if digest != expected:
+                    sys.exit("web-bench: %s: the browser's decode failed or differs: %s" % (name, digest))
+                # The four runs take turns, so that a busy moment of the
+                # machine does not fall on one of them only.
+                best = [float("inf")] * 4
+                for _ in range(args.repeat):
+                    times = [native_decode(vekconv, vek, restored, 1), native_decode(vekconv, vek, restored, 0),
+                             driver.execute_async_script(TIME_IN_PAGE, "decode"),
+                             driver.execute_async_script(TIME_IN_PAGE, "decodeToRgba")]
+                    if any(isinstance(t, str) for t in times):
+                        sys.exit("web-bench: %s: %s" % (name, times))
+                    best = [min(b, t) for b, t in zip(best, times)]
+                one, default, web_bmp, web_rgba = best
                 mb = os.path.getsize(restored) / 1e6
                 ratios.append(web_bmp / one)
                 print("%-28s %7.1f %7.2f | %9.0f %9.0f | %9.0f %9.0f | %6.2f %6.2f" % (
