@@ -7,7 +7,7 @@ import { createVek } from './vek.js';
 
 const codec = await createVek();
 const $ = (id) => document.getElementById(id);
-const canvas = $('picture');
+let canvas = $('picture');
 const view = $('view');
 const progress = $('progress');
 
@@ -60,11 +60,13 @@ async function open(file) {
     setBusy(`Decoding ${file.name}…`);
     const picture = await codec.decodeToRgba(vek);
     if (ticket !== opening) return;
+    draw(picture);
     shown = {
       name: file.name.replace(/\.(vek|bmp)$/i, ''),
       vek, bmp: isBmp ? bytes : null, width: picture.width, height: picture.height,
     };
-    draw(picture);
+    for (const input of document.querySelectorAll('#zooms input, #bar button')) input.disabled = false;
+    applyZoom();
     showMessage(null);
     setBusy(null);
     $('status').textContent = `${file.name}: ${picture.width} × ${picture.height}, ${picture.bitCount} bits per pixel`;
@@ -76,15 +78,20 @@ async function open(file) {
   }
 }
 
+// Paints the picture on a new canvas, which replaces the shown one only when
+// the browser could make it (it refuses canvases past its size limit).
 function draw(picture) {
-  canvas.width = picture.width;
-  canvas.height = picture.height;
+  const next = document.createElement('canvas');
+  next.id = 'picture';
+  next.width = picture.width;
+  next.height = picture.height;
+  const context = next.getContext('2d');
+  if (context === null) throw new Error('the picture is too large for this browser to show');
   const pixels = new Uint8ClampedArray(picture.pixels.buffer, picture.pixels.byteOffset, picture.pixels.length);
-  canvas.getContext('2d').putImageData(new ImageData(pixels, picture.width, picture.height), 0, 0);
-  canvas.hidden = false;
+  context.putImageData(new ImageData(pixels, picture.width, picture.height), 0, 0);
+  canvas.replaceWith(next);
+  canvas = next;
   $('hint').hidden = true;
-  for (const input of document.querySelectorAll('#zooms input, #bar button')) input.disabled = false;
-  applyZoom();
 }
 
 function applyZoom() {
