@@ -1,9 +1,9 @@
-# The suffix sorter for the cross build. Debian ships libdivsufsort built
-# for Linux only, so its source package is fetched into the build tree
-# (never into the repository) by tools/debian-source.sh, through a private
-# apt configuration for the archive the system installs from, unpacked
-# there with its Debian patches, and built for the target as a static
-# library with the same tool chain file. Defines the target
+# The suffix sorter for the cross builds (Windows, WebAssembly). Debian
+# ships libdivsufsort built for Linux only, so its source package is fetched
+# into the build tree (never into the repository) by tools/debian-source.sh,
+# through a private apt configuration for the archive the system installs
+# from, unpacked there with its Debian patches, and built for the target as
+# a static library with the same tool chain file. Defines the target
 # vek_suffix_sorter. Needs dpkg-source (package dpkg-dev).
 include(ExternalProject)
 
@@ -56,11 +56,17 @@ ExternalProject_Add(divsufsort_build
   UPDATE_COMMAND ""
   PATCH_COMMAND "")
 
-file(MAKE_DIRECTORY ${_dss_prefix}/include)
+# Debian's patch installs the header under include/<library architecture>,
+# which tool chains like emscripten's set.
+set(_dss_include ${_dss_prefix}/include)
+if(CMAKE_LIBRARY_ARCHITECTURE)
+  set(_dss_include ${_dss_include}/${CMAKE_LIBRARY_ARCHITECTURE})
+endif()
+file(MAKE_DIRECTORY ${_dss_include})
 add_library(divsufsort_static STATIC IMPORTED GLOBAL)
 set_target_properties(divsufsort_static PROPERTIES
   IMPORTED_LOCATION ${_dss_library}
-  INTERFACE_INCLUDE_DIRECTORIES ${_dss_prefix}/include)
+  INTERFACE_INCLUDE_DIRECTORIES ${_dss_include})
 add_dependencies(divsufsort_static divsufsort_build)
 
 add_library(vek_suffix_sorter INTERFACE)

@@ -30,8 +30,15 @@ struct PostedMessage {
     intptr_t lParam;
 };
 
+typedef void (*MessageNotifier)(void *context);
+
 // A new message window of the calling thread; null when none can be made.
-WindowHandle createMessageWindow();
+// On Linux and in WebAssembly `notify` (if given) is called with `context`
+// after each message is queued, from the posting thread: it must not block;
+// it may wake the owning thread, or take the messages itself when the
+// poster is the owning thread. On Windows the system's queue wakes the
+// window's message loop, and `notify` is not used.
+WindowHandle createMessageWindow(MessageNotifier notify = nullptr, void *context = nullptr);
 
 // Destroys the window (from the thread that made it) and drops the messages
 // still queued for it.

@@ -21,7 +21,7 @@ void copyMessage(const MSG &m, PostedMessage *out) {
 
 } // namespace
 
-WindowHandle createMessageWindow() {
+WindowHandle createMessageWindow(MessageNotifier, void *) {
     // A message-only window: no frame, never shown, only a queue.
     return ::CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
 }

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that a part of the work needs (run as root).
-#   tools/setup.sh [GROUP...]      (default: demo test python windows)
+#   tools/setup.sh [GROUP...]      (default: demo test python windows web)
 # Each group is a list in tools/packages/GROUP.txt, one package a line:
 #   demo     building the library and the converter (tools/demo.sh)
 #   test     the Linux build and its whole test suite
 #   python   the Python package and its tests
 #   windows  the 32-bit Windows build and its suite under wine
+#   web      the WebAssembly build and its tests in headless Chromium
 # Only what is missing is installed, and the package lists are refreshed
 # only then. A package index that fails to download is tried once more and
 # then reported in one warning line; set-up fails only when a package it
@@ -18,7 +19,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 . "$here/lib/apt.sh"
 lists=${VEK_PACKAGES_DIR:-$here/packages}
 
-[ $# -gt 0 ] || set -- demo test python windows
+[ $# -gt 0 ] || set -- demo test python windows web
 packages=()
 for group in "$@"; do
   [ -f "$lists/$group.txt" ] || { echo "setup: no package group '$group' (see $lists)" >&2; exit 2; }

@@ -10,10 +10,12 @@
 # the whole Windows suite under a 32-bit wine (tools/test-windows.sh); where
 # the kernel runs no 32-bit programs, the first run makes a private wine run
 # by qemu in VEK's cache folder (about 200 MB downloaded, 0.7 GB on disk).
+# Last, the WebAssembly build in build-web/ with its tests under node and in
+# headless Chromium (tools/test-web.sh).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 if [ -z "${1:-}" ]; then
-  "$root/tools/setup.sh" demo test python windows
+  "$root/tools/setup.sh" demo test python windows web
 else
   "$root/tools/setup.sh" demo test python
 fi
@@ -37,4 +39,5 @@ cd "$build"
 ctest --output-on-failure -j2
 if [ "${1:-}" = "" ]; then
   "$root/tools/test-windows.sh" "$build"
+  "$root/tools/test-web.sh" "$build"
 fi
