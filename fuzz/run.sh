@@ -27,7 +27,7 @@ case "${1:-}" in
 esac
 
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DVEK_BUILD_FUZZERS=ON -DVEK_BUILD_TESTS=OFF -DVEK_BUILD_VIEWER=OFF >/dev/null
+  -DVEK_BUILD_FUZZERS=ON -DVEK_BUILD_TESTS=OFF -DVEK_BUILD_VIEWER=OFF -DVEK_BUILD_PYTHON=OFF >/dev/null
 # The fuzz CMakeLists lists the targets it could define (the viewer's reader
 # joins once the viewer's sources are there).
 available=$(cat "$build/fuzz/targets.txt")
