@@ -35,11 +35,15 @@ cross_build() {
 # server kept for the whole run: every new server session costs seconds
 # (much more under emulation), and system processes started by a test
 # would otherwise hold ctest's output pipe open.
+end_wine() {
+  WINEDEBUG=-all wineserver -k >/dev/null 2>&1 || true
+  rm -rf "$WINEPREFIX" "$WINEPREFIX.lock"
+}
 run_suite() {
   local build=$1
   export WINEPREFIX
   WINEPREFIX=$(mktemp -d "${TMPDIR:-/tmp}/vek-wine.XXXXXX")
-  trap 'WINEDEBUG=-all wineserver -k >/dev/null 2>&1 || true; rm -rf "$WINEPREFIX" "$WINEPREFIX.lock"' EXIT
+  trap end_wine EXIT
   # The prefix first (wine-run.sh waits for its server to end), then the
   # server that stays.
   "$root/cmake/${2:-wine-run.sh}" cmd /c exit >/dev/null 2>&1 </dev/null
@@ -47,8 +51,7 @@ run_suite() {
   WINEDEBUG=-all wineserver -p >/dev/null 2>&1 </dev/null
   WINEDEBUG=-all "${VEK_WINE:-wine}" cmd /c exit >/dev/null 2>&1 </dev/null || true
   (cd "$build" && ctest --output-on-failure -j2 "${ctest_args[@]}")
-  WINEDEBUG=-all wineserver -k >/dev/null 2>&1 || true
-  rm -rf "$WINEPREFIX" "$WINEPREFIX.lock"
+  end_wine
   trap - EXIT
 }
 

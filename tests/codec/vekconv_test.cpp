@@ -41,11 +41,16 @@ std::string usage(const std::string &name) {
            "\t(*) VEK compression technology is based on the ORLO archiver.\n";
 }
 
+// A Windows converter (vekconv.exe), run under wine.
+bool isWindowsProgram(const std::string &program) {
+    return program.size() > 4 && program.compare(program.size() - 4, 4, ".exe") == 0;
+}
+
 RunResult vekconv(const std::string &args, const std::string &program = PROGRAM) {
     RunResult r = runCapturingErrors((RUNNER.empty() ? "" : RUNNER + " ") + quote(program) + " " + args);
     // A Windows program ends its lines with \r\n (text mode output): the
     // same messages.
-    if (program.size() > 4 && program.compare(program.size() - 4, 4, ".exe") == 0) {
+    if (isWindowsProgram(program)) {
         for (std::string *text : {&r.output, &r.errors}) {
             std::string::size_type at;
             while ((at = text->find("\r\n")) != std::string::npos) text->erase(at, 1);
@@ -195,7 +200,7 @@ TEST(Converter, FailedConversionsSayFaildAndExitOne) {
 // state are checked.
 TEST(Converter, EncodeProgressOnATerminal) {
     if (run("command -v script").exitCode != 0) GTEST_SKIP() << "no script(1) to make a terminal";
-    const bool windowsConsole = PROGRAM.size() > 4 && PROGRAM.compare(PROGRAM.size() - 4, 4, ".exe") == 0;
+    const bool windowsConsole = isWindowsProgram(PROGRAM);
     TempDir dir;
     // Rows of flat colour: runs all through the picture, so the codec posts
     // percentages on the way.
