@@ -159,8 +159,9 @@ void VekCodec::postProgress(const ProgressLog &log) {
 }
 
 void VekCodec::postPercent(int32_t percentDone) {
-    if (lastProgress.exchange(percentDone, std::memory_order_relaxed) != percentDone)
-        platform::postMessage(progressWindow, progressMessage, progressParam, percentDone);
+    if (percentDone == lastProgress) return;
+    lastProgress = percentDone;
+    platform::postMessage(progressWindow, progressMessage, progressParam, percentDone);
 }
 
 namespace {

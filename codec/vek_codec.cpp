@@ -137,6 +137,7 @@ VekCodec::VekCodec() {
     progressMessage = 0;
     progressParam = 0;
     progressLog = nullptr;
+    lastProgress = 0;
 }
 
 VekCodec::~VekCodec() {

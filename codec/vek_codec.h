@@ -216,6 +216,10 @@ public:
     VekMessage progressMessage;
     VekMessageParam progressParam;
     ProgressLog *progressLog;  // while blocks are filled in a second thread
+    // The last percentage this object posted: 0 from construction, and it
+    // carries over from one encode to the next. Only the caller's thread
+    // posts, so it needs no lock.
+    int32_t lastProgress;
 
     // The block stage's work buffers and the symbol coder's move-to-front
     // list (entry 0 is the front), this object's own.

@@ -9,8 +9,6 @@
 #include "block_sort.h"
 #include "vek_codec.h"
 
-std::atomic<int32_t> lastProgress{0};
-
 void WorkspaceRelease::operator()(void *p) const {
     workspace->release(p);
 }

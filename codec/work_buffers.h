@@ -95,9 +95,6 @@ template <typename T> WorkspaceBuffer<T> BlockWorkspace::take(size_t count) {
     return WorkspaceBuffer<T>(p, WorkspaceRelease{this});
 }
 
-// Last progress percentage posted, by any object; outlives encodes.
-extern std::atomic<int32_t> lastProgress;
-
 const uint32_t BLOCK_UNIT = 8192;
 const uint32_t BUCKET_COUNT = 65536;
 

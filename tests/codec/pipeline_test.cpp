@@ -39,7 +39,6 @@ Result runAll(const Bytes &picture, uint32_t blockFactor) {
     }
     testsupport::MessageTarget window;
     codec.setProgressTarget(window.handle(), 0x8002, 0);
-    lastProgress = -1;
     r.coded.resize(codec.getEncodeBound(static_cast<uint32_t>(picture.size())));
     uint32_t size = static_cast<uint32_t>(r.coded.size());
     EXPECT_EQ(codec.encodeMemory(picture.data(), static_cast<uint32_t>(picture.size()), r.coded.data(), &size), 1);

@@ -265,7 +265,6 @@ TEST(RunPrecoder, ProgressIsPostedAfterLongRunsOnly) {
     // No run of four or more: no message.
     Bytes plain(5000);
     for (size_t i = 0; i < plain.size(); ++i) plain[i] = static_cast<uint8_t>(i);
-    lastProgress = -1;
     precode(*codec, plain, 1);
     EXPECT_TRUE(receiver.take().empty());
 
@@ -291,7 +290,7 @@ TEST(RunPrecoder, ProgressIsPostedAfterLongRunsOnly) {
 
     // Once cleared, nothing more arrives.
     EXPECT_EQ(codec->clearProgressTarget(), 0);
-    lastProgress = -1;
+    codec->lastProgress = -1;
     precode(*codec, data, 4);
     EXPECT_TRUE(receiver.take().empty());
 }

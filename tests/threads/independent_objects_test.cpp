@@ -1,11 +1,14 @@
 // Codec objects are independent: several threads, each with its own object,
 // encode and decode different pictures at the same time, through files and
 // through memory, while another thread keeps creating and destroying
-// objects. Every output must be the one the same operation gives alone.
+// objects. Every output must be the one the same operation gives alone, and
+// so must every object's sequence of progress messages.
 // Built on its own so that the thread sanitizer build needs only this.
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -74,7 +77,87 @@ void work(const Expected &e, const TempDir &dir, int id, Outcome *out) {
     VEK_Destructor(codec);
 }
 
+// Encodes `picture` in memory with `codec` and returns the percentages it
+// posted to `window`.
+std::vector<intptr_t> encodeProgress(VekCodecInterface *codec, const MessageTarget &window, const Bytes &picture) {
+    Bytes coded(codec->getEncodeBound(static_cast<uint32_t>(picture.size())));
+    uint32_t size = static_cast<uint32_t>(coded.size());
+    EXPECT_EQ(codec->encodeMemory(picture.data(), static_cast<uint32_t>(picture.size()), coded.data(), &size), 1);
+    std::vector<intptr_t> posted;
+    platform::PostedMessage m;
+    while (platform::peekMessage(window.handle(), &m)) posted.push_back(m.lParam);
+    return posted;
+}
+
 } // namespace
+
+TEST(IndependentObjects, EachObjectPostsItsOwnFullProgress) {
+    // Long runs all through the picture: a percentage after nearly every
+    // run, the same ones for both threads at nearly the same moments.
+    Bytes pixels = smoothPixels(400, 300, 24, 7);
+    for (size_t i = 0; i < pixels.size(); i += 1500)
+        for (size_t k = 0; k < 12 && i + k < pixels.size(); ++k) pixels[i + k] = static_cast<uint8_t>(i >> 8);
+    const Bytes picture = makeBmp(400, 300, 24, Bytes(), pixels);
+    // Data whose only long run ends them: one message, 100.
+    Bytes endRun = randomBytes(bmpRowBytes(64, 8) * 63, 9);
+    endRun.resize(bmpRowBytes(64, 8) * 64, 0xAA);
+    const Bytes lastOnly = makeBmp(64, 64, 8, randomBytes(1024, 11), endRun);
+
+    std::vector<intptr_t> alone, lastAlone;
+    {
+        MessageTarget window;
+        VekCodecInterface *codec = VEK_Constructor();
+        codec->setProgressTarget(window.handle(), 0x8000, 0);
+        alone = encodeProgress(codec, window, picture);
+        VEK_Destructor(codec);
+        codec = VEK_Constructor();
+        codec->setProgressTarget(window.handle(), 0x8000, 0);
+        lastAlone = encodeProgress(codec, window, lastOnly);
+        VEK_Destructor(codec);
+    }
+    ASSERT_GT(alone.size(), 50u);
+    ASSERT_EQ(lastAlone, std::vector<intptr_t>{100});
+
+    // Two objects encode at once, again and again; then two fresh objects
+    // both post the same single percentage: it is each one's first, so
+    // each must post it.
+    const int ROUNDS = 4;
+    std::vector<std::vector<intptr_t>> posted[2];
+    // Both threads start each round together.
+    std::mutex lock;
+    std::condition_variable arrived;
+    int arrivals = 0;
+    auto together = [&] {
+        std::unique_lock<std::mutex> guard(lock);
+        const int meeting = arrivals++ / 2;
+        arrived.notify_all();
+        arrived.wait(guard, [&] { return arrivals >= 2 * (meeting + 1); });
+    };
+    auto encodeAtOnce = [&](int id) {
+        MessageTarget window;
+        VekCodecInterface *codec = VEK_Constructor();
+        codec->setProgressTarget(window.handle(), 0x8000, static_cast<VekMessageParam>(id));
+        for (int round = 0; round < ROUNDS; ++round) {
+            together();
+            posted[id].push_back(encodeProgress(codec, window, picture));
+        }
+        VEK_Destructor(codec);
+        together();
+        codec = VEK_Constructor();
+        codec->setProgressTarget(window.handle(), 0x8000, static_cast<VekMessageParam>(id));
+        posted[id].push_back(encodeProgress(codec, window, lastOnly));
+        VEK_Destructor(codec);
+    };
+    std::thread first(encodeAtOnce, 0), second(encodeAtOnce, 1);
+    first.join();
+    second.join();
+    for (int id = 0; id < 2; ++id) {
+        SCOPED_TRACE(id);
+        ASSERT_EQ(posted[id].size(), static_cast<size_t>(ROUNDS + 1));
+        for (int round = 0; round < ROUNDS; ++round) EXPECT_EQ(posted[id][round], alone) << "round " << round;
+        EXPECT_EQ(posted[id][ROUNDS], lastAlone);
+    }
+}
 
 TEST(IndependentObjects, ConcurrentOperationsMatchTheSameOperationsRunAlone) {
     Bytes grey(1024);
