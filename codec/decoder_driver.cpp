@@ -8,12 +8,6 @@
 #include "vek_codec.h"
 #include "work_buffers.h"
 
-namespace {
-
-const uint32_t IMAGE_FIRST_CAPACITY = 1u << 20;
-
-} // namespace
-
 int VekCodec::readStreamHeader(ByteSource &input, VekFileHeader *out) {
     uint8_t bytes[VEK_HEADER_SIZE];
     size_t got = 0;

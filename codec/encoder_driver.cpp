@@ -93,8 +93,8 @@ uint64_t VekCodec::encodeBound(uint64_t bmpSize) {
     // that crosses from the file's bytes into the zeros costs at most five
     // bytes more, and the end marker one.
     const uint64_t precoded = (5 * fileData + 3) / 4 + 5 * ((zeros + 255) / 256) + 5 + 1;
-    // Every block but the last holds at least BLOCK_UNIT - 19 bytes.
-    const uint64_t blocks = precoded / (BLOCK_UNIT - 19) + 1;
+    // Every block but the last holds at least BLOCK_UNIT - BLOCK_CLOSE_SHORTFALL bytes.
+    const uint64_t blocks = precoded / (BLOCK_UNIT - BLOCK_CLOSE_SHORTFALL) + 1;
     const SymbolCostBounds cost = symbolCostBounds();
     // The coder emits at most the bits its symbols cost (its range starts at
     // 2^25 and ends no higher), then 26 bits of low; the last byte is padded.
@@ -163,7 +163,7 @@ void VekCodec::encodeBlocksInPipeline() {
     // last block, which this thread waits for anyway and codes straight
     // from the column, with the ranks found on the way.
     const size_t capacity = static_cast<size_t>(BlockFactor) * BLOCK_UNIT;
-    WorkspaceBuffer<uint32_t> packed = workspace.take<uint32_t>(capacity + 16);
+    WorkspaceBuffer<uint32_t> packed = workspace.take<uint32_t>(capacity + PACKED_BLOCK_SLACK);
     WorkspaceBuffer<int32_t> index = workspace.take<int32_t>(capacity);
     WorkspaceBuffer<int32_t> buckets = workspace.take<int32_t>(BUCKET_COUNT + 1);
     WorkspaceBuffer<uint8_t> column = workspace.take<uint8_t>(capacity);

@@ -18,9 +18,7 @@ namespace {
 const uint32_t RUN_END = 0x00010101;
 const uint8_t BLOCK_END_MARKER = 0x7F;
 const uint32_t MAX_RUN = 256;
-const uint32_t MAX_SINGLE_BLOCK_DATA = 255 * BLOCK_UNIT; // 2,088,960
-const int32_t BLOCK_CLOSE_MARGIN = 20;
-const uint32_t IMAGE_FIRST_CAPACITY = 1u << 20;
+const uint32_t MAX_SINGLE_BLOCK_DATA = MAX_BLOCK_FACTOR * BLOCK_UNIT; // 2,088,960
 
 bool isRunEnd(uint32_t run) {
     return (run & 0xFFFF) == (RUN_END & 0xFFFF);
@@ -91,7 +89,8 @@ VEK_HOT_PATH int VekCodec::fillBlock(BlockWorkspace &workspace) {
     // The bytes go into the packed words' memory one a byte: that is all
     // the sort of most blocks needs, and a quarter of the memory to write.
     uint8_t *text = reinterpret_cast<uint8_t *>(workspace.packedBlock);
-    const int32_t closeAt = static_cast<int32_t>(BlockFactor * BLOCK_UNIT) - BLOCK_CLOSE_MARGIN;
+    // The index at which the block's length reaches C - BLOCK_CLOSE_SHORTFALL.
+    const int32_t closeAt = static_cast<int32_t>(BlockFactor * BLOCK_UNIT - BLOCK_CLOSE_SHORTFALL) - 1;
     int32_t last = 0;
     for (;;) {
         // Short runs that end inside the buffer, straight from it: what

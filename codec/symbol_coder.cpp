@@ -12,15 +12,17 @@
 
 namespace {
 
+// The main alphabet. A rank r >= 1 falls in bucket floor(log2 r), 0 to 7,
+// whose symbol is SYM_RANK_1 + bucket: rank 1 (bucket 0) is SYM_RANK_1
+// itself, buckets 1 to 7 are symbols 4 to 10.
 enum : uint32_t {
     SYM_RUN_2 = 1,
     SYM_RUN_1 = 2,
     SYM_RANK_1 = 3,
-    SYM_BUCKET_1 = 4,  // buckets 1..7 are symbols 4..10
-    SYM_END = 11,
+    SYM_END = SYM_RANK_1 + 8,
 };
 
-const uint32_t MAIN_SYMBOLS = 11;
+const uint32_t MAIN_SYMBOLS = SYM_END;
 static_assert(MAIN_SYMBOLS < coder::GROUP, "the main model is coded as one group of symbols");
 
 // Bucket number of rank r at index r - 1: floor(log2 r) for r = 2..255.
@@ -184,12 +186,6 @@ void VekCodec::resetSymbolModels() {
         initModel(symbolModels[m], SYMBOL_MODELS[m].symbols, SYMBOL_MODELS[m].increment, SYMBOL_MODELS[m].limit);
 }
 
-void VekCodec::encodeRunLength(uint32_t n) {
-    EncoderRegisters coder(*this);
-    codeRunLength(coder, mainModel(), n);
-    coder.store();
-}
-
 void VekCodec::encodeBlockSymbols(int isLast) {
     gatherLastColumn(workspace);
     encodeColumn(workspace.lastColumn, workspace.blockLast, workspace.primaryIndex, isLast);
@@ -238,7 +234,7 @@ inline __attribute__((always_inline)) void codeRanks(VekCodec &codec, int32_t bl
             coder.encode<coder::MAIN_MODEL>(main, SYM_RANK_1);
         } else {
             const uint32_t b = BUCKETS.bucketOf[rank - 1];
-            coder.encode<coder::MAIN_MODEL>(main, 3 + b);
+            coder.encode<coder::MAIN_MODEL>(main, SYM_RANK_1 + b);
             coder.encode<coder::BUCKET_MODEL>(codec.symbolModels[b], rank - OFFSET_BASE[b]);
         }
     }
@@ -351,7 +347,7 @@ inline __attribute__((always_inline)) int decodeSymbols(VekCodec &codec, int32_t
         if (s == SYM_END) break;
         uint32_t rank = 1;
         if (s != SYM_RANK_1) {
-            const uint32_t b = s - 3;
+            const uint32_t b = s - SYM_RANK_1;
             rank = coder.decode<coder::BUCKET_MODEL>(codec.symbolModels[b]) + OFFSET_BASE[b];
         }
         if (++last >= capacity) failureExit(VEK_FAILURE_DAMAGED_VEK);

@@ -44,6 +44,9 @@ struct ProgressLog {
 
 // Buffer sizes of the coder's file input and output.
 const uint32_t IO_BUFFER_SIZE = 65536;
+// The decoded picture image starts at this size (or the data size, if
+// smaller) and doubles as the data arrive, up to the data size.
+const uint32_t IMAGE_FIRST_CAPACITY = 1u << 20;
 
 class VekCodec final : public VekCodecInterface {
 public:
@@ -161,7 +164,6 @@ public:
     // --- Move-to-front and zero-run symbol coder (symbol_coder.cpp) ---
     // symbolCostBounds(): see below.
     void resetSymbolModels();
-    void encodeRunLength(uint32_t n);
     // A block from the workspace: the sorted block (encoder), or into
     // lastColumn and the counts of the inverse transform (decoder).
     void encodeBlockSymbols(int isLast);

@@ -12,6 +12,15 @@ const uint32_t BMP_HEADERS_SIZE = 54;  // file header (14) + info header (40)
 const uint16_t BMP_SIGNATURE = 0x4D42; // "BM"
 const uint8_t VEK_MAGIC[4] = {0x56, 0x45, 0x4B, 0x21}; // "VEK!"
 
+// Blocks: the capacity C of a block is blockFactor x BLOCK_UNIT pre-coded
+// bytes, blockFactor from 1 to MAX_BLOCK_FACTOR. A block is closed after the
+// first whole run that brings its length to C - BLOCK_CLOSE_SHORTFALL bytes
+// or more, so every block but the last holds at least that many, and at
+// most C - BLOCK_CLOSE_SHORTFALL - 1 + 5 (a run adds at most five bytes).
+const uint32_t BLOCK_UNIT = 8192;
+const uint32_t MAX_BLOCK_FACTOR = 255;
+const uint32_t BLOCK_CLOSE_SHORTFALL = 19;
+
 // The header of a .vek file as the codec keeps it.
 struct VekFileHeader {
     uint8_t magic[4];

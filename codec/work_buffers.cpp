@@ -82,11 +82,11 @@ void initWorkspace(BlockWorkspace &workspace) {
 
 void allocEncoderWorkspace(VekCodec &codec) {
     BlockWorkspace &workspace = codec.workspace;
-    const size_t factor = codec.BlockFactor;
-    workspace.packedBlock = static_cast<uint32_t *>(workspace.request(factor * 32768 + 64));
-    workspace.sortIndex = static_cast<int32_t *>(workspace.request(factor * 32768));  // the suffix sorter's array
-    workspace.bucketTable = static_cast<int32_t *>(workspace.request(4 * (BUCKET_COUNT + 1)));
-    workspace.lastColumn = static_cast<uint8_t *>(workspace.request(factor * BLOCK_UNIT));
+    const size_t capacity = size_t(codec.BlockFactor) * BLOCK_UNIT;
+    workspace.packedBlock = static_cast<uint32_t *>(workspace.request((capacity + PACKED_BLOCK_SLACK) * sizeof(uint32_t)));
+    workspace.sortIndex = static_cast<int32_t *>(workspace.request(capacity * sizeof(int32_t)));  // the suffix sorter's array
+    workspace.bucketTable = static_cast<int32_t *>(workspace.request((BUCKET_COUNT + 1) * sizeof(int32_t)));
+    workspace.lastColumn = static_cast<uint8_t *>(workspace.request(capacity));
     workspace.columnReady = false;
     if (workspace.packedBlock == nullptr || workspace.sortIndex == nullptr || workspace.bucketTable == nullptr ||
         workspace.lastColumn == nullptr)
@@ -103,10 +103,10 @@ void freeEncoderWorkspace(BlockWorkspace &workspace) {
 void allocDecoderWorkspace(VekCodec &codec, uint32_t blockFactor) {
     BlockWorkspace &workspace = codec.workspace;
     codec.BlockFactor = blockFactor;
-    const size_t factor = blockFactor;
-    workspace.blockText = static_cast<uint8_t *>(workspace.request(factor * BLOCK_UNIT));
-    workspace.lastColumn = static_cast<uint8_t *>(workspace.request(inverseScratchBytes(factor * BLOCK_UNIT)));
-    workspace.sortIndex = static_cast<int32_t *>(workspace.request(factor * 32768));
+    const size_t capacity = size_t(blockFactor) * BLOCK_UNIT;
+    workspace.blockText = static_cast<uint8_t *>(workspace.request(capacity));
+    workspace.lastColumn = static_cast<uint8_t *>(workspace.request(inverseScratchBytes(capacity)));
+    workspace.sortIndex = static_cast<int32_t *>(workspace.request(capacity * sizeof(int32_t)));
     if (workspace.blockText == nullptr || workspace.lastColumn == nullptr || workspace.sortIndex == nullptr)
         failureExit(VEK_FAILURE_OUT_OF_MEMORY);
 }

@@ -14,6 +14,7 @@
 #include <memory>
 
 #include "vek/vek.h"
+#include "vek_format.h"
 
 class VekCodec;
 
@@ -95,8 +96,10 @@ template <typename T> WorkspaceBuffer<T> BlockWorkspace::take(size_t count) {
     return WorkspaceBuffer<T>(p, WorkspaceRelease{this});
 }
 
-const uint32_t BLOCK_UNIT = 8192;
 const uint32_t BUCKET_COUNT = 65536;
+// Words of the packed block past its last byte's word, which the sort may
+// read.
+const uint32_t PACKED_BLOCK_SLACK = 16;
 
 void initWorkspace(BlockWorkspace &workspace);
 void allocEncoderWorkspace(VekCodec &codec);
