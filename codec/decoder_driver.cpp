@@ -49,12 +49,13 @@ int VekCodec::decodeStream(ByteSource &input, ByteSink &output) {
     // Room for the BMP headers, written once the data are complete.
     std::memset(outBuffer, 0, BMP_HEADERS_SIZE);
     if (!output.write(outBuffer, BMP_HEADERS_SIZE)) failureExit(VEK_FAILURE_WRITE);
-    allocDecoderWorkspace(*this, header.blockFactor);
+    BlockFactor = header.blockFactor;
+    allocInverseBuffers(workspace, size_t(BlockFactor) * BLOCK_UNIT);
     startDecoderCoder();
     decodeBlocks([&](int isLast) { writeBlockToFile(output, isLast); });
     // A restored file holds exactly the data bytes its header announces.
     if (deliveredBytes != expectedBytes) failureExit(VEK_FAILURE_DAMAGED_VEK);
-    freeDecoderWorkspace(workspace);
+    freeInverseBuffers(workspace);
     writeBitmapHeaders(&output);
     return 1;
 }
@@ -73,11 +74,12 @@ int VekCodec::decodeToMemory(ByteSource &input) {
     image = static_cast<uint8_t *>(workspace.request(first > 0 ? first : 1));
     if (image == nullptr) failureExit(VEK_FAILURE_OUT_OF_MEMORY);
     imageCapacity = first;
-    allocDecoderWorkspace(*this, header.blockFactor);
+    BlockFactor = header.blockFactor;
+    allocInverseBuffers(workspace, size_t(BlockFactor) * BLOCK_UNIT);
     startDecoderCoder();
     decodeBlocks([&](int isLast) { writeBlockToImage(isLast); });
     if (imageLength != expectedBytes) failureExit(VEK_FAILURE_DAMAGED_VEK);
-    freeDecoderWorkspace(workspace);
+    freeInverseBuffers(workspace);
     writeBitmapHeaders(nullptr);
     imagePaletteSize = header.paletteSize;
     return 1;

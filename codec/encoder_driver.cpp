@@ -108,12 +108,11 @@ uint64_t VekCodec::encodeBound(uint64_t bmpSize) {
 int VekCodec::encodeStream(ByteSource &input, ByteSink &output) {
     if (!checkBitmapHeader(input)) return 0;
     chooseBlockFactor();
-    allocEncoderWorkspace(*this);
+    allocSortBuffers(workspace, size_t(BlockFactor) * BLOCK_UNIT);
     header.blockFactor = static_cast<uint8_t>(BlockFactor);
     uint8_t headerBytes[VEK_HEADER_SIZE];
     packVekHeader(header, headerBytes);
     startEncoder(output, headerBytes);
-    sortSizeClasses[9] = BlockFactor * BLOCK_UNIT;
 
     // The picture's data bytes are read through a buffer from where the
     // header check left the source.
@@ -127,7 +126,7 @@ int VekCodec::encodeStream(ByteSource &input, ByteSink &output) {
     else
         encodeBlocks();
     finishEncoder();
-    freeEncoderWorkspace(workspace);
+    freeSortBuffers(workspace);
     return 1;
 }
 
@@ -135,8 +134,7 @@ void VekCodec::encodeBlocks() {
     int isLast;
     do {
         isLast = fillBlock();
-        sortBlock();
-        findPrimaryIndex(workspace);
+        sortBlock(workspace);
         encodeBlockSymbols(isLast);
     } while (!isLast);
 }
@@ -162,11 +160,6 @@ void VekCodec::encodeBlocksInPipeline() {
     // ranks, so that this thread only codes; but not for the first and the
     // last block, which this thread waits for anyway and codes straight
     // from the column, with the ranks found on the way.
-    const size_t capacity = static_cast<size_t>(BlockFactor) * BLOCK_UNIT;
-    WorkspaceBuffer<uint32_t> packed = workspace.take<uint32_t>(capacity + PACKED_BLOCK_SLACK);
-    WorkspaceBuffer<int32_t> index = workspace.take<int32_t>(capacity);
-    WorkspaceBuffer<int32_t> buckets = workspace.take<int32_t>(BUCKET_COUNT + 1);
-    WorkspaceBuffer<uint8_t> column = workspace.take<uint8_t>(capacity);
     BlockWorkspace lanes[BlockPipeline::SLOTS];
     for (BlockWorkspace &lane : lanes) {
         initWorkspace(lane);
@@ -176,10 +169,13 @@ void VekCodec::encodeBlocksInPipeline() {
     lanes[0].sortIndex = workspace.sortIndex;
     lanes[0].bucketTable = workspace.bucketTable;
     lanes[0].lastColumn = workspace.lastColumn;
-    lanes[1].packedBlock = packed.get();
-    lanes[1].sortIndex = index.get();
-    lanes[1].bucketTable = buckets.get();
-    lanes[1].lastColumn = column.get();
+    lanes[0].capacity = workspace.capacity;
+    // The second set is released however this ends.
+    struct SecondSet {
+        BlockWorkspace &lane;
+        ~SecondSet() { freeSortBuffers(lane); }
+    } secondSet{lanes[1]};
+    allocSortBuffers(lanes[1], workspace.capacity);
 
     SortedBlock blocks[BlockPipeline::SLOTS];
     // However this ends, progress is posted again (the guard outlives the
@@ -200,8 +196,6 @@ void VekCodec::encodeBlocksInPipeline() {
             b.isLast = fillBlock(lane);
             pipeline.passTurn(k, b.isLast != 0);
             sortBlock(lane);
-            findPrimaryIndex(lane);
-            gatherLastColumn(lane);
             b.ranks = k != 0 && !b.isLast;
             if (b.ranks) moveToFrontRanks(lane.lastColumn, lane.blockLast);
             b.blockLast = lane.blockLast;

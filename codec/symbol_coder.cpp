@@ -187,24 +187,7 @@ void VekCodec::resetSymbolModels() {
 }
 
 void VekCodec::encodeBlockSymbols(int isLast) {
-    gatherLastColumn(workspace);
     encodeColumn(workspace.lastColumn, workspace.blockLast, workspace.primaryIndex, isLast);
-}
-
-void gatherLastColumn(BlockWorkspace &workspace) {
-    // Unless the sort has left it: gathered in one pass of independent reads
-    // (each one jumps about the packed block).
-    if (!workspace.columnReady) {
-        const uint32_t *packed = workspace.packedBlock;
-        const int32_t length = workspace.blockLength;
-        uint8_t *gathered = workspace.lastColumn;
-        for (int32_t i = 0; i <= workspace.blockLast; ++i) {
-            int32_t p = workspace.sortIndex[i] - 1;
-            if (p < 0) p += length;
-            gathered[i] = static_cast<uint8_t>(packed[p] >> 24);
-        }
-    }
-    workspace.columnReady = false;
 }
 
 namespace {

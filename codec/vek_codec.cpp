@@ -12,8 +12,6 @@ namespace {
 
 const int VEK_VERSION = 1;
 const uint32_t DEFAULT_BLOCK_FACTOR = 2;
-const uint32_t SORT_SIZE_CLASSES[10] = {2, 15, 16, 255, 256, 4095, 4096, 65535, 65536,
-                                        DEFAULT_BLOCK_FACTOR * BLOCK_UNIT};
 
 // Runs one public operation: its failure record starts empty, and ends
 // empty on success or with exactly one reason when the result is 0. A path
@@ -131,7 +129,6 @@ VekCodec::VekCodec() {
 
     autoBlockFactor = 1;
     BlockFactor = DEFAULT_BLOCK_FACTOR;
-    std::memcpy(sortSizeClasses, SORT_SIZE_CLASSES, sizeof(sortSizeClasses));
     image = nullptr;
     progressWindow = nullptr;
     progressMessage = 0;

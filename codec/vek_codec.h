@@ -135,14 +135,6 @@ public:
     void writeBlockToFile(ByteSink &output, int isLast);
     void writeBlockToImage(int isLast);
 
-    // --- Block sort (block_sort.cpp) ---
-    // Sorts the block of the object's workspace, or of another set of
-    // buffers (a second sorting thread's).
-    void sortBlock();
-    void sortBlock(BlockWorkspace &workspace);
-    int compareRotations(const BlockWorkspace &workspace, int32_t p, int32_t q);
-    void sortBucketRange(BlockWorkspace &workspace, int32_t low, int32_t high);
-
     // --- Arithmetic coder, models and bit I/O (arithmetic_coder.cpp) ---
     void initModel(FrequencyModel &model, uint32_t n, uint32_t increment, uint32_t limit);
     void encodeSymbol(FrequencyModel &model, uint32_t symbol);
@@ -164,7 +156,7 @@ public:
     // --- Move-to-front and zero-run symbol coder (symbol_coder.cpp) ---
     // symbolCostBounds(): see below.
     void resetSymbolModels();
-    // A block from the workspace: the sorted block (encoder), or into
+    // A block from the workspace: its sorted column (encoder), or into
     // lastColumn and the counts of the inverse transform (decoder).
     void encodeBlockSymbols(int isLast);
     int decodeBlockSymbols();
@@ -211,7 +203,6 @@ public:
     uint32_t pending;
     FrequencyModel byteModel;
     FrequencyModel symbolModels[8];  // 0: main model, b: bucket model b
-    uint32_t sortSizeClasses[10];    // five (smallest, largest) pairs
     uint8_t *image;
     uint32_t imageLength;
     VekWindowHandle progressWindow;
@@ -245,10 +236,6 @@ struct SymbolCostBounds {
     uint64_t perBlock;
 };
 SymbolCostBounds symbolCostBounds();
-
-// The sorted block's last column into the set's lastColumn, unless the sort
-// has left it there (symbol_coder.cpp).
-void gatherLastColumn(BlockWorkspace &workspace);
 
 // A block's last column and its move-to-front ranks, each written over the
 // other (symbol_coder.cpp). ranksToColumn also counts the column for the

@@ -1,5 +1,6 @@
-// Work buffers of the block stage, their allocation, and the codec's failure
-// exit.
+// Work buffers of the block stage, the memory they come from, and the
+// codec's failure exit. Which buffers a stage uses and how large they are is
+// the stage's business (block_sort.h); this file only hands out memory.
 //
 // Each codec object owns one set of buffers (its `workspace`), allocated at
 // the start of each encode or decode and released at its end, so objects are
@@ -15,8 +16,6 @@
 
 #include "vek/vek.h"
 #include "vek_format.h"
-
-class VekCodec;
 
 struct BlockWorkspace;
 
@@ -39,6 +38,7 @@ struct BlockWorkspace {
     int32_t blockLast;      // index of the block's last byte
     int32_t blockLength;    // block length (encoder)
     int32_t primaryIndex;   // sorted row of the unrotated block
+    size_t capacity;        // the most bytes a block may hold in these buffers
     // Encoder, while a repetitive block is sorted: the ranks its comparison
     // reads (block_sort.cpp).
     uint16_t *rotationRanks;
@@ -64,6 +64,11 @@ struct BlockWorkspace {
     void release(void *p);
     // As request, but the failure exit instead of null, owned by the caller.
     template <typename T> WorkspaceBuffer<T> take(size_t count);
+    // Releases one of the set's buffers and clears its pointer.
+    template <typename T> void releaseBuffer(T *&buffer) {
+        release(buffer);
+        buffer = nullptr;
+    }
 };
 
 // One block as the symbol decoder leaves it for the inverse transform: its
@@ -102,10 +107,6 @@ const uint32_t BUCKET_COUNT = 65536;
 const uint32_t PACKED_BLOCK_SLACK = 16;
 
 void initWorkspace(BlockWorkspace &workspace);
-void allocEncoderWorkspace(VekCodec &codec);
-void freeEncoderWorkspace(BlockWorkspace &workspace);
-void allocDecoderWorkspace(VekCodec &codec, uint32_t blockFactor);
-void freeDecoderWorkspace(BlockWorkspace &workspace);
 // Releases every buffer of the set that is allocated (the failure path).
 void releaseWorkspace(BlockWorkspace &workspace);
 

@@ -10,6 +10,7 @@
 
 #include "module_loader.h"
 #include "window_messages.h"
+#include "block_sort.h"
 #include "test_support.h"
 #include "vek/vek.h"
 #include "vek_codec.h"
@@ -323,13 +324,12 @@ TEST(WorkBuffers, NothingStaysAllocatedBetweenOperations) {
 TEST(WorkBuffers, ReleaseAfterFailureFreesEverySet) {
     auto codec = std::make_unique<VekCodec>();
     codec->BlockFactor = 3;
-    allocEncoderWorkspace(*codec);
+    allocSortBuffers(codec->workspace, size_t(codec->BlockFactor) * BLOCK_UNIT);
     ASSERT_NE(codec->workspace.packedBlock, nullptr);
     EXPECT_THROW(failureExit(VEK_FAILURE_DAMAGED_VEK), VekFailure);
     releaseWorkspace(codec->workspace);
     EXPECT_TRUE(workspaceEmpty(codec.get()));
-    allocDecoderWorkspace(*codec, 255);
-    EXPECT_EQ(codec->BlockFactor, 255u);
+    allocInverseBuffers(codec->workspace, 255 * BLOCK_UNIT);
     ASSERT_NE(codec->workspace.blockText, nullptr);
     releaseWorkspace(codec->workspace);
     EXPECT_TRUE(workspaceEmpty(codec.get()));

@@ -30,7 +30,7 @@ std::vector<Block> precode(VekCodec &codec, const Bytes &data, uint32_t blockFac
     codec.remaining = codec.dataSize;
     codec.pictureInput = &in;
     codec.inAvail = 0;
-    allocEncoderWorkspace(codec);
+    allocSortBuffers(codec.workspace, size_t(codec.BlockFactor) * BLOCK_UNIT);
     std::vector<Block> blocks;
     int isLast;
     do {
@@ -40,13 +40,13 @@ std::vector<Block> precode(VekCodec &codec, const Bytes &data, uint32_t blockFac
         b.bytes.assign(text, text + codec.workspace.blockLast + 1);
         blocks.push_back(b);
     } while (!isLast && blocks.size() < 1000);
-    freeEncoderWorkspace(codec.workspace);
+    freeSortBuffers(codec.workspace);
     return blocks;
 }
 
 // Expands one decoded block into the image and returns what it delivered.
 Bytes expand(VekCodec &codec, const Bytes &block, int isLast, uint32_t expected = 1u << 20) {
-    allocDecoderWorkspace(codec, 1);
+    allocInverseBuffers(codec.workspace, BLOCK_UNIT);
     std::copy(block.begin(), block.end(), codec.workspace.blockText);
     codec.workspace.blockLast = static_cast<int32_t>(block.size()) - 1;
     codec.workspace.release(codec.image);
@@ -54,7 +54,7 @@ Bytes expand(VekCodec &codec, const Bytes &block, int isLast, uint32_t expected 
     codec.imageLength = codec.imageCapacity = 0;
     codec.expectedBytes = expected;
     codec.writeBlockToImage(isLast);
-    freeDecoderWorkspace(codec.workspace);
+    freeInverseBuffers(codec.workspace);
     return Bytes(codec.image, codec.image + codec.imageLength);
 }
 

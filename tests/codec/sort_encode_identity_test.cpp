@@ -54,24 +54,23 @@ Bytes encodeWithReferenceSort(const Bytes &bmp) {
     MemorySink output(coded.data(), coded.size());
     EXPECT_EQ(codec->checkBitmapHeader(input), 1);
     codec->chooseBlockFactor();
-    allocEncoderWorkspace(*codec);
+    allocSortBuffers(codec->workspace, size_t(codec->BlockFactor) * BLOCK_UNIT);
     codec->header.blockFactor = static_cast<uint8_t>(codec->BlockFactor);
     uint8_t headerBytes[VEK_HEADER_SIZE];
     packVekHeader(codec->header, headerBytes);
     codec->startEncoder(output, headerBytes);
-    codec->sortSizeClasses[9] = codec->BlockFactor * BLOCK_UNIT;
     codec->pictureInput = &input;
     codec->inAvail = 0;
     codec->inFilled = 0;
     int isLast;
     do {
         isLast = codec->fillBlock();
-        referenceSortBlock(codec->workspace, codec->sortSizeClasses);
-        findPrimaryIndex(codec->workspace);
+        referenceSortBlock(codec->workspace, sortSizeClasses(codec->workspace.capacity).bounds);
+        takeSortedColumn(codec->workspace);
         codec->encodeBlockSymbols(isLast);
     } while (!isLast);
     codec->finishEncoder();
-    freeEncoderWorkspace(codec->workspace);
+    freeSortBuffers(codec->workspace);
     coded.resize(output.length());
     return coded;
 }

@@ -4,6 +4,7 @@
 
 #include <memory>
 
+#include "block_sort.h"
 #include "test_support.h"
 #include "vek_codec.h"
 #include "work_buffers.h"
@@ -14,31 +15,15 @@ namespace {
 
 const uint8_t ZERO_HEADER[VEK_HEADER_SIZE] = {0};
 
-// Encoder-side workspace that yields `column` as the last column: with
-// sortIndex[i] = i + 1 (mod n) the byte before row i is block byte i.
+// Encoder-side workspace whose sorted block has `column` as its last column.
 struct ColumnBlock {
-    std::vector<uint32_t> packed;
-    std::vector<int32_t> index;
-    Bytes gathered;
+    Bytes column;
     BlockWorkspace &workspace;
-    ColumnBlock(VekCodec &codec, const Bytes &column)
-        : packed(column.size() + 16), index(column.size()), gathered(column.size()), workspace(codec.workspace) {
-        const int32_t n = static_cast<int32_t>(column.size());
-        for (int32_t i = 0; i < n; ++i) {
-            packed[i] = static_cast<uint32_t>(column[i]) << 24;
-            index[i] = (i + 1) % n;
-        }
-        workspace.packedBlock = packed.data();
-        workspace.sortIndex = index.data();
-        workspace.lastColumn = gathered.data();
-        workspace.blockLast = n - 1;
-        workspace.blockLength = n;
+    ColumnBlock(VekCodec &codec, const Bytes &c) : column(c), workspace(codec.workspace) {
+        workspace.lastColumn = column.data();
+        workspace.blockLast = static_cast<int32_t>(column.size()) - 1;
     }
-    ~ColumnBlock() {
-        workspace.packedBlock = nullptr;
-        workspace.sortIndex = nullptr;
-        workspace.lastColumn = nullptr;
-    }
+    ~ColumnBlock() { workspace.lastColumn = nullptr; }
 };
 
 // Codes blocks given as (column, primary index, last flag) into a file and
@@ -68,10 +53,11 @@ struct Decoding {
         ByteSource &in = stream.source();
         codec.startDecoderReader(in);
         in.seekTo(VEK_HEADER_SIZE);
-        allocDecoderWorkspace(codec, blockFactor);
+        codec.BlockFactor = blockFactor;
+        allocInverseBuffers(codec.workspace, size_t(blockFactor) * BLOCK_UNIT);
         codec.startDecoderCoder();
     }
-    ~Decoding() { freeDecoderWorkspace(codec.workspace); }
+    ~Decoding() { freeInverseBuffers(codec.workspace); }
     Bytes column() const {
         const BlockWorkspace &w = codec.workspace;
         return Bytes(w.lastColumn, w.lastColumn + w.blockLast + 1);

@@ -33,6 +33,10 @@ int unsetenv(const char *name) {
 
 namespace testsupport {
 
+size_t blockCapacity(size_t n) {
+    return n <= BLOCK_UNIT ? BLOCK_UNIT : (n + BLOCK_UNIT - 1) / BLOCK_UNIT * BLOCK_UNIT;
+}
+
 bool holdsNothing(const VekCodec &codec) {
     const BlockWorkspace &w = codec.workspace;
     return w.packedBlock == nullptr && w.sortIndex == nullptr && w.bucketTable == nullptr && w.blockText == nullptr &&

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "byte_streams.h"
+#include "work_buffers.h"
 
 class VekCodec;
 
@@ -35,6 +36,17 @@ public:
 private:
     std::string path_;
 };
+
+// A set of work buffers of a stage's own, released on destruction.
+struct Workspace : BlockWorkspace {
+    Workspace() { initWorkspace(*this); }
+    ~Workspace() { releaseWorkspace(*this); }
+    Workspace(const Workspace &) = delete;
+    Workspace &operator=(const Workspace &) = delete;
+};
+
+// The capacity of the blocks (whole units of BLOCK_UNIT) that hold n bytes.
+size_t blockCapacity(size_t n);
 
 // No work buffer is held by the object, and no memory but its picture.
 bool holdsNothing(const VekCodec &codec);
