@@ -11,13 +11,12 @@
 int VekCodec::readStreamHeader(ByteSource &input, VekFileHeader *out) {
     uint8_t bytes[VEK_HEADER_SIZE];
     size_t got = 0;
-    if (!input.seekTo(0) || !input.read(bytes, sizeof(bytes), &got)) return refuse(VEK_FAILURE_READ);
+    if (!input.read(bytes, sizeof(bytes), &got)) return refuse(VEK_FAILURE_READ);
     // A file that starts with the magic but ends within the header was cut
     // short; anything else that short is some other file.
     const bool magic = got >= sizeof(VEK_MAGIC) && std::memcmp(bytes, VEK_MAGIC, sizeof(VEK_MAGIC)) == 0;
     if (!magic) return refuse(VEK_FAILURE_NOT_VEK);
     if (got != sizeof(bytes)) return refuse(VEK_FAILURE_DAMAGED_VEK);
-    if (!input.seekTo(0)) return refuse(VEK_FAILURE_READ);
     const VekFileHeader h = unpackVekHeader(bytes);
     if (h.blockFactor == 0) return refuse(VEK_FAILURE_NOT_VEK);
     // No encoder writes a data size beyond 2^31 - 1, and the image length
@@ -30,25 +29,26 @@ int VekCodec::readStreamHeader(ByteSource &input, VekFileHeader *out) {
 
 namespace {
 
-// Reads the header straight from the source (not through the coder's
-// buffer) and notes how many data bytes the stream must restore.
-void readHeaderForDecode(VekCodec &codec, ByteSource &input) {
-    codec.startDecoderReader(input);
-    uint8_t bytes[VEK_HEADER_SIZE];
-    size_t got = 0;
-    if (!input.read(bytes, sizeof(bytes), &got) || got != sizeof(bytes)) failureExit(VEK_FAILURE_READ);
-    codec.header = unpackVekHeader(bytes);
-    codec.expectedBytes = static_cast<uint32_t>(dataSizeOf(codec.header));
+// Notes how many data bytes the stream must restore and readies the coder's
+// reader on the source, which stands after the header.
+void startDecode(VekCodec &codec, const VekFileHeader &header, ByteSource &input) {
+    codec.header = header;
+    codec.expectedBytes = static_cast<uint32_t>(dataSizeOf(header));
     codec.deliveredBytes = 0;
+    codec.startDecoderReader(input);
 }
 
 } // namespace
 
-int VekCodec::decodeStream(ByteSource &input, ByteSink &output) {
-    readHeaderForDecode(*this, input);
-    // Room for the BMP headers, written once the data are complete.
-    std::memset(outBuffer, 0, BMP_HEADERS_SIZE);
-    if (!output.write(outBuffer, BMP_HEADERS_SIZE)) failureExit(VEK_FAILURE_WRITE);
+int VekCodec::decodeStream(const VekFileHeader &streamHeader, ByteSource &input, ByteSink &output) {
+    startDecode(*this, streamHeader, input);
+    // The BMP headers follow from the .vek header: they go out first.
+    BITMAPFILEHEADER file;
+    BITMAPINFOHEADER info;
+    restoredBitmapHeaders(header, &file, &info);
+    uint8_t headerBytes[BMP_HEADERS_SIZE];
+    packBitmapHeaders(file, info, headerBytes);
+    if (!output.write(headerBytes, BMP_HEADERS_SIZE)) failureExit(VEK_FAILURE_WRITE);
     BlockFactor = header.blockFactor;
     allocInverseBuffers(workspace, size_t(BlockFactor) * BLOCK_UNIT);
     startDecoderCoder();
@@ -56,12 +56,13 @@ int VekCodec::decodeStream(ByteSource &input, ByteSink &output) {
     // A restored file holds exactly the data bytes its header announces.
     if (deliveredBytes != expectedBytes) failureExit(VEK_FAILURE_DAMAGED_VEK);
     freeInverseBuffers(workspace);
-    writeBitmapHeaders(&output);
+    fileHeader = file;
+    infoHeader = info;
     return 1;
 }
 
-int VekCodec::decodeToMemory(ByteSource &input) {
-    readHeaderForDecode(*this, input);
+int VekCodec::decodeToMemory(const VekFileHeader &streamHeader, ByteSource &input) {
+    startDecode(*this, streamHeader, input);
     if (image != nullptr) {
         workspace.release(image);
         image = nullptr;
@@ -80,7 +81,7 @@ int VekCodec::decodeToMemory(ByteSource &input) {
     decodeBlocks([&](int isLast) { writeBlockToImage(isLast); });
     if (imageLength != expectedBytes) failureExit(VEK_FAILURE_DAMAGED_VEK);
     freeInverseBuffers(workspace);
-    writeBitmapHeaders(nullptr);
+    restoredBitmapHeaders(header, &fileHeader, &infoHeader);
     imagePaletteSize = header.paletteSize;
     return 1;
 }
@@ -148,28 +149,4 @@ template <typename Write> bool VekCodec::decodeBlocksInPipeline(uint8_t *secondC
     }
     writer.finish();
     return true;
-}
-
-void VekCodec::writeBitmapHeaders(ByteSink *output) {
-    const uint32_t s = static_cast<uint32_t>(pixelDataSize(header.width, header.bitCount, header.height));
-    fileHeader.bfType = BMP_SIGNATURE;
-    fileHeader.bfSize = BMP_HEADERS_SIZE + header.paletteSize + s;
-    fileHeader.bfReserved1 = 0;
-    fileHeader.bfReserved2 = 0;
-    fileHeader.bfOffBits = BMP_HEADERS_SIZE + header.paletteSize;
-    infoHeader.biSize = 40;
-    infoHeader.biWidth = header.width;
-    infoHeader.biHeight = header.height;
-    infoHeader.biPlanes = 1;
-    infoHeader.biBitCount = header.bitCount;
-    infoHeader.biCompression = 0;
-    infoHeader.biSizeImage = s;
-    infoHeader.biXPelsPerMeter = 0;
-    infoHeader.biYPelsPerMeter = 0;
-    infoHeader.biClrUsed = 0;
-    infoHeader.biClrImportant = 0;
-    if (output == nullptr) return;
-    uint8_t bytes[BMP_HEADERS_SIZE];
-    packBitmapHeaders(fileHeader, infoHeader, bytes);
-    if (!output->seekTo(0) || !output->write(bytes, sizeof(bytes))) failureExit(VEK_FAILURE_WRITE);
 }

@@ -86,13 +86,13 @@ int convertFile(VekCodec &codec, const char *inputPath, const char *outputPath, 
 }
 
 // The same for a conversion in memory: the output buffer's capacity in and
-// the bytes written out, only on success.
+// the bytes written out, only on success. `source` reads [input, input +
+// inputSize), from where the caller has left it.
 template <typename Convert>
-int convertMemory(VekCodec &codec, const void *input, uint32_t inputSize, void *output, uint32_t *outputSize,
-                  Convert convert) {
+int convertMemory(VekCodec &codec, const void *input, uint32_t inputSize, ByteSource &source, void *output,
+                  uint32_t *outputSize, Convert convert) {
     if (input == nullptr || output == nullptr || outputSize == nullptr) return codec.refuse(VEK_FAILURE_ARGUMENTS);
     if (rangesOverlap(input, inputSize, output, *outputSize)) return codec.refuse(VEK_FAILURE_ARGUMENTS);
-    MemorySource source(input, inputSize);
     MemorySink sink(output, *outputSize);
     bool failed = false;
     const int result = runGuarded(codec, &failed, [&] { return convert(source, sink); });
@@ -148,13 +148,10 @@ int VekCodec::getVersion() {
 int VekCodec::decodeFile(const char *vekPath, const char *bmpPath) {
     // Files that no encoder writes are refused before an output is created.
     return reporting<int>(*this, [&] {
+        VekFileHeader checked;
         return convertFile(
-            *this, vekPath, bmpPath,
-            [this](ByteSource &input) {
-                VekFileHeader checked;
-                return readStreamHeader(input, &checked) != 0;
-            },
-            [this](ByteSource &input, ByteSink &output) { return decodeStream(input, output); });
+            *this, vekPath, bmpPath, [&](ByteSource &input) { return readStreamHeader(input, &checked) != 0; },
+            [&](ByteSource &input, ByteSink &output) { return decodeStream(checked, input, output); });
     });
 }
 
@@ -184,7 +181,7 @@ int VekCodec::loadStream(ByteSource &input) {
     VekFileHeader checked;
     if (!readStreamHeader(input, &checked)) return 0;  // the previous picture stays
     bool failed = false;
-    const int result = runGuarded(*this, &failed, [&] { return decodeToMemory(input); });
+    const int result = runGuarded(*this, &failed, [&] { return decodeToMemory(checked, input); });
     if (failed) {
         // A damaged stream leaves no picture behind.
         workspace.release(image);
@@ -262,39 +259,46 @@ uint32_t VekCodec::getEncodeBound(uint32_t bmpSize) {
 
 int VekCodec::encodeMemory(const void *bmp, uint32_t bmpSize, void *vek, uint32_t *vekSize) {
     return reporting<int>(*this, [&] {
-        return convertMemory(*this, bmp, bmpSize, vek, vekSize,
+        MemorySource source(bmp, bmpSize);
+        return convertMemory(*this, bmp, bmpSize, source, vek, vekSize,
                              [this](ByteSource &input, ByteSink &output) { return encodeStream(input, output); });
     });
 }
 
 namespace {
 
-// The size of the BMP file a .vek stream restores; 0 (with the reason
-// recorded) when its header is refused.
-uint32_t decodedSizeOf(VekCodec &codec, const void *vek, uint32_t vekSize) {
+// The size of the BMP file a .vek stream restores, its header read from
+// `source` (over [vek, vek + vekSize)) into *header; 0 (with the reason
+// recorded) when the header is refused.
+uint32_t decodedSizeOf(VekCodec &codec, const void *vek, ByteSource &source, VekFileHeader *header) {
     if (vek == nullptr) return static_cast<uint32_t>(codec.refuse(VEK_FAILURE_ARGUMENTS));
-    MemorySource source(vek, vekSize);
-    VekFileHeader h;
-    if (!codec.readStreamHeader(source, &h)) return 0;
-    return BMP_HEADERS_SIZE + static_cast<uint32_t>(dataSizeOf(h));
+    if (!codec.readStreamHeader(source, header)) return 0;
+    return BMP_HEADERS_SIZE + static_cast<uint32_t>(dataSizeOf(*header));
 }
 
 } // namespace
 
 uint32_t VekCodec::getDecodedSize(const void *vek, uint32_t vekSize) {
-    return reporting<uint32_t>(*this, [&] { return decodedSizeOf(*this, vek, vekSize); });
+    return reporting<uint32_t>(*this, [&] {
+        MemorySource source(vek, vekSize);
+        VekFileHeader h;
+        return decodedSizeOf(*this, vek, source, &h);
+    });
 }
 
 int VekCodec::decodeMemory(const void *vek, uint32_t vekSize, void *bmp, uint32_t *bmpSize) {
     return reporting<int>(*this, [&] {
         // The restored file has exactly the size its header announces: a
         // buffer that cannot hold it is refused before any work.
-        const uint32_t needed = decodedSizeOf(*this, vek, vekSize);
+        MemorySource source(vek, vekSize);
+        VekFileHeader checked;
+        const uint32_t needed = decodedSizeOf(*this, vek, source, &checked);
         if (needed == 0) return 0;
         if (bmpSize == nullptr) return refuse(VEK_FAILURE_ARGUMENTS);
         if (*bmpSize < needed) return refuse(VEK_FAILURE_OUTPUT_TOO_SMALL);
-        return convertMemory(*this, vek, vekSize, bmp, bmpSize,
-                             [this](ByteSource &input, ByteSink &output) { return decodeStream(input, output); });
+        return convertMemory(*this, vek, vekSize, source, bmp, bmpSize, [&](ByteSource &input, ByteSink &output) {
+            return decodeStream(checked, input, output);
+        });
     });
 }
 

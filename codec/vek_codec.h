@@ -107,8 +107,9 @@ public:
     // two threads (blocks k + 1 and k + 2) while block k is coded.
     void encodeBlocks();
     void encodeBlocksInPipeline();
-    int decodeStream(ByteSource &input, ByteSink &output);
-    int decodeToMemory(ByteSource &input);
+    // A .vek stream whose header has been read (the source stands after it).
+    int decodeStream(const VekFileHeader &streamHeader, ByteSource &input, ByteSink &output);
+    int decodeToMemory(const VekFileHeader &streamHeader, ByteSource &input);
     // The blocks of a decode, each written by `write(isLast)` once it is
     // inverted: one after the other, or with block k turned from ranks into
     // bytes, inverted and written in a second thread while the ranks of
@@ -116,10 +117,9 @@ public:
     template <typename Write> void decodeBlocks(Write write);
     // False when no second thread could be had (nothing decoded yet).
     template <typename Write> bool decodeBlocksInPipeline(uint8_t *secondColumn, Write write);
-    void writeBitmapHeaders(ByteSink *output);  // null: headers only
-    // Reads and checks the 12-byte header of a .vek stream and leaves the
-    // source at its start. 0 for a stream that no encoder writes, with the
-    // reason in lastFailure.
+    // Reads and checks the 12-byte header at the start of a .vek stream and
+    // leaves the source after it. 0 for a stream that no encoder writes,
+    // with the reason in lastFailure.
     int readStreamHeader(ByteSource &input, VekFileHeader *out);
 
     // --- Run pre-coder and block assembly (run_precoder.cpp) ---
@@ -143,7 +143,7 @@ public:
     uint32_t decodeValue32();
     void startEncoder(ByteSink &output, const uint8_t header[VEK_HEADER_SIZE]);
     void finishEncoder();
-    void startDecoderReader(ByteSource &input);  // before the header is read
+    void startDecoderReader(ByteSource &input);  // the source stands after the header
     void startDecoderCoder();                            // before the first block
     void putBit(uint32_t bit);
     void writeStreamChunk();  // writes outBuffer[0..outPos) to the .vek stream

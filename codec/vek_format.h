@@ -42,6 +42,10 @@ uint64_t pixelDataSize(uint32_t width, uint32_t bitCount, uint32_t height);
 // N: paletteSize + S.
 uint64_t dataSizeOf(const VekFileHeader &header);
 
+// The two headers of the BMP file a .vek header restores (every field from
+// the .vek header alone).
+void restoredBitmapHeaders(const VekFileHeader &header, BITMAPFILEHEADER *file, BITMAPINFOHEADER *info);
+
 // The BMP headers from and to their 54 little-endian file bytes.
 void unpackBitmapHeaders(const uint8_t in[BMP_HEADERS_SIZE], BITMAPFILEHEADER *file, BITMAPINFOHEADER *info);
 void packBitmapHeaders(const BITMAPFILEHEADER &file, const BITMAPINFOHEADER &info, uint8_t out[BMP_HEADERS_SIZE]);

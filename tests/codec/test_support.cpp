@@ -64,12 +64,6 @@ bool StreamBuffer::Growing::write(const void *data, size_t count) {
     return true;
 }
 
-bool StreamBuffer::Growing::seekTo(uint64_t offset) {
-    if (offset > bytes->size()) return false;
-    position = static_cast<size_t>(offset);
-    return true;
-}
-
 #if defined(_WIN32)
 MessageTarget::MessageTarget()
     : handle_(::CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr)) {

@@ -64,7 +64,6 @@ private:
         Bytes *bytes;
         size_t position = 0;
         bool write(const void *data, size_t count) override;
-        bool seekTo(uint64_t offset) override;
     };
     Bytes bytes_;
     Growing sink_{};
