@@ -10,6 +10,10 @@
 
 #include "file_io.h"
 
+// Buffer sizes of the stages' input and output: the most they read or write
+// in one call.
+const uint32_t IO_BUFFER_SIZE = 65536;
+
 // Input of an operation: the BMP picture (encoder) or the .vek stream
 // (decoders).
 class ByteSource {

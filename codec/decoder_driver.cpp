@@ -5,6 +5,7 @@
 
 #include "block_pipeline.h"
 #include "block_sort.h"
+#include "symbol_coder.h"
 #include "vek_codec.h"
 #include "work_buffers.h"
 
@@ -35,7 +36,21 @@ void startDecode(VekCodec &codec, const VekFileHeader &header, ByteSource &input
     codec.header = header;
     codec.expectedBytes = static_cast<uint32_t>(dataSizeOf(header));
     codec.deliveredBytes = 0;
-    codec.startDecoderReader(input);
+    codec.outPos = 0;
+    codec.decoder.start(input, input.size() - static_cast<int64_t>(VEK_HEADER_SIZE));
+}
+
+// Decodes the next block's column and counts into the workspace.
+int decodeIntoWorkspace(VekCodec &codec) {
+    BlockWorkspace &workspace = codec.workspace;
+    DecodedColumn decoded;
+    decoded.column = workspace.lastColumn;
+    const int isLast = decodeColumn(codec.decoder, codec.symbols, workspace.capacity, decoded);
+    workspace.blockLast = decoded.blockLast;
+    workspace.primaryIndex = decoded.primaryIndex;
+    std::memcpy(workspace.byteCounts, decoded.byteCounts, sizeof(decoded.byteCounts));
+    workspace.columnChanges = decoded.columnChanges;
+    return isLast;
 }
 
 } // namespace
@@ -51,7 +66,7 @@ int VekCodec::decodeStream(const VekFileHeader &streamHeader, ByteSource &input,
     if (!output.write(headerBytes, BMP_HEADERS_SIZE)) failureExit(VEK_FAILURE_WRITE);
     BlockFactor = header.blockFactor;
     allocInverseBuffers(workspace, size_t(BlockFactor) * BLOCK_UNIT);
-    startDecoderCoder();
+    decoder.startCoder();
     decodeBlocks([&](int isLast) { writeBlockToFile(output, isLast); });
     // A restored file holds exactly the data bytes its header announces.
     if (deliveredBytes != expectedBytes) failureExit(VEK_FAILURE_DAMAGED_VEK);
@@ -77,7 +92,7 @@ int VekCodec::decodeToMemory(const VekFileHeader &streamHeader, ByteSource &inpu
     imageCapacity = first;
     BlockFactor = header.blockFactor;
     allocInverseBuffers(workspace, size_t(BlockFactor) * BLOCK_UNIT);
-    startDecoderCoder();
+    decoder.startCoder();
     decodeBlocks([&](int isLast) { writeBlockToImage(isLast); });
     if (imageLength != expectedBytes) failureExit(VEK_FAILURE_DAMAGED_VEK);
     freeInverseBuffers(workspace);
@@ -94,7 +109,7 @@ template <typename Write> void VekCodec::decodeBlocks(Write write) {
     }
     int isLast;
     do {
-        isLast = decodeBlockSymbols();
+        isLast = decodeIntoWorkspace(*this);
         invertBlock(workspace);
         write(isLast);
     } while (!isLast);
@@ -141,7 +156,7 @@ template <typename Write> bool VekCodec::decodeBlocksInPipeline(uint8_t *secondC
         // Where it had to wait for a slot, the writing thread is the slower
         // one: the column then comes out at once, as the step costs this
         // thread almost nothing within the symbol loop.
-        const int isLast = decodeRanks(blocks[k % BlockPipeline::SLOTS], waited);
+        const int isLast = decodeRanks(decoder, symbols, workspace.capacity, blocks[k % BlockPipeline::SLOTS], waited);
         lastFlags[k % BlockPipeline::SLOTS] = isLast;
         pipeline.passTurn(k, isLast != 0);
         pipeline.publish(k);

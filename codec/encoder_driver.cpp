@@ -6,6 +6,7 @@
 #include "arithmetic_coder.h"
 #include "block_pipeline.h"
 #include "block_sort.h"
+#include "symbol_coder.h"
 #include "vek_codec.h"
 #include "work_buffers.h"
 
@@ -112,7 +113,7 @@ int VekCodec::encodeStream(ByteSource &input, ByteSink &output) {
     header.blockFactor = static_cast<uint8_t>(BlockFactor);
     uint8_t headerBytes[VEK_HEADER_SIZE];
     packVekHeader(header, headerBytes);
-    startEncoder(output, headerBytes);
+    encoder.start(output, headerBytes, VEK_HEADER_SIZE);
 
     // The picture's data bytes are read through a buffer from where the
     // header check left the source.
@@ -125,7 +126,7 @@ int VekCodec::encodeStream(ByteSource &input, ByteSink &output) {
         encodeBlocksInPipeline();
     else
         encodeBlocks();
-    finishEncoder();
+    encoder.finish();
     freeSortBuffers(workspace);
     return 1;
 }
@@ -135,7 +136,7 @@ void VekCodec::encodeBlocks() {
     do {
         isLast = fillBlock();
         sortBlock(workspace);
-        encodeBlockSymbols(isLast);
+        encodeColumn(encoder, symbols, workspace.lastColumn, workspace.blockLast, workspace.primaryIndex, isLast);
     } while (!isLast);
 }
 
@@ -224,9 +225,9 @@ void VekCodec::encodeBlocksInPipeline() {
         postProgress(b.progress);
         const uint8_t *column = lanes[k % BlockPipeline::SLOTS].lastColumn;
         if (b.ranks)
-            encodeRanks(column, b.blockLast, b.primaryIndex, b.isLast);
+            encodeRanks(encoder, symbols, column, b.blockLast, b.primaryIndex, b.isLast);
         else
-            encodeColumn(column, b.blockLast, b.primaryIndex, b.isLast);
+            encodeColumn(encoder, symbols, column, b.blockLast, b.primaryIndex, b.isLast);
         const int isLast = b.isLast;
         pipeline.release();
         if (isLast) break;

@@ -114,17 +114,12 @@ VekCodec::VekCodec() {
     std::memset(&header, 0, sizeof(header));
     std::memset(&fileHeader, 0, sizeof(fileHeader));
     std::memset(&infoHeader, 0, sizeof(infoHeader));
-    streamInput = pictureInput = nullptr;
-    streamOutput = nullptr;
+    pictureInput = nullptr;
     initWorkspace(workspace);
-    std::memset(mtfList, 0, sizeof(mtfList));
-    bitBuffer = bitsLeft = low = range = code = pending = 0;
-    readerBits = 0;
-    readerCount = 0;
-    std::memset(&byteModel, 0, sizeof(byteModel));
-    std::memset(symbolModels, 0, sizeof(symbolModels));
+    std::memset(&encoder, 0, sizeof(encoder));
+    std::memset(&decoder, 0, sizeof(decoder));
+    std::memset(&symbols, 0, sizeof(symbols));
     imageLength = imageCapacity = expectedBytes = deliveredBytes = imagePaletteSize = 0;
-    streamBytesWritten = 0;
     lastFailure = VEK_FAILURE_NONE;
 
     autoBlockFactor = 1;

@@ -71,19 +71,6 @@ struct BlockWorkspace {
     }
 };
 
-// One block as the symbol decoder leaves it for the inverse transform: its
-// last column (in the caller's buffer), its last index and primary index,
-// each byte's occurrences and the indices i > 0 where the byte differs from
-// byte i - 1.
-struct DecodedColumn {
-    uint8_t *column;
-    bool ranks;  // column holds the move-to-front ranks, not yet the bytes
-    int32_t blockLast;
-    int32_t primaryIndex;
-    int32_t byteCounts[256];
-    int32_t columnChanges;
-};
-
 // Thrown by failureExit; the operation that was running catches it.
 struct VekFailure {
     int reason;  // a VekFailureCode (vek.h)

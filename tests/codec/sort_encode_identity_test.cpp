@@ -58,7 +58,7 @@ Bytes encodeWithReferenceSort(const Bytes &bmp) {
     codec->header.blockFactor = static_cast<uint8_t>(codec->BlockFactor);
     uint8_t headerBytes[VEK_HEADER_SIZE];
     packVekHeader(codec->header, headerBytes);
-    codec->startEncoder(output, headerBytes);
+    codec->encoder.start(output, headerBytes, VEK_HEADER_SIZE);
     codec->pictureInput = &input;
     codec->inAvail = 0;
     codec->inFilled = 0;
@@ -67,9 +67,10 @@ Bytes encodeWithReferenceSort(const Bytes &bmp) {
         isLast = codec->fillBlock();
         referenceSortBlock(codec->workspace, sortSizeClasses(codec->workspace.capacity).bounds);
         takeSortedColumn(codec->workspace);
-        codec->encodeBlockSymbols(isLast);
+        encodeColumn(codec->encoder, codec->symbols, codec->workspace.lastColumn, codec->workspace.blockLast,
+                     codec->workspace.primaryIndex, isLast);
     } while (!isLast);
-    codec->finishEncoder();
+    codec->encoder.finish();
     freeSortBuffers(codec->workspace);
     coded.resize(output.length());
     return coded;
