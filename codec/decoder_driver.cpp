@@ -30,14 +30,12 @@ int VekCodec::readStreamHeader(ByteSource &input, VekFileHeader *out) {
 
 namespace {
 
-// Notes how many data bytes the stream must restore and readies the coder's
-// reader on the source, which stands after the header.
-void startDecode(VekCodec &codec, const VekFileHeader &header, ByteSource &input) {
+// Readies the coder's reader on the source, which stands after the header,
+// and returns how many data bytes the stream must restore.
+uint32_t startDecode(VekCodec &codec, const VekFileHeader &header, ByteSource &input) {
     codec.header = header;
-    codec.expectedBytes = static_cast<uint32_t>(dataSizeOf(header));
-    codec.deliveredBytes = 0;
-    codec.outPos = 0;
     codec.decoder.start(input, input.size() - static_cast<int64_t>(VEK_HEADER_SIZE));
+    return static_cast<uint32_t>(dataSizeOf(header));
 }
 
 // Decodes the next block's column and counts into the workspace.
@@ -56,7 +54,7 @@ int decodeIntoWorkspace(VekCodec &codec) {
 } // namespace
 
 int VekCodec::decodeStream(const VekFileHeader &streamHeader, ByteSource &input, ByteSink &output) {
-    startDecode(*this, streamHeader, input);
+    const uint32_t expected = startDecode(*this, streamHeader, input);
     // The BMP headers follow from the .vek header: they go out first.
     BITMAPFILEHEADER file;
     BITMAPINFOHEADER info;
@@ -67,9 +65,10 @@ int VekCodec::decodeStream(const VekFileHeader &streamHeader, ByteSource &input,
     BlockFactor = header.blockFactor;
     allocInverseBuffers(workspace, size_t(BlockFactor) * BLOCK_UNIT);
     decoder.startCoder();
-    decodeBlocks([&](int isLast) { writeBlockToFile(output, isLast); });
+    FileOutput out(output, expected);
+    decodeBlocks(expected, [&](int isLast) { expandBlock(workspace, isLast, out); });
     // A restored file holds exactly the data bytes its header announces.
-    if (deliveredBytes != expectedBytes) failureExit(VEK_FAILURE_DAMAGED_VEK);
+    if (out.delivered() != expected) failureExit(VEK_FAILURE_DAMAGED_VEK);
     freeInverseBuffers(workspace);
     fileHeader = file;
     infoHeader = info;
@@ -77,33 +76,23 @@ int VekCodec::decodeStream(const VekFileHeader &streamHeader, ByteSource &input,
 }
 
 int VekCodec::decodeToMemory(const VekFileHeader &streamHeader, ByteSource &input) {
-    startDecode(*this, streamHeader, input);
-    if (image != nullptr) {
-        workspace.release(image);
-        image = nullptr;
-    }
-    imageLength = 0;
-    imageCapacity = 0;
-    // The image starts small and grows with the data (up to N), so a header
-    // that announces a huge picture costs nothing until data arrive.
-    const uint32_t first = expectedBytes < IMAGE_FIRST_CAPACITY ? expectedBytes : IMAGE_FIRST_CAPACITY;
-    image = static_cast<uint8_t *>(workspace.request(first > 0 ? first : 1));
-    if (image == nullptr) failureExit(VEK_FAILURE_OUT_OF_MEMORY);
-    imageCapacity = first;
+    const uint32_t expected = startDecode(*this, streamHeader, input);
+    ImageOutput out{image, imageLength, imageCapacity, expected, workspace};
+    out.start();
     BlockFactor = header.blockFactor;
     allocInverseBuffers(workspace, size_t(BlockFactor) * BLOCK_UNIT);
     decoder.startCoder();
-    decodeBlocks([&](int isLast) { writeBlockToImage(isLast); });
-    if (imageLength != expectedBytes) failureExit(VEK_FAILURE_DAMAGED_VEK);
+    decodeBlocks(expected, [&](int isLast) { expandBlock(workspace, isLast, out); });
+    if (imageLength != expected) failureExit(VEK_FAILURE_DAMAGED_VEK);
     freeInverseBuffers(workspace);
     restoredBitmapHeaders(header, &fileHeader, &infoHeader);
     imagePaletteSize = header.paletteSize;
     return 1;
 }
 
-template <typename Write> void VekCodec::decodeBlocks(Write write) {
+template <typename Write> void VekCodec::decodeBlocks(uint32_t expected, Write write) {
     // A second thread pays off from two blocks on.
-    if (operationThreads() >= 2 && expectedBytes >= BlockFactor * BLOCK_UNIT) {
+    if (operationThreads() >= 2 && expected >= BlockFactor * BLOCK_UNIT) {
         WorkspaceBuffer<uint8_t> secondColumn = workspace.take<uint8_t>(inverseScratchBytes(BlockFactor * BLOCK_UNIT));
         if (decodeBlocksInPipeline(secondColumn.get(), write)) return;
     }

@@ -75,7 +75,6 @@ int VekCodec::checkBitmapHeader(ByteSource &input) {
     if (!input.seekTo(dataStart)) return refuse(VEK_FAILURE_READ);
     header = h;
     dataSize = static_cast<int32_t>(n);
-    remaining = dataSize;
     return 1;
 }
 
@@ -108,7 +107,7 @@ uint64_t VekCodec::encodeBound(uint64_t bmpSize) {
 
 int VekCodec::encodeStream(ByteSource &input, ByteSink &output) {
     if (!checkBitmapHeader(input)) return 0;
-    chooseBlockFactor();
+    if (autoBlockFactor) BlockFactor = chooseBlockFactor(dataSize);
     allocSortBuffers(workspace, size_t(BlockFactor) * BLOCK_UNIT);
     header.blockFactor = static_cast<uint8_t>(BlockFactor);
     uint8_t headerBytes[VEK_HEADER_SIZE];
@@ -117,9 +116,7 @@ int VekCodec::encodeStream(ByteSource &input, ByteSink &output) {
 
     // The picture's data bytes are read through a buffer from where the
     // header check left the source.
-    pictureInput = &input;
-    inAvail = 0;
-    inFilled = 0;
+    precoder.start(input, dataSize);
 
     // More threads pay off from two blocks on.
     if (operationThreads() >= 2 && static_cast<uint32_t>(dataSize) >= BlockFactor * BLOCK_UNIT)
@@ -131,10 +128,37 @@ int VekCodec::encodeStream(ByteSource &input, ByteSink &output) {
     return 1;
 }
 
+namespace {
+
+// Posts each percentage to the codec's progress target as it comes.
+struct PostedProgress final : ProgressSink {
+    explicit PostedProgress(VekCodec &c) : codec(c) {}
+    VekCodec &codec;
+    void report(int32_t percentDone) override { codec.postPercent(percentDone); }
+};
+
+// Percentages of one block's fill, kept to be posted from the caller's
+// thread when the block is coded (a repeat of the value before it is left
+// out: it would not be posted). Within an encode they only rise.
+struct ProgressLog final : ProgressSink {
+    int32_t values[101];
+    uint32_t count;
+    void clear() { count = 0; }
+    void report(int32_t percent) override {
+        if (count > 0 && values[count - 1] == percent) return;
+        if (count == sizeof(values) / sizeof(values[0])) --count;
+        values[count++] = percent;
+    }
+};
+
+} // namespace
+
 void VekCodec::encodeBlocks() {
+    PostedProgress posted(*this);
+    ProgressSink *progress = progressWindow != nullptr ? &posted : nullptr;
     int isLast;
     do {
-        isLast = fillBlock();
+        isLast = precoder.fillBlock(workspace, progress);
         sortBlock(workspace);
         encodeColumn(encoder, symbols, workspace.lastColumn, workspace.blockLast, workspace.primaryIndex, isLast);
     } while (!isLast);
@@ -179,22 +203,16 @@ void VekCodec::encodeBlocksInPipeline() {
     allocSortBuffers(lanes[1], workspace.capacity);
 
     SortedBlock blocks[BlockPipeline::SLOTS];
-    // However this ends, progress is posted again (the guard outlives the
-    // threads).
-    struct Restore {
-        VekCodec &codec;
-        ~Restore() { codec.progressLog = nullptr; }
-    } restore{*this};
+    const bool reporting = progressWindow != nullptr;
 
     BlockPipeline pipeline;
-    auto sortLane = [this, &pipeline, &lanes, &blocks](uint32_t first) {
+    auto sortLane = [this, &pipeline, &lanes, &blocks, reporting](uint32_t first) {
         BlockWorkspace &lane = lanes[first];
         for (uint32_t k = first;; k += BlockPipeline::SLOTS) {
             if (!pipeline.waitForTurn(k)) return;
             SortedBlock &b = blocks[k % BlockPipeline::SLOTS];
             b.progress.clear();
-            progressLog = &b.progress;
-            b.isLast = fillBlock(lane);
+            b.isLast = precoder.fillBlock(lane, reporting ? &b.progress : nullptr);
             pipeline.passTurn(k, b.isLast != 0);
             sortBlock(lane);
             b.ranks = k != 0 && !b.isLast;
@@ -222,7 +240,7 @@ void VekCodec::encodeBlocksInPipeline() {
         if (!pipeline.waitForBlock(k)) break;  // a sorting thread failed
         const SortedBlock &b = blocks[k % BlockPipeline::SLOTS];
         // Posted now, where one thread would have filled this block.
-        postProgress(b.progress);
+        for (uint32_t p = 0; p < b.progress.count; ++p) postPercent(b.progress.values[p]);
         const uint8_t *column = lanes[k % BlockPipeline::SLOTS].lastColumn;
         if (b.ranks)
             encodeRanks(encoder, symbols, column, b.blockLast, b.primaryIndex, b.isLast);

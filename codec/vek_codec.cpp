@@ -6,6 +6,7 @@
 #include <cstring>
 #include <new>
 
+#include "window_messages.h"
 #include "work_buffers.h"
 
 namespace {
@@ -109,17 +110,15 @@ VekCodec::VekCodec() {
     // Only the construction values matter; the rest is zeroed so that the
     // accessors answer predictably before any operation has run.
     dataSize = 0;
-    outPos = inAvail = inFilled = 0;
-    remaining = 0;
     std::memset(&header, 0, sizeof(header));
     std::memset(&fileHeader, 0, sizeof(fileHeader));
     std::memset(&infoHeader, 0, sizeof(infoHeader));
-    pictureInput = nullptr;
     initWorkspace(workspace);
+    std::memset(&precoder, 0, sizeof(precoder));
     std::memset(&encoder, 0, sizeof(encoder));
     std::memset(&decoder, 0, sizeof(decoder));
     std::memset(&symbols, 0, sizeof(symbols));
-    imageLength = imageCapacity = expectedBytes = deliveredBytes = imagePaletteSize = 0;
+    imageLength = imageCapacity = imagePaletteSize = 0;
     lastFailure = VEK_FAILURE_NONE;
 
     autoBlockFactor = 1;
@@ -128,7 +127,6 @@ VekCodec::VekCodec() {
     progressWindow = nullptr;
     progressMessage = 0;
     progressParam = 0;
-    progressLog = nullptr;
     lastProgress = 0;
 }
 
@@ -236,6 +234,12 @@ void VekCodec::setProgressTarget(VekWindowHandle window, VekMessage message, Vek
     progressWindow = window;
     progressMessage = message;
     progressParam = param;
+}
+
+void VekCodec::postPercent(int32_t percentDone) {
+    if (percentDone == lastProgress) return;
+    lastProgress = percentDone;
+    platform::postMessage(progressWindow, progressMessage, progressParam, percentDone);
 }
 
 int VekCodec::clearProgressTarget() {

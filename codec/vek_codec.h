@@ -7,28 +7,11 @@
 #include <cstdint>
 
 #include "byte_streams.h"
+#include "run_precoder.h"
 #include "symbol_coder.h"
 #include "vek/vek.h"
 #include "vek_format.h"
 #include "work_buffers.h"
-
-// Percentages of one block's fill, kept to be posted from the caller's
-// thread when the block is coded (a repeat of the value before it is left
-// out: it would not be posted). Within an encode they only rise.
-struct ProgressLog {
-    int32_t values[101];
-    uint32_t count;
-    void clear() { count = 0; }
-    void note(int32_t percent) {
-        if (count > 0 && values[count - 1] == percent) return;
-        if (count == sizeof(values) / sizeof(values[0])) --count;
-        values[count++] = percent;
-    }
-};
-
-// The decoded picture image starts at this size (or the data size, if
-// smaller) and doubles as the data arrive, up to the data size.
-const uint32_t IMAGE_FIRST_CAPACITY = 1u << 20;
 
 class VekCodec final : public VekCodecInterface {
 public:
@@ -96,7 +79,7 @@ public:
     // inverted: one after the other, or with block k turned from ranks into
     // bytes, inverted and written in a second thread while the ranks of
     // block k + 1 are decoded.
-    template <typename Write> void decodeBlocks(Write write);
+    template <typename Write> void decodeBlocks(uint32_t expected, Write write);
     // False when no second thread could be had (nothing decoded yet).
     template <typename Write> bool decodeBlocksInPipeline(uint8_t *secondColumn, Write write);
     // Reads and checks the 12-byte header at the start of a .vek stream and
@@ -104,34 +87,14 @@ public:
     // with the reason in lastFailure.
     int readStreamHeader(ByteSource &input, VekFileHeader *out);
 
-    // --- Run pre-coder and block assembly (run_precoder.cpp) ---
-    void chooseBlockFactor();
-    // Posts a percentage of the encode (or logs it, while progressLog is
-    // set); the repeat of the last posted one is left out.
-    void reportProgress(int32_t percentDone);
-    void postProgress(const ProgressLog &log);
+    // Posts a percentage of the encode to the progress target, unless it
+    // repeats the last one posted.
     void postPercent(int32_t percentDone);
-    uint32_t readRun();
-    int fillBlock();
-    int fillBlock(BlockWorkspace &workspace);  // into another set of buffers
-    void writeBlockToFile(ByteSink &output, int isLast);
-    void writeBlockToImage(int isLast);
-
-    // --- Picture input for the encoder (run_precoder.cpp) ---
-    // One data byte of the BMP file; zeros stand for bytes past its end.
-    uint8_t readDataByte();
-    void unreadDataByte();
 
     // --- Fields ---
     int32_t dataSize;
     uint32_t autoBlockFactor;
     uint32_t BlockFactor;
-    uint8_t outBuffer[IO_BUFFER_SIZE];
-    uint8_t inBuffer[IO_BUFFER_SIZE];
-    uint32_t outPos;
-    uint32_t inAvail;
-    int32_t remaining;
-    uint32_t inFilled;
     VekFileHeader header;
     BITMAPFILEHEADER fileHeader;
     BITMAPINFOHEADER infoHeader;
@@ -140,9 +103,9 @@ public:
     VekWindowHandle progressWindow;
     VekMessage progressMessage;
     VekMessageParam progressParam;
-    ProgressLog *progressLog;  // while blocks are filled in a second thread
     // The coding stages' state: the range coder of an encode or a decode,
     // the symbol models, and the block stage's work buffers.
+    RunPrecoder precoder;
     RangeEncoder encoder;
     RangeDecoder decoder;
     SymbolModels symbols;
@@ -154,10 +117,7 @@ public:
 
 
     // Bookkeeping that keeps damaged input from going out of bounds.
-    ByteSource *pictureInput;          // BMP input of the encoder
     uint32_t imageCapacity;            // bytes allocated at image
-    uint32_t expectedBytes;            // N of the header being decoded
-    uint32_t deliveredBytes;           // data bytes restored so far
     uint32_t imagePaletteSize;         // bytes before the pixels in image
     int lastFailure;                   // VekFailureCode of the last operation
 };

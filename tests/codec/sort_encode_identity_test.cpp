@@ -14,6 +14,7 @@
 #include "file_io.h"
 #include "reference_block_sort.h"
 #include "sort_test_pictures.h"
+#include "test_support.h"
 #include "vek_codec.h"
 #include "work_buffers.h"
 
@@ -48,30 +49,36 @@ Bytes encodeWithCodec(const Bytes &bmp) {
 
 // The encoder's stages in the driver's order, with the reference sort.
 Bytes encodeWithReferenceSort(const Bytes &bmp) {
-    auto codec = std::make_unique<VekCodec>();
+    struct Stages {
+        RunPrecoder precoder;
+        RangeEncoder encoder;
+        SymbolModels models;
+        testsupport::Workspace workspace;
+    };
+    auto codec = std::make_unique<VekCodec>();  // for the header check
+    auto stages = std::make_unique<Stages>();
     MemorySource input(bmp.data(), bmp.size());
     std::vector<uint8_t> coded(codec->getEncodeBound(static_cast<uint32_t>(bmp.size())));
     MemorySink output(coded.data(), coded.size());
     EXPECT_EQ(codec->checkBitmapHeader(input), 1);
-    codec->chooseBlockFactor();
-    allocSortBuffers(codec->workspace, size_t(codec->BlockFactor) * BLOCK_UNIT);
-    codec->header.blockFactor = static_cast<uint8_t>(codec->BlockFactor);
+    VekFileHeader header = codec->header;
+    header.blockFactor = static_cast<uint8_t>(chooseBlockFactor(codec->dataSize));
+    BlockWorkspace &workspace = stages->workspace;
+    allocSortBuffers(workspace, size_t(header.blockFactor) * BLOCK_UNIT);
     uint8_t headerBytes[VEK_HEADER_SIZE];
-    packVekHeader(codec->header, headerBytes);
-    codec->encoder.start(output, headerBytes, VEK_HEADER_SIZE);
-    codec->pictureInput = &input;
-    codec->inAvail = 0;
-    codec->inFilled = 0;
+    packVekHeader(header, headerBytes);
+    stages->encoder.start(output, headerBytes, VEK_HEADER_SIZE);
+    stages->precoder.start(input, codec->dataSize);
     int isLast;
     do {
-        isLast = codec->fillBlock();
-        referenceSortBlock(codec->workspace, sortSizeClasses(codec->workspace.capacity).bounds);
-        takeSortedColumn(codec->workspace);
-        encodeColumn(codec->encoder, codec->symbols, codec->workspace.lastColumn, codec->workspace.blockLast,
-                     codec->workspace.primaryIndex, isLast);
+        isLast = stages->precoder.fillBlock(workspace, nullptr);
+        referenceSortBlock(workspace, sortSizeClasses(workspace.capacity).bounds);
+        takeSortedColumn(workspace);
+        encodeColumn(stages->encoder, stages->models, workspace.lastColumn, workspace.blockLast,
+                     workspace.primaryIndex, isLast);
     } while (!isLast);
-    codec->encoder.finish();
-    freeSortBuffers(codec->workspace);
+    stages->encoder.finish();
+    freeSortBuffers(workspace);
     coded.resize(output.length());
     return coded;
 }

@@ -40,7 +40,7 @@ size_t blockCapacity(size_t n) {
 bool holdsNothing(const VekCodec &codec) {
     const BlockWorkspace &w = codec.workspace;
     return w.packedBlock == nullptr && w.sortIndex == nullptr && w.bucketTable == nullptr && w.blockText == nullptr &&
-           w.lastColumn == nullptr && w.rotationRanks == nullptr && codec.progressLog == nullptr &&
+           w.lastColumn == nullptr && w.rotationRanks == nullptr &&
            w.liveBlocks == (codec.image != nullptr ? 1 : 0);
 }
 
