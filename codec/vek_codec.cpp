@@ -1,11 +1,14 @@
-// The codec object, its exported factory and destructor, and the three file
-// operations that open and close the files around the drivers.
+// The codec object, its exported factory and destructor, and the doors of
+// its operations: the files and memory buffers they open and close around
+// one encoder or decoder context.
 #include "vek_codec.h"
 
 #include <cstdlib>
 #include <cstring>
 #include <new>
 
+#include "decoder_driver.h"
+#include "encoder_driver.h"
 #include "window_messages.h"
 #include "work_buffers.h"
 
@@ -109,15 +112,10 @@ int convertMemory(VekCodec &codec, const void *input, uint32_t inputSize, ByteSo
 VekCodec::VekCodec() {
     // Only the construction values matter; the rest is zeroed so that the
     // accessors answer predictably before any operation has run.
-    dataSize = 0;
     std::memset(&header, 0, sizeof(header));
     std::memset(&fileHeader, 0, sizeof(fileHeader));
     std::memset(&infoHeader, 0, sizeof(infoHeader));
     initWorkspace(workspace);
-    std::memset(&precoder, 0, sizeof(precoder));
-    std::memset(&encoder, 0, sizeof(encoder));
-    std::memset(&decoder, 0, sizeof(decoder));
-    std::memset(&symbols, 0, sizeof(symbols));
     imageLength = imageCapacity = imagePaletteSize = 0;
     lastFailure = VEK_FAILURE_NONE;
 
@@ -143,7 +141,7 @@ int VekCodec::decodeFile(const char *vekPath, const char *bmpPath) {
     return reporting<int>(*this, [&] {
         VekFileHeader checked;
         return convertFile(
-            *this, vekPath, bmpPath, [&](ByteSource &input) { return readStreamHeader(input, &checked) != 0; },
+            *this, vekPath, bmpPath, [&](ByteSource &input) { return accepted(readStreamHeader(input, &checked)); },
             [&](ByteSource &input, ByteSink &output) { return decodeStream(checked, input, output); });
     });
 }
@@ -172,7 +170,7 @@ int VekCodec::loadFile(const char *vekPath) {
 
 int VekCodec::loadStream(ByteSource &input) {
     VekFileHeader checked;
-    if (!readStreamHeader(input, &checked)) return 0;  // the previous picture stays
+    if (!accepted(readStreamHeader(input, &checked))) return 0;  // the previous picture stays
     bool failed = false;
     const int result = runGuarded(*this, &failed, [&] { return decodeToMemory(checked, input); });
     if (failed) {
@@ -271,7 +269,7 @@ namespace {
 // recorded) when the header is refused.
 uint32_t decodedSizeOf(VekCodec &codec, const void *vek, ByteSource &source, VekFileHeader *header) {
     if (vek == nullptr) return static_cast<uint32_t>(codec.refuse(VEK_FAILURE_ARGUMENTS));
-    if (!codec.readStreamHeader(source, header)) return 0;
+    if (!codec.accepted(readStreamHeader(source, header))) return 0;
     return BMP_HEADERS_SIZE + static_cast<uint32_t>(dataSizeOf(*header));
 }
 
@@ -311,6 +309,45 @@ int VekCodec::loadMemory(const void *vek, uint32_t vekSize) {
 
 int VekCodec::getLastFailure() {
     return lastFailure;
+}
+
+namespace {
+
+// Posts each percentage to the object's progress target as it comes.
+struct PostedProgress final : ProgressSink {
+    explicit PostedProgress(VekCodec &c) : codec(c) {}
+    VekCodec &codec;
+    void report(int32_t percentDone) override { codec.postPercent(percentDone); }
+};
+
+} // namespace
+
+int VekCodec::encodeStream(ByteSource &input, ByteSink &output) {
+    AcceptedBitmap picture;
+    if (!accepted(checkBitmapHeader(input, &picture))) return 0;
+    header = picture.header;
+    PostedProgress posted(*this);
+    EncoderContext context(workspace, progressWindow != nullptr ? &posted : nullptr);
+    header.blockFactor = static_cast<uint8_t>(context.encode(picture, input, output, autoBlockFactor ? 0 : BlockFactor));
+    return 1;
+}
+
+int VekCodec::decodeStream(const VekFileHeader &streamHeader, ByteSource &input, ByteSink &output) {
+    header = streamHeader;
+    DecoderContext context(workspace);
+    context.decodeToFile(streamHeader, input, output);
+    restoredBitmapHeaders(streamHeader, &fileHeader, &infoHeader);
+    return 1;
+}
+
+int VekCodec::decodeToMemory(const VekFileHeader &streamHeader, ByteSource &input) {
+    header = streamHeader;
+    DecoderContext context(workspace);
+    ImageOutput out{image, imageLength, imageCapacity, static_cast<uint32_t>(dataSizeOf(streamHeader)), workspace};
+    context.decodeToImage(streamHeader, input, out);
+    restoredBitmapHeaders(streamHeader, &fileHeader, &infoHeader);
+    imagePaletteSize = streamHeader.paletteSize;
+    return 1;
 }
 
 VEK_EXPORT VekCodecInterface *VEK_Constructor() {

@@ -1,14 +1,15 @@
-// The codec object: one class whose operations are spread over the stage
-// files of this folder (format, run pre-coder, block sort, arithmetic coder,
-// symbol coder, drivers). The public operations come first, in slot order.
+// The codec object: the twenty slots of the interface, the reason of the
+// last failure, the loaded picture and the progress target. Each encode or
+// decode builds an encoder or decoder context (encoder_driver.h,
+// decoder_driver.h) for its length; the object's work buffers are the
+// memory every stage takes its buffers from. The public operations come
+// first, in slot order.
 #ifndef VEK_CODEC_VEK_CODEC_H
 #define VEK_CODEC_VEK_CODEC_H
 
 #include <cstdint>
 
 #include "byte_streams.h"
-#include "run_precoder.h"
-#include "symbol_coder.h"
 #include "vek/vek.h"
 #include "vek_format.h"
 #include "work_buffers.h"
@@ -60,39 +61,29 @@ public:
     // picture is left), with the reason in lastFailure.
     int loadStream(ByteSource &input);
 
-    // --- Encoder and decoder drivers (encoder_driver.cpp, decoder_driver.cpp) ---
-    // 1 when the BMP headers are accepted (the source is then at the first
-    // data byte); 0 with the reason in lastFailure when not.
-    int checkBitmapHeader(ByteSource &input);
-    // The largest .vek size the encoder writes for a BMP file of that many
-    // bytes; 0 when no BMP file of that size is accepted.
-    static uint64_t encodeBound(uint64_t bmpSize);
+    // Records the reason of a refusal (none for VEK_FAILURE_NONE); true
+    // when there is none.
+    bool accepted(int reason) {
+        if (reason == VEK_FAILURE_NONE) return true;
+        lastFailure = reason;
+        return false;
+    }
+
+    // One encode or decode, each with a context of its own; a refused
+    // picture returns 0 with the reason in lastFailure, a failure takes the
+    // failure exit.
     int encodeStream(ByteSource &input, ByteSink &output);
-    // The blocks of an encode: one after the other, or filled and sorted in
-    // two threads (blocks k + 1 and k + 2) while block k is coded.
-    void encodeBlocks();
-    void encodeBlocksInPipeline();
     // A .vek stream whose header has been read (the source stands after it).
     int decodeStream(const VekFileHeader &streamHeader, ByteSource &input, ByteSink &output);
     int decodeToMemory(const VekFileHeader &streamHeader, ByteSource &input);
-    // The blocks of a decode, each written by `write(isLast)` once it is
-    // inverted: one after the other, or with block k turned from ranks into
-    // bytes, inverted and written in a second thread while the ranks of
-    // block k + 1 are decoded.
-    template <typename Write> void decodeBlocks(uint32_t expected, Write write);
-    // False when no second thread could be had (nothing decoded yet).
-    template <typename Write> bool decodeBlocksInPipeline(uint8_t *secondColumn, Write write);
-    // Reads and checks the 12-byte header at the start of a .vek stream and
-    // leaves the source after it. 0 for a stream that no encoder writes,
-    // with the reason in lastFailure.
-    int readStreamHeader(ByteSource &input, VekFileHeader *out);
 
     // Posts a percentage of the encode to the progress target, unless it
     // repeats the last one posted.
     void postPercent(int32_t percentDone);
 
     // --- Fields ---
-    int32_t dataSize;
+    // Blocks of a fixed number of units for the encodes of tests, where
+    // autoBlockFactor is 0; otherwise chosen from each picture's size.
     uint32_t autoBlockFactor;
     uint32_t BlockFactor;
     VekFileHeader header;
@@ -103,18 +94,13 @@ public:
     VekWindowHandle progressWindow;
     VekMessage progressMessage;
     VekMessageParam progressParam;
-    // The coding stages' state: the range coder of an encode or a decode,
-    // the symbol models, and the block stage's work buffers.
-    RunPrecoder precoder;
-    RangeEncoder encoder;
-    RangeDecoder decoder;
-    SymbolModels symbols;
+    // The memory of the object's operations: the stages' work buffers and
+    // the picture image come from here.
     BlockWorkspace workspace;
     // The last percentage this object posted: 0 from construction, and it
     // carries over from one encode to the next. Only the caller's thread
     // posts, so it needs no lock.
     int32_t lastProgress;
-
 
     // Bookkeeping that keeps damaged input from going out of bounds.
     uint32_t imageCapacity;            // bytes allocated at image

@@ -10,7 +10,7 @@ root=${VEK_SOURCE_DIR:-$(cd "$(dirname "$0")/.." && pwd)}
 cxx=${1:-${CXX:-c++}}
 codec=$root/codec
 # The files of the codec object, the only ones that may see its header.
-top="vek_codec encoder_driver decoder_driver"
+top="vek_codec"
 
 declare -A edges
 units=()

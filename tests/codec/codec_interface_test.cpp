@@ -11,6 +11,7 @@
 #include "module_loader.h"
 #include "window_messages.h"
 #include "block_sort.h"
+#include "encoder_driver.h"
 #include "test_support.h"
 #include "vek/vek.h"
 #include "vek_codec.h"
@@ -255,8 +256,8 @@ TEST(CodecObject, BadCallsAndReadErrorsNameTheirReason) {
     // Reads that fail: in the header check, in the picture's data, in a
     // .vek stream's header and in its coded data.
     FailingSource headers(picture, 20);
-    EXPECT_EQ(codec.checkBitmapHeader(headers), 0);
-    EXPECT_EQ(codec.getLastFailure(), VEK_FAILURE_READ);
+    AcceptedBitmap accepted;
+    EXPECT_EQ(checkBitmapHeader(headers, &accepted), VEK_FAILURE_READ);
     FailingSource data(picture, 60);
     MemorySink sink(out.data(), out.size());
     try {

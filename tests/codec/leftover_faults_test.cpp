@@ -9,6 +9,7 @@
 #include <unistd.h>
 #endif
 
+#include "arithmetic_coder.h"
 #include "test_support.h"
 #include "vek_codec.h"
 #include "work_buffers.h"

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "block_sort.h"
+#include "encoder_driver.h"
 #include "file_io.h"
 #include "reference_block_sort.h"
 #include "sort_test_pictures.h"
@@ -55,20 +56,20 @@ Bytes encodeWithReferenceSort(const Bytes &bmp) {
         SymbolModels models;
         testsupport::Workspace workspace;
     };
-    auto codec = std::make_unique<VekCodec>();  // for the header check
     auto stages = std::make_unique<Stages>();
     MemorySource input(bmp.data(), bmp.size());
-    std::vector<uint8_t> coded(codec->getEncodeBound(static_cast<uint32_t>(bmp.size())));
+    std::vector<uint8_t> coded(encodeBound(bmp.size()));
     MemorySink output(coded.data(), coded.size());
-    EXPECT_EQ(codec->checkBitmapHeader(input), 1);
-    VekFileHeader header = codec->header;
-    header.blockFactor = static_cast<uint8_t>(chooseBlockFactor(codec->dataSize));
+    AcceptedBitmap picture;
+    EXPECT_EQ(checkBitmapHeader(input, &picture), VEK_FAILURE_NONE);
+    VekFileHeader header = picture.header;
+    header.blockFactor = static_cast<uint8_t>(chooseBlockFactor(picture.dataSize));
     BlockWorkspace &workspace = stages->workspace;
     allocSortBuffers(workspace, size_t(header.blockFactor) * BLOCK_UNIT);
     uint8_t headerBytes[VEK_HEADER_SIZE];
     packVekHeader(header, headerBytes);
     stages->encoder.start(output, headerBytes, VEK_HEADER_SIZE);
-    stages->precoder.start(input, codec->dataSize);
+    stages->precoder.start(input, picture.dataSize);
     int isLast;
     do {
         isLast = stages->precoder.fillBlock(workspace, nullptr);
