@@ -680,14 +680,14 @@ size_t inverseScratchBytes(size_t capacity) {
     return capacity + capacity / REGION_DIVISOR + static_cast<size_t>(CHAIN_SPACING_MAX);
 }
 
-VEK_HOT_PATH void invertBlock(BlockWorkspace &workspace) {
+VEK_HOT_PATH void invertBlock(BlockWorkspace &workspace, const InverseCounts &columnCounts) {
     const int32_t n = workspace.blockLast + 1;
     const uint8_t *column = workspace.lastColumn;
     // The byte counts and the places where the column changes byte, both
     // counted by the symbol decoder as it wrote the column.
     int32_t counts[256];
-    std::memcpy(counts, workspace.byteCounts, sizeof(counts));
-    const int32_t runs = workspace.columnChanges;
+    std::memcpy(counts, columnCounts.bytes, sizeof(counts));
+    const int32_t runs = columnCounts.changes;
     int32_t sum = 0;
     for (int c = 0; c < 256; ++c) {
         const int32_t k = counts[c];

@@ -41,9 +41,16 @@ void sortBlock(BlockWorkspace &workspace);
 // other sort left it (blockLength set, packedBlock as words).
 void takeSortedColumn(BlockWorkspace &workspace);
 
-// Rebuilds blockText[0..blockLast] from lastColumn, its byteCounts and
-// columnChanges, and primaryIndex, which the caller has checked to lie
-// inside the block.
-void invertBlock(BlockWorkspace &workspace);
+// What the inverse needs to know of a block's last column besides its bytes:
+// how often each byte occurs, and at how many indices i > 0 the byte
+// differs from byte i - 1.
+struct InverseCounts {
+    int32_t bytes[256];
+    int32_t changes;
+};
+
+// Rebuilds blockText[0..blockLast] from lastColumn, its counts and
+// primaryIndex, which the caller has checked to lie inside the block.
+void invertBlock(BlockWorkspace &workspace, const InverseCounts &columnCounts);
 
 #endif

@@ -33,19 +33,6 @@ uint32_t DecoderContext::startBlocks(const VekFileHeader &header) {
     return static_cast<uint32_t>(dataSizeOf(header));
 }
 
-// Decodes the next block's column and counts into the workspace.
-int DecoderContext::decodeIntoWorkspace() {
-    BlockWorkspace &workspace = workspace_;
-    DecodedColumn decoded;
-    decoded.column = workspace.lastColumn;
-    const int isLast = decodeColumn(decoder_, symbols_, workspace.capacity, decoded);
-    workspace.blockLast = decoded.blockLast;
-    workspace.primaryIndex = decoded.primaryIndex;
-    std::memcpy(workspace.byteCounts, decoded.byteCounts, sizeof(decoded.byteCounts));
-    workspace.columnChanges = decoded.columnChanges;
-    return isLast;
-}
-
 void DecoderContext::decodeToFile(const VekFileHeader &header, ByteSource &input, ByteSink &output) {
     // The BMP headers follow from the .vek header: they go out first.
     BITMAPFILEHEADER file;
@@ -79,10 +66,14 @@ template <typename Write> void DecoderContext::decodeBlocks(uint32_t expected, W
         WorkspaceBuffer<uint8_t> secondColumn = workspace.take<uint8_t>(inverseScratchBytes(workspace.capacity));
         if (decodeBlocksInPipeline(secondColumn.get(), write)) return;
     }
+    DecodedColumn decoded;
+    decoded.column = workspace.lastColumn;
     int isLast;
     do {
-        isLast = decodeIntoWorkspace();
-        invertBlock(workspace);
+        isLast = decodeColumn(decoder_, symbols_, workspace.capacity, decoded);
+        workspace.blockLast = decoded.blockLast;
+        workspace.primaryIndex = decoded.primaryIndex;
+        invertBlock(workspace, decoded.counts);
         write(isLast);
     } while (!isLast);
 }
@@ -111,10 +102,8 @@ template <typename Write> bool DecoderContext::decodeBlocksInPipeline(uint8_t *s
             workspace.lastColumn = d.column;
             workspace.blockLast = d.blockLast;
             workspace.primaryIndex = d.primaryIndex;
-            std::memcpy(workspace.byteCounts, d.byteCounts, sizeof(d.byteCounts));
-            workspace.columnChanges = d.columnChanges;
             const int isLast = lastFlags[k % BlockPipeline::SLOTS];
-            invertBlock(workspace);
+            invertBlock(workspace, d.counts);
             write(isLast);
             pipeline.release();
             if (isLast) return;

@@ -44,7 +44,6 @@ private:
     template <typename Write> void decodeBlocks(uint32_t expected, Write write);
     // False when no second thread could be had (nothing decoded yet).
     template <typename Write> bool decodeBlocksInPipeline(uint8_t *secondColumn, Write write);
-    int decodeIntoWorkspace();
 
     RangeDecoder decoder_;
     SymbolModels symbols_;

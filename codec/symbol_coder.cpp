@@ -266,8 +266,8 @@ struct ColumnSink {
         changes += at != 0;
     }
     void countsInto(DecodedColumn &decoded) const {
-        std::memcpy(decoded.byteCounts, counts, sizeof(counts));
-        decoded.columnChanges = changes;
+        std::memcpy(decoded.counts.bytes, counts, sizeof(counts));
+        decoded.counts.changes = changes;
     }
 };
 

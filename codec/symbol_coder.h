@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "arithmetic_coder.h"
+#include "block_sort.h"
 
 // The models of one block, reset at its start: 0 the main model, b the
 // model of rank bucket b.
@@ -21,15 +22,13 @@ struct SymbolModels {
 
 // One block as the symbol decoder leaves it for the inverse transform: its
 // last column (in the caller's buffer), its last index and primary index,
-// each byte's occurrences and the indices i > 0 where the byte differs from
-// byte i - 1.
+// and the column's counts (once it holds the bytes).
 struct DecodedColumn {
     uint8_t *column;
     bool ranks;  // column holds the move-to-front ranks, not yet the bytes
     int32_t blockLast;
     int32_t primaryIndex;
-    int32_t byteCounts[256];
-    int32_t columnChanges;
+    InverseCounts counts;
 };
 
 // Codes a block given by its last column, primary index and last byte.

@@ -61,8 +61,6 @@ void initWorkspace(BlockWorkspace &workspace) {
     workspace.blockLast = workspace.blockLength = workspace.primaryIndex = 0;
     workspace.capacity = 0;
     workspace.rotationRanks = nullptr;
-    std::memset(workspace.byteCounts, 0, sizeof(workspace.byteCounts));
-    workspace.columnChanges = 0;
     workspace.owner = nullptr;
     workspace.requests = 0;
     workspace.failRequest = 0;

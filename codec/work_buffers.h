@@ -42,10 +42,6 @@ struct BlockWorkspace {
     // Encoder, while a repetitive block is sorted: the ranks its comparison
     // reads (block_sort.cpp).
     uint16_t *rotationRanks;
-    // Decoder: the symbol decoder counts the column as it writes it, for the
-    // inverse transform.
-    int32_t byteCounts[256];  // occurrences of each byte
-    int32_t columnChanges;    // indices i > 0 where the byte differs from byte i - 1
 
     // Every block of memory an operation uses comes from here, so that out
     // of memory anywhere takes the one failure path, and so that a test can

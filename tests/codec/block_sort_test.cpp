@@ -70,9 +70,10 @@ Bytes invert(BlockWorkspace &workspace, const Bytes &column, int32_t primary) {
     workspace.blockLast = static_cast<int32_t>(column.size()) - 1;
     workspace.primaryIndex = primary;
     const ColumnCounts counts = countColumn(column);
-    std::copy(counts.bytes, counts.bytes + 256, workspace.byteCounts);
-    workspace.columnChanges = counts.changes;
-    invertBlock(workspace);
+    InverseCounts inverse;
+    std::copy(counts.bytes, counts.bytes + 256, inverse.bytes);
+    inverse.changes = counts.changes;
+    invertBlock(workspace, inverse);
     Bytes text(workspace.blockText, workspace.blockText + column.size());
     freeInverseBuffers(workspace);
     return text;

@@ -190,8 +190,8 @@ TEST(SymbolCoder, DecoderCountsTheColumnItWrites) {
         d.block();
         ASSERT_EQ(d.column(), b.column);
         const ColumnCounts counts = countColumn(b.column);
-        for (int c = 0; c < 256; ++c) ASSERT_EQ(d.decoded.byteCounts[c], counts.bytes[c]) << "byte " << c;
-        EXPECT_EQ(d.decoded.columnChanges, counts.changes);
+        for (int c = 0; c < 256; ++c) ASSERT_EQ(d.decoded.counts.bytes[c], counts.bytes[c]) << "byte " << c;
+        EXPECT_EQ(d.decoded.counts.changes, counts.changes);
     }
 }
 
