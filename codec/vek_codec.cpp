@@ -15,7 +15,6 @@
 namespace {
 
 const int VEK_VERSION = 1;
-const uint32_t DEFAULT_BLOCK_FACTOR = 2;
 
 // Runs one public operation: its failure record starts empty, and ends
 // empty on success or with exactly one reason when the result is 0. A path
@@ -119,8 +118,6 @@ VekCodec::VekCodec() {
     imageLength = imageCapacity = imagePaletteSize = 0;
     lastFailure = VEK_FAILURE_NONE;
 
-    autoBlockFactor = 1;
-    BlockFactor = DEFAULT_BLOCK_FACTOR;
     image = nullptr;
     progressWindow = nullptr;
     progressMessage = 0;
@@ -328,7 +325,7 @@ int VekCodec::encodeStream(ByteSource &input, ByteSink &output) {
     header = picture.header;
     PostedProgress posted(*this);
     EncoderContext context(workspace, progressWindow != nullptr ? &posted : nullptr);
-    header.blockFactor = static_cast<uint8_t>(context.encode(picture, input, output, autoBlockFactor ? 0 : BlockFactor));
+    header.blockFactor = static_cast<uint8_t>(context.encode(picture, input, output, 0));
     return 1;
 }
 

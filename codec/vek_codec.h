@@ -82,10 +82,6 @@ public:
     void postPercent(int32_t percentDone);
 
     // --- Fields ---
-    // Blocks of a fixed number of units for the encodes of tests, where
-    // autoBlockFactor is 0; otherwise chosen from each picture's size.
-    uint32_t autoBlockFactor;
-    uint32_t BlockFactor;
     VekFileHeader header;
     BITMAPFILEHEADER fileHeader;
     BITMAPINFOHEADER infoHeader;

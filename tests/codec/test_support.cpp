@@ -4,6 +4,7 @@
 
 #include "test_support.h"
 
+#include "encoder_driver.h"
 #include "vek_codec.h"
 
 #include <cstdio>
@@ -32,6 +33,24 @@ int unsetenv(const char *name) {
 #endif
 
 namespace testsupport {
+
+int encodeInBlocks(VekCodec &codec, const Bytes &picture, uint32_t blockFactor, Bytes *coded, ProgressSink *progress) {
+    coded->resize(encodeBound(picture.size()));
+    MemorySource input(picture.data(), picture.size());
+    MemorySink output(coded->data(), coded->size());
+    AcceptedBitmap accepted;
+    if (checkBitmapHeader(input, &accepted) != VEK_FAILURE_NONE) return 0;
+    try {
+        EncoderContext context(codec.workspace, progress);
+        context.encode(accepted, input, output, blockFactor);
+    } catch (const VekFailure &failure) {
+        codec.lastFailure = failure.reason;
+        releaseWorkspace(codec.workspace);
+        return 0;
+    }
+    coded->resize(output.length());
+    return 1;
+}
 
 size_t blockCapacity(size_t n) {
     return n <= BLOCK_UNIT ? BLOCK_UNIT : (n + BLOCK_UNIT - 1) / BLOCK_UNIT * BLOCK_UNIT;

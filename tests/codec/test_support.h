@@ -11,6 +11,7 @@
 #include "byte_streams.h"
 #include "work_buffers.h"
 
+class ProgressSink;
 class VekCodec;
 
 #if defined(_WIN32)
@@ -50,6 +51,14 @@ size_t blockCapacity(size_t n);
 
 // No work buffer is held by the object, and no memory but its picture.
 bool holdsNothing(const VekCodec &codec);
+
+// Encodes a BMP picture in memory as the object's encodeMemory does, but in
+// blocks of `blockFactor` units (more blocks than its size would give): an
+// encoder context over the object's memory, progress to `progress` if set.
+// A failure is recorded as the object's last failure and its buffers are
+// released; the result is then 0.
+int encodeInBlocks(VekCodec &codec, const Bytes &picture, uint32_t blockFactor, Bytes *coded,
+                   ProgressSink *progress = nullptr);
 
 // A coded stream held in memory for the coder tests: written through
 // sink() (which starts it afresh), read through source() (from the start).
