@@ -1,6 +1,7 @@
-// Block sorting transform: sorts the cyclic rotations of a block and finds
-// the primary index (encoder), and rebuilds a block from its last column
-// (decoder).
+// Block sorting transform: sorts the cyclic rotations of a block and gives
+// its last column and primary index (encoder), and rebuilds a block from its
+// last column (decoder); also the layout of the buffers both use, sized from
+// the block capacity.
 //
 // The order is the one of the format's sort: blocks of up to 1024 bytes are
 // shell-sorted on bytes; longer blocks are distributed into 65,536 two-byte

@@ -1,5 +1,6 @@
-// The .vek file format: its 12-byte header and the data size rule, and the
-// little-endian layout of the BMP headers at the codec's edges.
+// The .vek file format: its 12-byte header, the data size rule and the block
+// numbers, and the BMP headers at the codec's edges (their little-endian
+// layout, and the headers a decoder restores from a .vek header).
 #ifndef VEK_CODEC_VEK_FORMAT_H
 #define VEK_CODEC_VEK_FORMAT_H
 
