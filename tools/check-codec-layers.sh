@@ -12,6 +12,17 @@ codec=$root/codec
 # The files of the codec object, the only ones that may see its header.
 top="vek_codec"
 
+# The codec units that the compiler's -MM list for `unit`, read from standard
+# input, names (itself left out).
+units_included() {
+  local unit=$1 header target
+  for header in $("$cxx" -std=c++17 -MM -x c++ -I"$codec" -I"$codec/include" -I"$root/platform" - |
+    tr ' \\' '\n\n' | grep -E "^$codec/[^/]+\.h$" || true); do
+    target=$(basename "$header" .h)
+    [ "$target" = "$unit" ] || printf ' %s' "$target"
+  done
+}
+
 declare -A edges
 units=()
 for source in "$codec"/*.cpp; do
@@ -19,30 +30,14 @@ for source in "$codec"/*.cpp; do
   case "$source" in *_win32.cpp) continue ;; esac
   [ "$unit" = dll_main ] && continue  # Windows entry point only
   units+=("$unit")
-  deps=$("$cxx" -std=c++17 -MM -I"$codec" -I"$codec/include" -I"$root/platform" "$source" |
-    tr ' \\' '\n\n' | grep -E "^$codec/[^/]+\.h$" || true)
-  list=""
-  for header in $deps; do
-    target=$(basename "$header" .h)
-    [ "$target" = "$unit" ] && continue
-    list="$list $target"
-  done
-  edges[$unit]=$list
+  edges[$unit]=$(units_included "$unit" < "$source")
 done
 # Headers without a source file are units too; their own includes count.
 for header in "$codec"/*.h; do
   unit=$(basename "$header" .h)
   [ -n "${edges[$unit]+set}" ] && continue
-  deps=$(echo "#include \"$unit.h\"" | "$cxx" -std=c++17 -MM -x c++ -I"$codec" -I"$codec/include" -I"$root/platform" - |
-    tr ' \\' '\n\n' | grep -E "^$codec/[^/]+\.h$" || true)
-  list=""
-  for h in $deps; do
-    target=$(basename "$h" .h)
-    [ "$target" = "$unit" ] && continue
-    list="$list $target"
-  done
   units+=("$unit")
-  edges[$unit]=$list
+  edges[$unit]=$(echo "#include \"$unit.h\"" | units_included "$unit")
 done
 
 status=0
