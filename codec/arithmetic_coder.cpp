@@ -1,5 +1,6 @@
 // Adaptive frequency models, the 26-bit binary arithmetic coder and its bit
-// input and output.
+// input and output: produces and reads the coded stream after the .vek
+// header, byte for byte (models, coder arithmetic, complemented bytes).
 //
 // All arithmetic is unsigned 32-bit: range stays within (2^24, 2^25] after
 // renormalisation and no model total exceeds 3200, so q * cumLow < 2^26.
@@ -7,7 +8,6 @@
 #include <cstring>
 
 #include "arithmetic_coder.h"
-#include "vek_codec.h"
 #include "work_buffers.h"
 
 using namespace coder;
@@ -62,14 +62,14 @@ void EncoderRegisters::emitWithPending(uint32_t top, uint32_t count) {
     append(top & ((1u << (count - 1)) - 1), count - 1);
 }
 
-void VekCodec::refillReader(uint32_t needed) {
+void RangeDecoder::refillReader(uint32_t needed) {
     // Bytes at hand in the read buffer first, then through readByte, which
     // refills the buffer.
     uint32_t take = (64 - readerCount) / 8;
-    if (take > inAvail) take = inAvail;
+    if (take > avail) take = avail;
     if (remaining < static_cast<int32_t>(take)) take = remaining > 0 ? static_cast<uint32_t>(remaining) : 0;
-    const uint8_t *bytes = inBuffer + (inFilled - inAvail);
-    if (take > 0 && inAvail >= 8) {
+    const uint8_t *bytes = buffer + (filled - avail);
+    if (take > 0 && avail >= 8) {
         takeStoredBytes(bytes, take, readerBits, readerCount);
     } else {
         for (uint32_t k = 0; k < take; ++k) {
@@ -77,7 +77,7 @@ void VekCodec::refillReader(uint32_t needed) {
             readerCount += 8;
         }
     }
-    inAvail -= take;
+    avail -= take;
     remaining -= static_cast<int32_t>(take);
     while (readerCount <= 56 && remaining > 0) {
         const uint64_t byte = static_cast<uint8_t>(~readByte());
@@ -87,7 +87,7 @@ void VekCodec::refillReader(uint32_t needed) {
     if (readerCount < needed) failureExit(VEK_FAILURE_DAMAGED_VEK);  // coded data exhausted
 }
 
-void VekCodec::initModel(FrequencyModel &model, uint32_t n, uint32_t increment, uint32_t limit) {
+void initModel(FrequencyModel &model, uint32_t n, uint32_t increment, uint32_t limit) {
     const uint32_t start = increment == 0 ? 1 : increment;
     for (uint32_t k = 1; k <= n; ++k) model.freq[k] = start;
     model.total = n * start;
@@ -99,55 +99,56 @@ void VekCodec::initModel(FrequencyModel &model, uint32_t n, uint32_t increment, 
     rebuildCumulative(model);
 }
 
-void VekCodec::encodeSymbol(FrequencyModel &model, uint32_t symbol) {
+void RangeEncoder::encodeSymbol(FrequencyModel &model, uint32_t symbol) {
     EncoderRegisters registers(*this);
     registers.encode(model, symbol);
     registers.store();
 }
 
-uint32_t VekCodec::decodeSymbol(FrequencyModel &model) {
+uint32_t RangeDecoder::decodeSymbol(FrequencyModel &model) {
     DecoderRegisters registers(*this);
     const uint32_t symbol = registers.decode(model);
     registers.store();
     return symbol;
 }
 
-void VekCodec::encodeValue32(uint32_t value) {
+void RangeEncoder::encodeValue32(uint32_t value) {
     for (int shift = 24; shift >= 0; shift -= 8) encodeSymbol(byteModel, ((value >> shift) & 0xFF) + 1);
 }
 
-uint32_t VekCodec::decodeValue32() {
+uint32_t RangeDecoder::decodeValue32() {
     uint32_t value = 0;
     for (int k = 0; k < 4; ++k) value = (value << 8) + (decodeSymbol(byteModel) - 1);
     return value;
 }
 
-void VekCodec::startEncoder(ByteSink &output, const uint8_t headerBytes[VEK_HEADER_SIZE]) {
-    streamOutput = &output;
+void RangeEncoder::start(ByteSink &sink, const uint8_t *prefix, uint32_t prefixSize) {
+    output = &sink;
+    bitBuffer = 0;
     bitsLeft = 8;
-    outPos = 0;
-    std::memcpy(outBuffer, headerBytes, VEK_HEADER_SIZE);
-    outPos = VEK_HEADER_SIZE;
-    streamBytesWritten = 0;
+    std::memcpy(buffer, prefix, prefixSize);
+    used = prefixSize;
+    written = 0;
+    limit = static_cast<uint64_t>(INT32_MAX) + prefixSize;
     initModel(byteModel, 256, 0, 256);
     low = 0;
     range = HALF;
     pending = 0;
 }
 
-void VekCodec::putBit(uint32_t bit) {
+void RangeEncoder::putBit(uint32_t bit) {
     if (bitsLeft != 0) {
         bitBuffer = (bitBuffer << 1) + (bit & 1);
         --bitsLeft;
         return;
     }
-    outBuffer[outPos++] = static_cast<uint8_t>(~bitBuffer);
-    if (outPos == IO_BUFFER_SIZE) writeStreamChunk();
+    buffer[used++] = static_cast<uint8_t>(~bitBuffer);
+    if (used == IO_BUFFER_SIZE) writeChunk();
     bitBuffer = bit & 1;
     bitsLeft = 7;
 }
 
-void VekCodec::finishEncoder() {
+void RangeEncoder::finish() {
     for (int p = CODE_BITS - 1; p >= 0; --p) {
         const uint32_t bit = (low >> p) & 1;
         putBit(bit);
@@ -157,41 +158,37 @@ void VekCodec::finishEncoder() {
         bitBuffer <<= bitsLeft;
         bitsLeft = 0;
     }
-    outBuffer[outPos++] = static_cast<uint8_t>(~bitBuffer);
-    writeStreamChunk();
+    buffer[used++] = static_cast<uint8_t>(~bitBuffer);
+    writeChunk();
 }
 
-void VekCodec::writeStreamChunk() {
+void RangeEncoder::writeChunk() {
     // A decoder counts the coded bytes of a file in a signed 32-bit number:
     // a longer file could be written but never read back, so the encode
     // fails instead of reporting success.
-    streamBytesWritten += outPos;
-    if (streamBytesWritten > static_cast<uint64_t>(INT32_MAX) + VEK_HEADER_SIZE) failureExit(VEK_FAILURE_TOO_LARGE);
-    if (!streamOutput->write(outBuffer, outPos)) failureExit(VEK_FAILURE_WRITE);
-    outPos = 0;
+    written += used;
+    if (written > limit) failureExit(VEK_FAILURE_TOO_LARGE);
+    if (!output->write(buffer, used)) failureExit(VEK_FAILURE_WRITE);
+    used = 0;
 }
 
-void VekCodec::startDecoderReader(ByteSource &input) {
-    streamInput = &input;
-    bitsLeft = 0;
+void RangeDecoder::start(ByteSource &source, int64_t codedBytes) {
+    input = &source;
     readerBits = 0;
     readerCount = 0;
-    inAvail = 0;
-    inFilled = IO_BUFFER_SIZE;
-    outPos = 0;
-    const int64_t size = input.size();
-    const int64_t coded = size - static_cast<int64_t>(VEK_HEADER_SIZE);
-    remaining = coded > INT32_MAX ? INT32_MAX : static_cast<int32_t>(coded < -1 ? -1 : coded);
+    avail = 0;
+    filled = IO_BUFFER_SIZE;
+    remaining = codedBytes > INT32_MAX ? INT32_MAX : static_cast<int32_t>(codedBytes < -1 ? -1 : codedBytes);
 }
 
-void VekCodec::startDecoderCoder() {
+void RangeDecoder::startCoder() {
     initModel(byteModel, 256, 0, 256);
     code = 0;
     range = HALF;
     for (uint32_t k = 0; k < CODE_BITS; ++k) code = (code << 1) + getBit();
 }
 
-uint32_t VekCodec::getBit() {
+uint32_t RangeDecoder::getBit() {
     if (readerCount == 0) refillReader(1);
     const uint32_t bit = static_cast<uint32_t>(readerBits >> 63);
     readerBits <<= 1;
@@ -199,20 +196,19 @@ uint32_t VekCodec::getBit() {
     return bit;
 }
 
-uint8_t VekCodec::readByte() {
-    if (inAvail == 0) {
-        inAvail = IO_BUFFER_SIZE;
+uint8_t RangeDecoder::readByte() {
+    if (avail == 0) {
+        avail = IO_BUFFER_SIZE;
         if (remaining < static_cast<int32_t>(IO_BUFFER_SIZE)) {
-            inAvail = static_cast<uint32_t>(remaining);
-            inFilled = static_cast<uint32_t>(remaining);
+            avail = static_cast<uint32_t>(remaining);
+            filled = static_cast<uint32_t>(remaining);
         }
         size_t got = 0;
         // The stream's length was told before: fewer bytes than that are a
         // read error (or a file that shrank meanwhile).
-        if (!streamInput->read(inBuffer, inAvail, &got) || got != inAvail) failureExit(VEK_FAILURE_READ);
+        if (!input->read(buffer, avail, &got) || got != avail) failureExit(VEK_FAILURE_READ);
     }
-    --inAvail;
+    --avail;
     --remaining;
-    return inBuffer[inFilled - inAvail - 1];
+    return buffer[filled - avail - 1];
 }
-

@@ -1,9 +1,16 @@
-// The arithmetic coder's per-symbol steps, inline, for the loops that code a
-// whole block: the coder registers live in local variables (EncoderRegisters,
-// DecoderRegisters) for the length of a block and go back into the codec
-// object at its end, instead of passing through memory at every symbol.
-// VekCodec::encodeSymbol and decodeSymbol run the same steps one symbol at a
-// time.
+// Adaptive frequency models and the 26-bit binary arithmetic coder: a range
+// encoder that writes the coded stream through its own buffer to a byte
+// sink, and a range decoder that reads it through its own buffer from a
+// byte source. They produce and read the format's coded stream (the models,
+// the coder arithmetic and the complemented stream bytes); what the symbols
+// mean is the symbol coder's (symbol_coder.h).
+//
+// The per-symbol steps are inline, for the loops that code a whole block:
+// the coder registers live in local variables (EncoderRegisters,
+// DecoderRegisters) for the length of a block and go back into the coder at
+// its end, instead of passing through memory at every symbol.
+// RangeEncoder::encodeSymbol and RangeDecoder::decodeSymbol run the same
+// steps one symbol at a time.
 #ifndef VEK_CODEC_ARITHMETIC_CODER_H
 #define VEK_CODEC_ARITHMETIC_CODER_H
 
@@ -14,7 +21,88 @@
 #include <emmintrin.h>
 #endif
 
-#include "vek_codec.h"
+#include "byte_streams.h"
+
+// An adaptive frequency table of up to 256 symbols, numbered 1 to n.
+struct FrequencyModel {
+    uint32_t total;        // sum of freq[1..n]
+    uint32_t symbolCount;  // n
+    uint32_t increment;    // added to a symbol's count after it is coded
+    uint32_t limit;        // counts are halved once total passes this
+    uint32_t freq[258];    // freq[0] and freq[n+1] stay 0
+    // Running sums of freq, kept with every update so that a symbol's
+    // cumulative count needs no scan, in groups of 16 symbols (0-15, 16-31,
+    // ...): cum[k] sums the counts of k's group up to k, groupBase[g] the
+    // counts before group g; entries past n lie above every total. Models
+    // hold totals below 16,384.
+    alignas(16) int16_t cum[272];
+    alignas(16) int16_t groupBase[24];
+    alignas(16) int16_t incrementLanes[8];  // the increment, eight times
+};
+
+// Sets a model of n symbols (n <= 256) to its starting counts: each
+// `increment` (1 when 0: a model that never adapts), halved once the total
+// passes `limit`.
+void initModel(FrequencyModel &model, uint32_t n, uint32_t increment, uint32_t limit);
+
+// The encoder: its registers, its output buffer and its sink.
+class RangeEncoder {
+public:
+    // Starts a coded stream on `output`, after `prefixSize` bytes (the file
+    // header, at most IO_BUFFER_SIZE) that go out as they are. The coded
+    // bytes after the prefix may not pass 2^31 - 1 (a decoder counts them
+    // in a signed 32-bit number): the failure exit instead.
+    void start(ByteSink &output, const uint8_t *prefix, uint32_t prefixSize);
+    void encodeSymbol(FrequencyModel &model, uint32_t symbol);
+    // Four symbols of the flat byte model, the highest byte first.
+    void encodeValue32(uint32_t value);
+    // The last 26 bits of low, the padding of the last byte, and the buffer.
+    void finish();
+    // Writes buffer[0..used) to the sink.
+    void writeChunk();
+
+    uint32_t low, range, pending;
+    uint32_t bitBuffer;  // bits collected for the next byte
+    uint32_t bitsLeft;   // bits still to collect for it
+    uint8_t buffer[IO_BUFFER_SIZE];
+    uint32_t used;
+    ByteSink *output;
+    uint64_t written;  // bytes written to the sink
+    uint64_t limit;    // the most it may take
+    FrequencyModel byteModel;
+
+private:
+    void putBit(uint32_t bit);
+};
+
+// The decoder: its registers, its input buffer and its source.
+class RangeDecoder {
+public:
+    // Starts reading the `codedBytes` bytes of a coded stream from where
+    // `input` stands (-1 when its length cannot be told).
+    void start(ByteSource &input, int64_t codedBytes);
+    // Reads the first 26 bits into code: before the first block.
+    void startCoder();
+    uint32_t decodeSymbol(FrequencyModel &model);
+    uint32_t decodeValue32();
+    // Takes stored bytes into readerBits while there is room and data; fails
+    // if fewer than `needed` bits are then at hand.
+    void refillReader(uint32_t needed);
+
+    uint32_t range, code;
+    uint64_t readerBits;   // stream bits taken and not yet used, the next at bit 63
+    uint32_t readerCount;  // how many
+    uint8_t buffer[IO_BUFFER_SIZE];
+    uint32_t avail;      // bytes of the buffer not yet taken
+    uint32_t filled;     // bytes the buffer holds
+    int32_t remaining;   // coded bytes not yet taken from buffer or source
+    ByteSource *input;
+    FrequencyModel byteModel;
+
+private:
+    uint32_t getBit();
+    uint8_t readByte();
+};
 
 namespace coder {
 
@@ -190,17 +278,17 @@ inline uint32_t doublings(uint32_t range) {
 
 } // namespace coder
 
-// The encoder registers of a codec in locals. The stream bits collect in a
+// The registers of an encoder in locals. The stream bits collect in a
 // 64-bit word and leave it a few bytes at a time; store() hands back the
-// codec's own state, where at most one byte's bits wait (a byte is stored
+// encoder's own state, where at most one byte's bits wait (a byte is stored
 // once the bit after it arrives).
 struct EncoderRegisters {
-    VekCodec &codec;
+    RangeEncoder &codec;
     uint32_t low, range, pending;
     uint64_t bits;    // stream bits not yet stored, newest in bit 0
     uint32_t filled;  // number of them
 
-    explicit EncoderRegisters(VekCodec &c)
+    explicit EncoderRegisters(RangeEncoder &c)
         : codec(c), low(c.low), range(c.range), pending(c.pending), bits(0), filled(8 - c.bitsLeft) {
         bits = c.bitBuffer & ((1u << filled) - 1);
     }
@@ -218,8 +306,8 @@ struct EncoderRegisters {
     void storeBytes() {
         while (filled > 8) {
             filled -= 8;
-            codec.outBuffer[codec.outPos++] = static_cast<uint8_t>(~(bits >> filled));
-            if (codec.outPos == IO_BUFFER_SIZE) codec.writeStreamChunk();
+            codec.buffer[codec.used++] = static_cast<uint8_t>(~(bits >> filled));
+            if (codec.used == IO_BUFFER_SIZE) codec.writeChunk();
         }
     }
 
@@ -285,14 +373,14 @@ struct EncoderRegisters {
     }
 };
 
-// The decoder registers of a codec in locals.
+// The registers of a decoder in locals.
 struct DecoderRegisters {
-    VekCodec &codec;
+    RangeDecoder &codec;
     uint32_t range, code;
     uint64_t window;  // the reader's bits, the next at bit 63
     uint32_t count;
 
-    explicit DecoderRegisters(VekCodec &c)
+    explicit DecoderRegisters(RangeDecoder &c)
         : codec(c), range(c.range), code(c.code), window(c.readerBits), count(c.readerCount) {}
 
     void store() {
@@ -305,12 +393,12 @@ struct DecoderRegisters {
     // The next `n` stream bits (n <= 25), first bit highest.
     inline __attribute__((always_inline)) uint32_t takeBits(uint32_t n) {
         if (n > count) {
-            if (codec.inAvail >= 8 && codec.remaining >= 8) {
+            if (codec.avail >= 8 && codec.remaining >= 8) {
                 // As refillReader: as many whole bytes as fit, here from
                 // eight bytes at hand in the read buffer.
                 const uint32_t take = (64 - count) / 8;  // 5 to 8, as count < 25
-                coder::takeStoredBytes(codec.inBuffer + (codec.inFilled - codec.inAvail), take, window, count);
-                codec.inAvail -= take;
+                coder::takeStoredBytes(codec.buffer + (codec.filled - codec.avail), take, window, count);
+                codec.avail -= take;
                 codec.remaining -= static_cast<int32_t>(take);
             } else {
                 codec.readerBits = window;

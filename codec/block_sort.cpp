@@ -1,6 +1,7 @@
-// Block sorting transform: sorts the cyclic rotations of a block and finds
-// the primary index (encoder), and rebuilds a block from its last column
-// (decoder).
+// Block sorting transform: sorts the cyclic rotations of a block and gives
+// its last column and primary index (encoder), and rebuilds a block from its
+// last column (decoder); also the layout of the buffers both use, sized from
+// the block capacity.
 //
 // The order is the one of the format's sort: blocks of up to 1024 bytes are
 // shell-sorted on bytes; longer blocks are distributed into 65,536 two-byte
@@ -35,7 +36,6 @@
 #include "hot_path.h"
 #include "block_sort.h"
 #include "rotation_order.h"
-#include "vek_codec.h"
 #include "work_buffers.h"
 
 namespace {
@@ -266,8 +266,6 @@ private:
     WorkspaceBuffer<uint64_t> storage_;
 };
 
-} // namespace
-
 // Valid while a repetitive block is sorted: 1 if rotation p is greater than
 // rotation q in the format's comparison, 0 if smaller or found equal. What
 // it reads: the low 24 bits of packed word p, the place of rotation p mod P
@@ -275,23 +273,21 @@ private:
 // rotationRanks[p], the place of p in its sorted bucket once that bucket is
 // ranked, or, while p's own bucket is being sorted, the rank that decides
 // between p and the other members of its residue (NO_RANK: they are equal).
-int VekCodec::compareRotations(const BlockWorkspace &workspace, int32_t p, int32_t q) {
+int compareRotations(const BlockWorkspace &workspace, int32_t p, int32_t q) {
     const uint32_t a = workspace.packedBlock[p] & ROOT_RANK_MASK;
     const uint32_t b = workspace.packedBlock[q] & ROOT_RANK_MASK;
     if (a != b) return a > b ? 1 : 0;
     return workspace.rotationRanks[p] > workspace.rotationRanks[q] ? 1 : 0;
 }
 
-void VekCodec::sortBucketRange(BlockWorkspace &workspace, int32_t low, int32_t high) {
+void sortBucketRange(BlockWorkspace &workspace, int32_t low, int32_t high) {
     quicksortRange(workspace.sortIndex, low, high,
-                   [this, &workspace](int32_t p, int32_t q) { return compareRotations(workspace, p, q) != 0; });
+                   [&workspace](int32_t p, int32_t q) { return compareRotations(workspace, p, q) != 0; });
 }
-
-namespace {
 
 // Sorts the rotations of u^k, u of length `period`, into sortIndex. The
 // packed words are rebuilt from u: block byte p is u[p mod period].
-void sortPeriodicBlock(VekCodec &codec, BlockWorkspace &workspace, uint8_t *text, int32_t period) {
+void sortPeriodicBlock(BlockWorkspace &workspace, uint8_t *text, int32_t period) {
     uint32_t *packed = workspace.packedBlock;
     int32_t *index = workspace.sortIndex;
     const int32_t n = workspace.blockLength;
@@ -327,9 +323,10 @@ void sortPeriodicBlock(VekCodec &codec, BlockWorkspace &workspace, uint8_t *text
     ranked.init(workspace, period);
     workspace.rotationRanks = rank;
 
+    const SortSizeClasses classes = sortSizeClasses(workspace.capacity);
     for (int pair = 4; pair >= 0; --pair) {
-        const uint32_t smallest = codec.sortSizeClasses[2 * pair];
-        const uint32_t largest = codec.sortSizeClasses[2 * pair + 1];
+        const uint32_t smallest = classes.bounds[2 * pair];
+        const uint32_t largest = classes.bounds[2 * pair + 1];
         if (smallest > static_cast<uint32_t>(n)) continue;
         for (uint32_t k = 0; k < BUCKET_COUNT; ++k) {
             const int32_t first = bucket[k];
@@ -355,12 +352,12 @@ void sortPeriodicBlock(VekCodec &codec, BlockWorkspace &workspace, uint8_t *text
             if (ties) {
                 // Some members compare equal: their order is the one the
                 // quicksort leaves, so run it.
-                codec.sortBucketRange(workspace, first, last);
+                sortBucketRange(workspace, first, last);
             } else {
                 // The comparison is a strict total order on the bucket, so
                 // every correct sort gives the quicksort's result.
                 std::sort(index + first, index + last + 1,
-                          [&](int32_t p, int32_t q) { return codec.compareRotations(workspace, q, p) != 0; });
+                          [&](int32_t p, int32_t q) { return compareRotations(workspace, q, p) != 0; });
             }
 
             if (size < RANK_LIMIT) {
@@ -372,13 +369,9 @@ void sortPeriodicBlock(VekCodec &codec, BlockWorkspace &workspace, uint8_t *text
     workspace.rotationRanks = nullptr;
 }
 
-} // namespace
-
-void VekCodec::sortBlock() {
-    sortBlock(workspace);
-}
-
-VEK_HOT_PATH void VekCodec::sortBlock(BlockWorkspace &workspace) {
+// The sort proper: sortIndex, and lastColumn where the suffix sorter's pass
+// picked it up (columnReady).
+void sortRotations(BlockWorkspace &workspace) {
     uint32_t *packed = workspace.packedBlock;
     int32_t *index = workspace.sortIndex;
     const int32_t n = workspace.blockLast + 1;
@@ -414,7 +407,7 @@ VEK_HOT_PATH void VekCodec::sortBlock(BlockWorkspace &workspace) {
     const int32_t period = smallestPeriod(text, n, index);
     WorkspaceBuffer<uint8_t> root = workspace.take<uint8_t>(static_cast<size_t>(period));
     std::memcpy(root.get(), text, static_cast<size_t>(period));
-    sortPeriodicBlock(*this, workspace, root.get(), period);
+    sortPeriodicBlock(workspace, root.get(), period);
 }
 
 void findPrimaryIndex(BlockWorkspace &workspace) {
@@ -425,6 +418,75 @@ void findPrimaryIndex(BlockWorkspace &workspace) {
             return;
         }
     }
+}
+
+// The sorted block's last column into lastColumn, unless the sort has left
+// it there: gathered in one pass of independent reads (each one jumps about
+// the packed block).
+void gatherLastColumn(BlockWorkspace &workspace) {
+    if (!workspace.columnReady) {
+        const uint32_t *packed = workspace.packedBlock;
+        const int32_t length = workspace.blockLength;
+        uint8_t *gathered = workspace.lastColumn;
+        for (int32_t i = 0; i <= workspace.blockLast; ++i) {
+            int32_t p = workspace.sortIndex[i] - 1;
+            if (p < 0) p += length;
+            gathered[i] = static_cast<uint8_t>(packed[p] >> 24);
+        }
+    }
+    workspace.columnReady = false;
+}
+
+} // namespace
+
+SortSizeClasses sortSizeClasses(size_t capacity) {
+    return SortSizeClasses{{2, 15, 16, 255, 256, 4095, 4096, 65535, 65536, static_cast<uint32_t>(capacity)}};
+}
+
+VEK_HOT_PATH void sortBlock(BlockWorkspace &workspace) {
+    sortRotations(workspace);
+    findPrimaryIndex(workspace);
+    gatherLastColumn(workspace);
+}
+
+void takeSortedColumn(BlockWorkspace &workspace) {
+    workspace.columnReady = false;
+    findPrimaryIndex(workspace);
+    gatherLastColumn(workspace);
+}
+
+void allocSortBuffers(BlockWorkspace &workspace, size_t capacity) {
+    workspace.capacity = capacity;
+    workspace.packedBlock = static_cast<uint32_t *>(workspace.request((capacity + PACKED_BLOCK_SLACK) * sizeof(uint32_t)));
+    workspace.sortIndex = static_cast<int32_t *>(workspace.request(capacity * sizeof(int32_t)));  // the suffix sorter's array
+    workspace.bucketTable = static_cast<int32_t *>(workspace.request((BUCKET_COUNT + 1) * sizeof(int32_t)));
+    workspace.lastColumn = static_cast<uint8_t *>(workspace.request(capacity));
+    workspace.columnReady = false;
+    if (workspace.packedBlock == nullptr || workspace.sortIndex == nullptr || workspace.bucketTable == nullptr ||
+        workspace.lastColumn == nullptr)
+        failureExit(VEK_FAILURE_OUT_OF_MEMORY);
+}
+
+void freeSortBuffers(BlockWorkspace &workspace) {
+    workspace.releaseBuffer(workspace.packedBlock);
+    workspace.releaseBuffer(workspace.sortIndex);
+    workspace.releaseBuffer(workspace.bucketTable);
+    workspace.releaseBuffer(workspace.lastColumn);
+}
+
+void allocInverseBuffers(BlockWorkspace &workspace, size_t capacity) {
+    workspace.capacity = capacity;
+    workspace.blockText = static_cast<uint8_t *>(workspace.request(capacity));
+    workspace.lastColumn = static_cast<uint8_t *>(workspace.request(inverseScratchBytes(capacity)));
+    workspace.sortIndex = static_cast<int32_t *>(workspace.request(capacity * sizeof(int32_t)));
+    if (workspace.blockText == nullptr || workspace.lastColumn == nullptr || workspace.sortIndex == nullptr)
+        failureExit(VEK_FAILURE_OUT_OF_MEMORY);
+}
+
+void freeInverseBuffers(BlockWorkspace &workspace) {
+    workspace.releaseBuffer(workspace.blockText);
+    workspace.releaseBuffer(workspace.lastColumn);
+    workspace.releaseBuffer(workspace.sortIndex);
 }
 
 namespace {
@@ -619,14 +681,14 @@ size_t inverseScratchBytes(size_t capacity) {
     return capacity + capacity / REGION_DIVISOR + static_cast<size_t>(CHAIN_SPACING_MAX);
 }
 
-VEK_HOT_PATH void invertBlock(BlockWorkspace &workspace) {
+VEK_HOT_PATH void invertBlock(BlockWorkspace &workspace, const InverseCounts &columnCounts) {
     const int32_t n = workspace.blockLast + 1;
     const uint8_t *column = workspace.lastColumn;
     // The byte counts and the places where the column changes byte, both
     // counted by the symbol decoder as it wrote the column.
     int32_t counts[256];
-    std::memcpy(counts, workspace.byteCounts, sizeof(counts));
-    const int32_t runs = workspace.columnChanges;
+    std::memcpy(counts, columnCounts.bytes, sizeof(counts));
+    const int32_t runs = columnCounts.changes;
     int32_t sum = 0;
     for (int c = 0; c < 256; ++c) {
         const int32_t k = counts[c];

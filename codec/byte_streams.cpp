@@ -18,10 +18,6 @@ bool FileSink::write(const void *bytes, size_t count) {
     return platform::writeFile(file, bytes, count);
 }
 
-bool FileSink::seekTo(uint64_t offset) {
-    return platform::seekFromStart(file, static_cast<int64_t>(offset));
-}
-
 bool MemorySource::read(void *buffer, size_t count, size_t *got) {
     const size_t left = length - position;
     const size_t n = count < left ? count : left;
@@ -41,13 +37,6 @@ bool MemorySink::write(const void *data, size_t count) {
     if (count > capacity - position) return false;
     if (count > 0) std::memcpy(bytes + position, data, count);
     position += count;
-    if (position > written) written = position;
-    return true;
-}
-
-bool MemorySink::seekTo(uint64_t offset) {
-    if (offset > written) return false;
-    position = static_cast<size_t>(offset);
     return true;
 }
 

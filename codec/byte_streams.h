@@ -10,6 +10,10 @@
 
 #include "file_io.h"
 
+// Buffer sizes of the stages' input and output: the most they read or write
+// in one call.
+const uint32_t IO_BUFFER_SIZE = 65536;
+
 // Input of an operation: the BMP picture (encoder) or the .vek stream
 // (decoders).
 class ByteSource {
@@ -34,9 +38,6 @@ public:
     // Writes all `count` bytes at the current position; false if any could
     // not be written (a full disk, a memory buffer too small).
     virtual bool write(const void *bytes, size_t count) = 0;
-    // Moves the position to `offset` bytes from the start, within what has
-    // been written.
-    virtual bool seekTo(uint64_t offset) = 0;
 
 protected:
     ~ByteSink() = default;
@@ -57,7 +58,6 @@ class FileSink final : public ByteSink {
 public:
     explicit FileSink(platform::FileHandle f) : file(f) {}
     bool write(const void *bytes, size_t count) override;
-    bool seekTo(uint64_t offset) override;
 
 private:
     platform::FileHandle file;
@@ -83,17 +83,15 @@ private:
 class MemorySink final : public ByteSink {
 public:
     MemorySink(void *data, size_t capacity)
-        : bytes(static_cast<uint8_t *>(data)), capacity(capacity), position(0), written(0) {}
+        : bytes(static_cast<uint8_t *>(data)), capacity(capacity), position(0) {}
     bool write(const void *bytes, size_t count) override;
-    bool seekTo(uint64_t offset) override;
-    // Bytes from the start to the furthest point written.
-    size_t length() const { return written; }
+    // Bytes written.
+    size_t length() const { return position; }
 
 private:
     uint8_t *bytes;
     size_t capacity;
     size_t position;
-    size_t written;
 };
 
 // True if the two byte ranges share a byte.

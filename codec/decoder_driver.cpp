@@ -1,109 +1,85 @@
-// Decoder drivers: a .vek file back into a BMP file, or into the picture
-// image that the codec object keeps in memory.
+// Decoder drivers: a .vek stream back into a BMP file (its two headers
+// here, the data bytes through the stages), or into a picture image.
+#include "decoder_driver.h"
+
 #include <cstdlib>
 #include <cstring>
 
 #include "block_pipeline.h"
 #include "block_sort.h"
-#include "vek_codec.h"
-#include "work_buffers.h"
 
-namespace {
-
-const uint32_t IMAGE_FIRST_CAPACITY = 1u << 20;
-
-} // namespace
-
-int VekCodec::readStreamHeader(ByteSource &input, VekFileHeader *out) {
+int readStreamHeader(ByteSource &input, VekFileHeader *out) {
     uint8_t bytes[VEK_HEADER_SIZE];
     size_t got = 0;
-    if (!input.seekTo(0) || !input.read(bytes, sizeof(bytes), &got)) return refuse(VEK_FAILURE_READ);
+    if (!input.read(bytes, sizeof(bytes), &got)) return VEK_FAILURE_READ;
     // A file that starts with the magic but ends within the header was cut
     // short; anything else that short is some other file.
     const bool magic = got >= sizeof(VEK_MAGIC) && std::memcmp(bytes, VEK_MAGIC, sizeof(VEK_MAGIC)) == 0;
-    if (!magic) return refuse(VEK_FAILURE_NOT_VEK);
-    if (got != sizeof(bytes)) return refuse(VEK_FAILURE_DAMAGED_VEK);
-    if (!input.seekTo(0)) return refuse(VEK_FAILURE_READ);
+    if (!magic) return VEK_FAILURE_NOT_VEK;
+    if (got != sizeof(bytes)) return VEK_FAILURE_DAMAGED_VEK;
     const VekFileHeader h = unpackVekHeader(bytes);
-    if (h.blockFactor == 0) return refuse(VEK_FAILURE_NOT_VEK);
+    if (h.blockFactor == 0) return VEK_FAILURE_NOT_VEK;
     // No encoder writes a data size beyond 2^31 - 1, and the image length
     // (an int) could not report one: a tiny file could otherwise make
     // loadFile succeed with a negative length.
-    if (dataSizeOf(h) > static_cast<uint64_t>(INT32_MAX)) return refuse(VEK_FAILURE_NOT_VEK);
+    if (dataSizeOf(h) > static_cast<uint64_t>(INT32_MAX)) return VEK_FAILURE_NOT_VEK;
     *out = h;
-    return 1;
+    return VEK_FAILURE_NONE;
 }
 
-namespace {
-
-// Reads the header straight from the source (not through the coder's
-// buffer) and notes how many data bytes the stream must restore.
-void readHeaderForDecode(VekCodec &codec, ByteSource &input) {
-    codec.startDecoderReader(input);
-    uint8_t bytes[VEK_HEADER_SIZE];
-    size_t got = 0;
-    if (!input.read(bytes, sizeof(bytes), &got) || got != sizeof(bytes)) failureExit(VEK_FAILURE_READ);
-    codec.header = unpackVekHeader(bytes);
-    codec.expectedBytes = static_cast<uint32_t>(dataSizeOf(codec.header));
-    codec.deliveredBytes = 0;
+uint32_t DecoderContext::startBlocks(const VekFileHeader &header) {
+    allocInverseBuffers(workspace_, size_t(header.blockFactor) * BLOCK_UNIT);
+    decoder_.startCoder();
+    return static_cast<uint32_t>(dataSizeOf(header));
 }
 
-} // namespace
-
-int VekCodec::decodeStream(ByteSource &input, ByteSink &output) {
-    readHeaderForDecode(*this, input);
-    // Room for the BMP headers, written once the data are complete.
-    std::memset(outBuffer, 0, BMP_HEADERS_SIZE);
-    if (!output.write(outBuffer, BMP_HEADERS_SIZE)) failureExit(VEK_FAILURE_WRITE);
-    allocDecoderWorkspace(*this, header.blockFactor);
-    startDecoderCoder();
-    decodeBlocks([&](int isLast) { writeBlockToFile(output, isLast); });
+void DecoderContext::decodeToFile(const VekFileHeader &header, ByteSource &input, ByteSink &output) {
+    // The BMP headers follow from the .vek header: they go out first.
+    BITMAPFILEHEADER file;
+    BITMAPINFOHEADER info;
+    restoredBitmapHeaders(header, &file, &info);
+    uint8_t headerBytes[BMP_HEADERS_SIZE];
+    packBitmapHeaders(file, info, headerBytes);
+    decoder_.start(input, input.size() - static_cast<int64_t>(VEK_HEADER_SIZE));
+    if (!output.write(headerBytes, BMP_HEADERS_SIZE)) failureExit(VEK_FAILURE_WRITE);
+    const uint32_t expected = startBlocks(header);
+    FileOutput out(output, expected);
+    decodeBlocks(expected, [&](int isLast) { expandBlock(workspace_, isLast, out); });
     // A restored file holds exactly the data bytes its header announces.
-    if (deliveredBytes != expectedBytes) failureExit(VEK_FAILURE_DAMAGED_VEK);
-    freeDecoderWorkspace(workspace);
-    writeBitmapHeaders(&output);
-    return 1;
+    if (out.delivered() != expected) failureExit(VEK_FAILURE_DAMAGED_VEK);
+    freeInverseBuffers(workspace_);
 }
 
-int VekCodec::decodeToMemory(ByteSource &input) {
-    readHeaderForDecode(*this, input);
-    if (image != nullptr) {
-        workspace.release(image);
-        image = nullptr;
-    }
-    imageLength = 0;
-    imageCapacity = 0;
-    // The image starts small and grows with the data (up to N), so a header
-    // that announces a huge picture costs nothing until data arrive.
-    const uint32_t first = expectedBytes < IMAGE_FIRST_CAPACITY ? expectedBytes : IMAGE_FIRST_CAPACITY;
-    image = static_cast<uint8_t *>(workspace.request(first > 0 ? first : 1));
-    if (image == nullptr) failureExit(VEK_FAILURE_OUT_OF_MEMORY);
-    imageCapacity = first;
-    allocDecoderWorkspace(*this, header.blockFactor);
-    startDecoderCoder();
-    decodeBlocks([&](int isLast) { writeBlockToImage(isLast); });
-    if (imageLength != expectedBytes) failureExit(VEK_FAILURE_DAMAGED_VEK);
-    freeDecoderWorkspace(workspace);
-    writeBitmapHeaders(nullptr);
-    imagePaletteSize = header.paletteSize;
-    return 1;
+void DecoderContext::decodeToImage(const VekFileHeader &header, ByteSource &input, ImageOutput &image) {
+    decoder_.start(input, input.size() - static_cast<int64_t>(VEK_HEADER_SIZE));
+    image.start();
+    const uint32_t expected = startBlocks(header);
+    decodeBlocks(expected, [&](int isLast) { expandBlock(workspace_, isLast, image); });
+    if (image.length != expected) failureExit(VEK_FAILURE_DAMAGED_VEK);
+    freeInverseBuffers(workspace_);
 }
 
-template <typename Write> void VekCodec::decodeBlocks(Write write) {
+template <typename Write> void DecoderContext::decodeBlocks(uint32_t expected, Write write) {
+    BlockWorkspace &workspace = workspace_;
     // A second thread pays off from two blocks on.
-    if (operationThreads() >= 2 && expectedBytes >= BlockFactor * BLOCK_UNIT) {
-        WorkspaceBuffer<uint8_t> secondColumn = workspace.take<uint8_t>(inverseScratchBytes(BlockFactor * BLOCK_UNIT));
+    if (operationThreads() >= 2 && expected >= workspace.capacity) {
+        WorkspaceBuffer<uint8_t> secondColumn = workspace.take<uint8_t>(inverseScratchBytes(workspace.capacity));
         if (decodeBlocksInPipeline(secondColumn.get(), write)) return;
     }
+    DecodedColumn decoded;
+    decoded.column = workspace.lastColumn;
     int isLast;
     do {
-        isLast = decodeBlockSymbols();
-        invertBlock(workspace);
+        isLast = decodeColumn(decoder_, symbols_, workspace.capacity, decoded);
+        workspace.blockLast = decoded.blockLast;
+        workspace.primaryIndex = decoded.primaryIndex;
+        invertBlock(workspace, decoded.counts);
         write(isLast);
     } while (!isLast);
 }
 
-template <typename Write> bool VekCodec::decodeBlocksInPipeline(uint8_t *secondColumn, Write write) {
+template <typename Write> bool DecoderContext::decodeBlocksInPipeline(uint8_t *secondColumn, Write write) {
+    BlockWorkspace &workspace = workspace_;
     DecodedColumn blocks[BlockPipeline::SLOTS];
     int lastFlags[BlockPipeline::SLOTS] = {0, 0};
     blocks[0].column = workspace.lastColumn;
@@ -118,7 +94,7 @@ template <typename Write> bool VekCodec::decodeBlocksInPipeline(uint8_t *secondC
 
     BlockPipeline pipeline;
     StageThread writer(pipeline);
-    const bool started = writer.start([this, &pipeline, &blocks, &lastFlags, &write] {
+    const bool started = writer.start([&workspace, &pipeline, &blocks, &lastFlags, &write] {
         for (uint32_t k = 0;; ++k) {
             if (!pipeline.waitForBlock(k)) return;
             DecodedColumn &d = blocks[k % BlockPipeline::SLOTS];
@@ -126,10 +102,8 @@ template <typename Write> bool VekCodec::decodeBlocksInPipeline(uint8_t *secondC
             workspace.lastColumn = d.column;
             workspace.blockLast = d.blockLast;
             workspace.primaryIndex = d.primaryIndex;
-            std::memcpy(workspace.byteCounts, d.byteCounts, sizeof(d.byteCounts));
-            workspace.columnChanges = d.columnChanges;
             const int isLast = lastFlags[k % BlockPipeline::SLOTS];
-            invertBlock(workspace);
+            invertBlock(workspace, d.counts);
             write(isLast);
             pipeline.release();
             if (isLast) return;
@@ -144,7 +118,7 @@ template <typename Write> bool VekCodec::decodeBlocksInPipeline(uint8_t *secondC
         // Where it had to wait for a slot, the writing thread is the slower
         // one: the column then comes out at once, as the step costs this
         // thread almost nothing within the symbol loop.
-        const int isLast = decodeRanks(blocks[k % BlockPipeline::SLOTS], waited);
+        const int isLast = decodeRanks(decoder_, symbols_, workspace.capacity, blocks[k % BlockPipeline::SLOTS], waited);
         lastFlags[k % BlockPipeline::SLOTS] = isLast;
         pipeline.passTurn(k, isLast != 0);
         pipeline.publish(k);
@@ -152,28 +126,4 @@ template <typename Write> bool VekCodec::decodeBlocksInPipeline(uint8_t *secondC
     }
     writer.finish();
     return true;
-}
-
-void VekCodec::writeBitmapHeaders(ByteSink *output) {
-    const uint32_t s = static_cast<uint32_t>(pixelDataSize(header.width, header.bitCount, header.height));
-    fileHeader.bfType = BMP_SIGNATURE;
-    fileHeader.bfSize = BMP_HEADERS_SIZE + header.paletteSize + s;
-    fileHeader.bfReserved1 = 0;
-    fileHeader.bfReserved2 = 0;
-    fileHeader.bfOffBits = BMP_HEADERS_SIZE + header.paletteSize;
-    infoHeader.biSize = 40;
-    infoHeader.biWidth = header.width;
-    infoHeader.biHeight = header.height;
-    infoHeader.biPlanes = 1;
-    infoHeader.biBitCount = header.bitCount;
-    infoHeader.biCompression = 0;
-    infoHeader.biSizeImage = s;
-    infoHeader.biXPelsPerMeter = 0;
-    infoHeader.biYPelsPerMeter = 0;
-    infoHeader.biClrUsed = 0;
-    infoHeader.biClrImportant = 0;
-    if (output == nullptr) return;
-    uint8_t bytes[BMP_HEADERS_SIZE];
-    packBitmapHeaders(fileHeader, infoHeader, bytes);
-    if (!output->seekTo(0) || !output->write(bytes, sizeof(bytes))) failureExit(VEK_FAILURE_WRITE);
 }

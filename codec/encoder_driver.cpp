@@ -1,13 +1,14 @@
 // Encoder driver: checks the BMP headers and runs the coding stages block by
-// block into a .vek file.
+// block into a .vek stream (the 12-byte header here, the rest through the
+// stages).
 #include <algorithm>
 #include <cstdint>
 
 #include "arithmetic_coder.h"
+#include "encoder_driver.h"
+
 #include "block_pipeline.h"
 #include "block_sort.h"
-#include "vek_codec.h"
-#include "work_buffers.h"
 
 namespace {
 
@@ -20,14 +21,14 @@ bool acceptedBitCount(uint32_t bitCount) {
 
 } // namespace
 
-int VekCodec::checkBitmapHeader(ByteSource &input) {
+int checkBitmapHeader(ByteSource &input, AcceptedBitmap *out) {
     uint8_t bytes[BMP_HEADERS_SIZE];
     size_t got = 0;
     const int64_t fileLength = input.size();
-    if (fileLength < 0 || !input.read(bytes, sizeof(bytes), &got)) return refuse(VEK_FAILURE_READ);
-    if (got < 2 || bytes[0] != 'B' || bytes[1] != 'M') return refuse(VEK_FAILURE_NOT_BMP);
+    if (fileLength < 0 || !input.read(bytes, sizeof(bytes), &got)) return VEK_FAILURE_READ;
+    if (got < 2 || bytes[0] != 'B' || bytes[1] != 'M') return VEK_FAILURE_NOT_BMP;
     if (got != sizeof(bytes) || fileLength < static_cast<int64_t>(BMP_HEADERS_SIZE))
-        return refuse(VEK_FAILURE_SHORT_BMP);
+        return VEK_FAILURE_SHORT_BMP;
     BITMAPFILEHEADER file;
     BITMAPINFOHEADER info;
     unpackBitmapHeaders(bytes, &file, &info);
@@ -36,12 +37,12 @@ int VekCodec::checkBitmapHeader(ByteSource &input) {
     // names the first thing a user would have to change. An info header
     // shorter than 40 bytes (the old 12-byte kind) has none of the fields
     // read below where they are looked for.
-    if (info.biSize < INFO_HEADER_SIZE) return refuse(VEK_FAILURE_BMP_HEADER);
-    if (info.biCompression != 0) return refuse(VEK_FAILURE_COMPRESSED_BMP);
+    if (info.biSize < INFO_HEADER_SIZE) return VEK_FAILURE_BMP_HEADER;
+    if (info.biCompression != 0) return VEK_FAILURE_COMPRESSED_BMP;
     // Whole-byte pixels only: others could not come back as the same bytes
     // in the rebuilt headers' layout.
-    if (!acceptedBitCount(info.biBitCount)) return refuse(VEK_FAILURE_BIT_COUNT);
-    if (file.bfOffBits >= 65536) return refuse(VEK_FAILURE_TOO_LARGE);  // the 16-bit colour-table size
+    if (!acceptedBitCount(info.biBitCount)) return VEK_FAILURE_BIT_COUNT;
+    if (file.bfOffBits >= 65536) return VEK_FAILURE_TOO_LARGE;  // the 16-bit colour-table size
 
     // Where the data bytes (colour table, any gap, pixel rows) begin. The
     // rebuilt file has a 40-byte info header, so an 8-bit picture's colour
@@ -50,12 +51,12 @@ int VekCodec::checkBitmapHeader(ByteSource &input) {
     // from offset 54 on.
     uint64_t dataStart = BMP_HEADERS_SIZE;
     if (info.biBitCount == 8 && info.biSize > INFO_HEADER_SIZE) dataStart = uint64_t(14) + info.biSize;
-    if (file.bfOffBits < dataStart) return refuse(VEK_FAILURE_BMP_HEADER);
+    if (file.bfOffBits < dataStart) return VEK_FAILURE_BMP_HEADER;
 
-    if (info.biHeight < 0) return refuse(VEK_FAILURE_TOP_DOWN);
+    if (info.biHeight < 0) return VEK_FAILURE_TOP_DOWN;
     const int64_t width = info.biWidth < 0 ? -static_cast<int64_t>(info.biWidth) : info.biWidth;
     const int64_t height = info.biHeight;
-    if (width > MAX_DIMENSION || height > MAX_DIMENSION) return refuse(VEK_FAILURE_TOO_LARGE);
+    if (width > MAX_DIMENSION || height > MAX_DIMENSION) return VEK_FAILURE_TOO_LARGE;
 
     VekFileHeader h;
     for (int k = 0; k < 4; ++k) h.magic[k] = VEK_MAGIC[k];
@@ -65,20 +66,19 @@ int VekCodec::checkBitmapHeader(ByteSource &input) {
     h.width = static_cast<uint16_t>(width);
     h.height = static_cast<uint16_t>(height);
     const uint64_t n = dataSizeOf(h);
-    if (n > static_cast<uint64_t>(INT32_MAX)) return refuse(VEK_FAILURE_TOO_LARGE);
+    if (n > static_cast<uint64_t>(INT32_MAX)) return VEK_FAILURE_TOO_LARGE;
 
     // The file must hold its colour table and its pixel rows.
     const int64_t rowBytes = (width * info.biBitCount + 31) / 32 * 4;
-    if (fileLength < static_cast<int64_t>(file.bfOffBits) + rowBytes * height) return refuse(VEK_FAILURE_SHORT_BMP);
+    if (fileLength < static_cast<int64_t>(file.bfOffBits) + rowBytes * height) return VEK_FAILURE_SHORT_BMP;
 
-    if (!input.seekTo(dataStart)) return refuse(VEK_FAILURE_READ);
-    header = h;
-    dataSize = static_cast<int32_t>(n);
-    remaining = dataSize;
-    return 1;
+    if (!input.seekTo(dataStart)) return VEK_FAILURE_READ;
+    out->header = h;
+    out->dataSize = static_cast<int32_t>(n);
+    return VEK_FAILURE_NONE;
 }
 
-uint64_t VekCodec::encodeBound(uint64_t bmpSize) {
+uint64_t encodeBound(uint64_t bmpSize) {
     if (bmpSize < BMP_HEADERS_SIZE) return 0;
     // The data bytes read from the file: at most F of them (the data start
     // at offset 54, or later for an 8-bit picture with a longer info header,
@@ -93,8 +93,8 @@ uint64_t VekCodec::encodeBound(uint64_t bmpSize) {
     // that crosses from the file's bytes into the zeros costs at most five
     // bytes more, and the end marker one.
     const uint64_t precoded = (5 * fileData + 3) / 4 + 5 * ((zeros + 255) / 256) + 5 + 1;
-    // Every block but the last holds at least BLOCK_UNIT - 19 bytes.
-    const uint64_t blocks = precoded / (BLOCK_UNIT - 19) + 1;
+    // Every block but the last holds at least BLOCK_UNIT - BLOCK_CLOSE_SHORTFALL bytes.
+    const uint64_t blocks = precoded / (BLOCK_UNIT - BLOCK_CLOSE_SHORTFALL) + 1;
     const SymbolCostBounds cost = symbolCostBounds();
     // The coder emits at most the bits its symbols cost (its range starts at
     // 2^25 and ends no higher), then 26 bits of low; the last byte is padded.
@@ -105,39 +105,54 @@ uint64_t VekCodec::encodeBound(uint64_t bmpSize) {
     return std::min<uint64_t>(bound, static_cast<uint64_t>(INT32_MAX) + VEK_HEADER_SIZE);
 }
 
-int VekCodec::encodeStream(ByteSource &input, ByteSink &output) {
-    if (!checkBitmapHeader(input)) return 0;
-    chooseBlockFactor();
-    allocEncoderWorkspace(*this);
-    header.blockFactor = static_cast<uint8_t>(BlockFactor);
+uint32_t EncoderContext::encode(const AcceptedBitmap &picture, ByteSource &input, ByteSink &output, uint32_t blockFactor) {
+    if (blockFactor == 0) blockFactor = chooseBlockFactor(picture.dataSize);
+    allocSortBuffers(workspace_, size_t(blockFactor) * BLOCK_UNIT);
+    VekFileHeader header = picture.header;
+    header.blockFactor = static_cast<uint8_t>(blockFactor);
     uint8_t headerBytes[VEK_HEADER_SIZE];
     packVekHeader(header, headerBytes);
-    startEncoder(output, headerBytes);
-    sortSizeClasses[9] = BlockFactor * BLOCK_UNIT;
+    encoder_.start(output, headerBytes, VEK_HEADER_SIZE);
 
     // The picture's data bytes are read through a buffer from where the
     // header check left the source.
-    pictureInput = &input;
-    inAvail = 0;
-    inFilled = 0;
+    precoder_.start(input, picture.dataSize);
 
     // More threads pay off from two blocks on.
-    if (operationThreads() >= 2 && static_cast<uint32_t>(dataSize) >= BlockFactor * BLOCK_UNIT)
+    if (operationThreads() >= 2 && static_cast<uint32_t>(picture.dataSize) >= workspace_.capacity)
         encodeBlocksInPipeline();
     else
         encodeBlocks();
-    finishEncoder();
-    freeEncoderWorkspace(workspace);
-    return 1;
+    encoder_.finish();
+    freeSortBuffers(workspace_);
+    return blockFactor;
 }
 
-void VekCodec::encodeBlocks() {
+namespace {
+
+// Percentages of one block's fill, kept to be reported from the caller's
+// thread when the block is coded (a repeat of the value before it is left
+// out). Within an encode they only rise.
+struct ProgressLog final : ProgressSink {
+    int32_t values[101];
+    uint32_t count;
+    void clear() { count = 0; }
+    void report(int32_t percent) override {
+        if (count > 0 && values[count - 1] == percent) return;
+        if (count == sizeof(values) / sizeof(values[0])) --count;
+        values[count++] = percent;
+    }
+};
+
+} // namespace
+
+void EncoderContext::encodeBlocks() {
+    BlockWorkspace &workspace = workspace_;
     int isLast;
     do {
-        isLast = fillBlock();
-        sortBlock();
-        findPrimaryIndex(workspace);
-        encodeBlockSymbols(isLast);
+        isLast = precoder_.fillBlock(workspace, progress_);
+        sortBlock(workspace);
+        encodeColumn(encoder_, symbols_, workspace.lastColumn, workspace.blockLast, workspace.primaryIndex, isLast);
     } while (!isLast);
 }
 
@@ -155,18 +170,14 @@ struct SortedBlock {
 
 } // namespace
 
-void VekCodec::encodeBlocksInPipeline() {
+void EncoderContext::encodeBlocksInPipeline() {
+    BlockWorkspace &workspace = workspace_;
     // Two sorting threads, each with its own buffers, take the blocks in
     // turn: the first the even ones, with the object's buffers, the second
     // the odd ones, with a second set. They also find the move-to-front
     // ranks, so that this thread only codes; but not for the first and the
     // last block, which this thread waits for anyway and codes straight
     // from the column, with the ranks found on the way.
-    const size_t capacity = static_cast<size_t>(BlockFactor) * BLOCK_UNIT;
-    WorkspaceBuffer<uint32_t> packed = workspace.take<uint32_t>(capacity + 16);
-    WorkspaceBuffer<int32_t> index = workspace.take<int32_t>(capacity);
-    WorkspaceBuffer<int32_t> buckets = workspace.take<int32_t>(BUCKET_COUNT + 1);
-    WorkspaceBuffer<uint8_t> column = workspace.take<uint8_t>(capacity);
     BlockWorkspace lanes[BlockPipeline::SLOTS];
     for (BlockWorkspace &lane : lanes) {
         initWorkspace(lane);
@@ -176,32 +187,27 @@ void VekCodec::encodeBlocksInPipeline() {
     lanes[0].sortIndex = workspace.sortIndex;
     lanes[0].bucketTable = workspace.bucketTable;
     lanes[0].lastColumn = workspace.lastColumn;
-    lanes[1].packedBlock = packed.get();
-    lanes[1].sortIndex = index.get();
-    lanes[1].bucketTable = buckets.get();
-    lanes[1].lastColumn = column.get();
+    lanes[0].capacity = workspace.capacity;
+    // The second set is released however this ends.
+    struct SecondSet {
+        BlockWorkspace &lane;
+        ~SecondSet() { freeSortBuffers(lane); }
+    } secondSet{lanes[1]};
+    allocSortBuffers(lanes[1], workspace.capacity);
 
     SortedBlock blocks[BlockPipeline::SLOTS];
-    // However this ends, progress is posted again (the guard outlives the
-    // threads).
-    struct Restore {
-        VekCodec &codec;
-        ~Restore() { codec.progressLog = nullptr; }
-    } restore{*this};
+    const bool reporting = progress_ != nullptr;
 
     BlockPipeline pipeline;
-    auto sortLane = [this, &pipeline, &lanes, &blocks](uint32_t first) {
+    auto sortLane = [this, &pipeline, &lanes, &blocks, reporting](uint32_t first) {
         BlockWorkspace &lane = lanes[first];
         for (uint32_t k = first;; k += BlockPipeline::SLOTS) {
             if (!pipeline.waitForTurn(k)) return;
             SortedBlock &b = blocks[k % BlockPipeline::SLOTS];
             b.progress.clear();
-            progressLog = &b.progress;
-            b.isLast = fillBlock(lane);
+            b.isLast = precoder_.fillBlock(lane, reporting ? &b.progress : nullptr);
             pipeline.passTurn(k, b.isLast != 0);
             sortBlock(lane);
-            findPrimaryIndex(lane);
-            gatherLastColumn(lane);
             b.ranks = k != 0 && !b.isLast;
             if (b.ranks) moveToFrontRanks(lane.lastColumn, lane.blockLast);
             b.blockLast = lane.blockLast;
@@ -226,13 +232,14 @@ void VekCodec::encodeBlocksInPipeline() {
     for (uint32_t k = 0;; ++k) {
         if (!pipeline.waitForBlock(k)) break;  // a sorting thread failed
         const SortedBlock &b = blocks[k % BlockPipeline::SLOTS];
-        // Posted now, where one thread would have filled this block.
-        postProgress(b.progress);
+        // Reported now, where one thread would have filled this block.
+        if (reporting)
+            for (uint32_t p = 0; p < b.progress.count; ++p) progress_->report(b.progress.values[p]);
         const uint8_t *column = lanes[k % BlockPipeline::SLOTS].lastColumn;
         if (b.ranks)
-            encodeRanks(column, b.blockLast, b.primaryIndex, b.isLast);
+            encodeRanks(encoder_, symbols_, column, b.blockLast, b.primaryIndex, b.isLast);
         else
-            encodeColumn(column, b.blockLast, b.primaryIndex, b.isLast);
+            encodeColumn(encoder_, symbols_, column, b.blockLast, b.primaryIndex, b.isLast);
         const int isLast = b.isLast;
         pipeline.release();
         if (isLast) break;

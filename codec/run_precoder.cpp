@@ -1,5 +1,6 @@
 // Byte-run pre-coding and block assembly (encoder), run expansion (decoder)
-// and the choice of the block size.
+// and the choice of the block size: produces the pre-coded bytes, the block
+// boundaries and the end marker of the format, and the header's blockFactor.
 //
 // A run of k equal bytes (cut after 256) is stored as itself for k < 4 and as
 // four copies plus a count byte k - 4 otherwise. Blocks hold whole runs; the
@@ -8,19 +9,17 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "run_precoder.h"
+
 #include "hot_path.h"
-#include "vek_codec.h"
-#include "window_messages.h"
-#include "work_buffers.h"
+#include "vek_format.h"
 
 namespace {
 
 const uint32_t RUN_END = 0x00010101;
 const uint8_t BLOCK_END_MARKER = 0x7F;
 const uint32_t MAX_RUN = 256;
-const uint32_t MAX_SINGLE_BLOCK_DATA = 255 * BLOCK_UNIT; // 2,088,960
-const int32_t BLOCK_CLOSE_MARGIN = 20;
-const uint32_t IMAGE_FIRST_CAPACITY = 1u << 20;
+const uint32_t MAX_SINGLE_BLOCK_DATA = MAX_BLOCK_FACTOR * BLOCK_UNIT; // 2,088,960
 
 bool isRunEnd(uint32_t run) {
     return (run & 0xFFFF) == (RUN_END & 0xFFFF);
@@ -28,82 +27,79 @@ bool isRunEnd(uint32_t run) {
 
 } // namespace
 
-void VekCodec::chooseBlockFactor() {
-    if (!autoBlockFactor) return;
-    const int32_t n = dataSize;
-    if (n <= static_cast<int32_t>(MAX_SINGLE_BLOCK_DATA)) {
-        BlockFactor = n <= static_cast<int32_t>(BLOCK_UNIT) ? 1 : (static_cast<uint32_t>(n) + BLOCK_UNIT - 1) / BLOCK_UNIT;
-        return;
-    }
+uint32_t chooseBlockFactor(int32_t n) {
+    if (n <= static_cast<int32_t>(MAX_SINGLE_BLOCK_DATA))
+        return n <= static_cast<int32_t>(BLOCK_UNIT) ? 1 : (static_cast<uint32_t>(n) + BLOCK_UNIT - 1) / BLOCK_UNIT;
     const uint32_t size = static_cast<uint32_t>(n);
     uint32_t parts = 2;
     while (size / parts > MAX_SINGLE_BLOCK_DATA) ++parts;
-    BlockFactor = (size / parts) / BLOCK_UNIT;
+    return (size / parts) / BLOCK_UNIT;
 }
 
-uint8_t VekCodec::readDataByte() {
-    if (inAvail == 0) {
+void RunPrecoder::start(ByteSource &input, int32_t dataSize) {
+    input_ = &input;
+    dataSize_ = dataSize;
+    remaining_ = dataSize;
+    avail_ = 0;
+    filled_ = 0;
+}
+
+uint8_t RunPrecoder::readDataByte() {
+    if (avail_ == 0) {
         size_t got = 0;
-        if (!pictureInput->read(inBuffer, IO_BUFFER_SIZE, &got)) failureExit(VEK_FAILURE_READ);
+        if (!input_->read(buffer_, IO_BUFFER_SIZE, &got)) failureExit(VEK_FAILURE_READ);
         // Past the end of the file the picture's data read as zeros.
-        if (got < IO_BUFFER_SIZE) std::memset(inBuffer + got, 0, IO_BUFFER_SIZE - got);
-        inFilled = IO_BUFFER_SIZE;
-        inAvail = IO_BUFFER_SIZE;
+        if (got < IO_BUFFER_SIZE) std::memset(buffer_ + got, 0, IO_BUFFER_SIZE - got);
+        filled_ = IO_BUFFER_SIZE;
+        avail_ = IO_BUFFER_SIZE;
     }
-    return inBuffer[inFilled - inAvail--];
+    return buffer_[filled_ - avail_--];
 }
 
-void VekCodec::unreadDataByte() {
-    ++inAvail;
-}
-
-uint32_t VekCodec::readRun() {
-    if (--remaining < 0) return RUN_END;
+uint32_t RunPrecoder::readRun() {
+    if (--remaining_ < 0) return RUN_END;
     const uint8_t v = readDataByte();
     uint32_t length = 1;
     for (;;) {
-        if (remaining > 0 && inAvail > 0) {
+        if (remaining_ > 0 && avail_ > 0) {
             // The next byte is in the buffer: look at it before taking it.
-            if (inBuffer[inFilled - inAvail] != v || length >= MAX_RUN) break;  // it starts the next run
-            --inAvail;
-            --remaining;
+            if (buffer_[filled_ - avail_] != v || length >= MAX_RUN) break;  // it starts the next run
+            --avail_;
+            --remaining_;
             ++length;
             continue;
         }
-        if (--remaining < 0) break;  // the data end with this run
+        if (--remaining_ < 0) break;  // the data end with this run
         const uint8_t b = readDataByte();
         if (b == v && length < MAX_RUN) {
             ++length;
             continue;
         }
-        ++remaining;  // the byte starts the next run
-        unreadDataByte();
+        ++remaining_;  // the byte starts the next run
+        ++avail_;      // and is read again
         break;
     }
     return (length << 16) | v;
 }
 
-int VekCodec::fillBlock() {
-    return fillBlock(workspace);
-}
-
-VEK_HOT_PATH int VekCodec::fillBlock(BlockWorkspace &workspace) {
+VEK_HOT_PATH int RunPrecoder::fillBlock(BlockWorkspace &workspace, ProgressSink *progress) {
     // The bytes go into the packed words' memory one a byte: that is all
     // the sort of most blocks needs, and a quarter of the memory to write.
     uint8_t *text = reinterpret_cast<uint8_t *>(workspace.packedBlock);
-    const int32_t closeAt = static_cast<int32_t>(BlockFactor * BLOCK_UNIT) - BLOCK_CLOSE_MARGIN;
+    // The index at which the block's length reaches C - BLOCK_CLOSE_SHORTFALL.
+    const int32_t closeAt = static_cast<int32_t>(workspace.capacity - BLOCK_CLOSE_SHORTFALL) - 1;
     int32_t last = 0;
     for (;;) {
         // Short runs that end inside the buffer, straight from it: what
         // readRun would return, without its byte-at-a-time reading.
-        if (remaining >= 2 && inAvail >= 2) {
-            const uint32_t avail = std::min(static_cast<uint32_t>(remaining), inAvail);
-            const uint8_t *p = inBuffer + (inFilled - inAvail);
+        if (remaining_ >= 2 && avail_ >= 2) {
+            const uint32_t avail = std::min(static_cast<uint32_t>(remaining_), avail_);
+            const uint8_t *p = buffer_ + (filled_ - avail_);
             const uint8_t v = p[0];
             if (p[1] != v) {
                 text[last] = v;
-                --inAvail;
-                --remaining;
+                --avail_;
+                --remaining_;
                 if (last >= closeAt) break;
                 ++last;
                 continue;
@@ -111,8 +107,8 @@ VEK_HOT_PATH int VekCodec::fillBlock(BlockWorkspace &workspace) {
             if (avail >= 4 && p[2] != v) {
                 text[last] = v;
                 text[last + 1] = v;
-                inAvail -= 2;
-                remaining -= 2;
+                avail_ -= 2;
+                remaining_ -= 2;
                 ++last;
                 if (last >= closeAt) break;
                 ++last;
@@ -134,11 +130,11 @@ VEK_HOT_PATH int VekCodec::fillBlock(BlockWorkspace &workspace) {
         } else {
             --last;  // stay on the last byte written
         }
-        if (length >= 4 && progressWindow != nullptr) {
+        if (length >= 4 && progress != nullptr) {
             int32_t percentDone = 100;
-            if (remaining >= 0 && dataSize > 0)
-                percentDone = 100 - static_cast<int32_t>(static_cast<int64_t>(remaining) * 100 / dataSize);
-            reportProgress(percentDone);
+            if (remaining_ >= 0 && dataSize_ > 0)
+                percentDone = 100 - static_cast<int32_t>(static_cast<int64_t>(remaining_) * 100 / dataSize_);
+            progress->report(percentDone);
         }
         if (last >= closeAt) break;
         ++last;
@@ -147,28 +143,11 @@ VEK_HOT_PATH int VekCodec::fillBlock(BlockWorkspace &workspace) {
     return 0;
 }
 
-void VekCodec::reportProgress(int32_t percentDone) {
-    if (progressLog != nullptr)
-        progressLog->note(percentDone);
-    else
-        postPercent(percentDone);
-}
-
-void VekCodec::postProgress(const ProgressLog &log) {
-    for (uint32_t k = 0; k < log.count; ++k) postPercent(log.values[k]);
-}
-
-void VekCodec::postPercent(int32_t percentDone) {
-    if (percentDone == lastProgress) return;
-    lastProgress = percentDone;
-    platform::postMessage(progressWindow, progressMessage, progressParam, percentDone);
-}
-
 namespace {
 
 // Expands the runs of the decoded block into `sink`, which counts and bounds
 // the restored bytes. A count byte must lie inside the block.
-template <typename Sink> void expandBlock(const BlockWorkspace &workspace, int isLast, Sink &sink) {
+template <typename Sink> void expandRuns(const BlockWorkspace &workspace, int isLast, Sink &sink) {
     const uint8_t *text = workspace.blockText;
     const int32_t end = isLast ? workspace.blockLast - 1 : workspace.blockLast;
     int previous = -1;
@@ -220,88 +199,94 @@ template <typename Sink> void expandBlock(const BlockWorkspace &workspace, int i
     if (isLast && text[workspace.blockLast] != BLOCK_END_MARKER) failureExit(VEK_FAILURE_DAMAGED_VEK);
 }
 
-// Bytes for the output stream, through the codec's output buffer.
-struct BufferedOutput {
-    VekCodec &codec;
-    ByteSink &output;
-    void put(uint8_t b, uint32_t copies) {
-        if (copies > codec.expectedBytes - codec.deliveredBytes) failureExit(VEK_FAILURE_DAMAGED_VEK);
-        codec.deliveredBytes += copies;
-        if (copies == 1) {
-            codec.outBuffer[codec.outPos++] = b;
-            if (codec.outPos == IO_BUFFER_SIZE) flush();
-            return;
-        }
-        while (copies > 0) {
-            const uint32_t room = IO_BUFFER_SIZE - codec.outPos;
-            const uint32_t n = std::min(room, copies);
-            std::memset(codec.outBuffer + codec.outPos, b, n);
-            codec.outPos += n;
-            copies -= n;
-            if (codec.outPos == IO_BUFFER_SIZE) flush();
-        }
-    }
-    void putBytes(const uint8_t *bytes, uint32_t length) {
-        if (length > codec.expectedBytes - codec.deliveredBytes) failureExit(VEK_FAILURE_DAMAGED_VEK);
-        codec.deliveredBytes += length;
-        while (length > 0) {
-            const uint32_t room = IO_BUFFER_SIZE - codec.outPos;
-            const uint32_t n = std::min(room, length);
-            std::memcpy(codec.outBuffer + codec.outPos, bytes, n);
-            codec.outPos += n;
-            bytes += n;
-            length -= n;
-            if (codec.outPos == IO_BUFFER_SIZE) flush();
-        }
-    }
-    void flush() {
-        if (codec.outPos > 0 && !output.write(codec.outBuffer, codec.outPos)) failureExit(VEK_FAILURE_WRITE);
-        codec.outPos = 0;
-    }
-};
-
-// Bytes for the picture image.
-struct ImageOutput {
-    VekCodec &codec;
-    void put(uint8_t b, uint32_t copies) {
-        if (copies > codec.expectedBytes - codec.imageLength) failureExit(VEK_FAILURE_DAMAGED_VEK);
-        const uint32_t needed = codec.imageLength + copies;
-        if (needed > codec.imageCapacity) grow(needed);
-        if (copies == 1)
-            codec.image[codec.imageLength] = b;
-        else
-            std::memset(codec.image + codec.imageLength, b, copies);
-        codec.imageLength = needed;
-    }
-    void putBytes(const uint8_t *bytes, uint32_t length) {
-        if (length > codec.expectedBytes - codec.imageLength) failureExit(VEK_FAILURE_DAMAGED_VEK);
-        const uint32_t needed = codec.imageLength + length;
-        if (needed > codec.imageCapacity) grow(needed);
-        if (length > 0) std::memcpy(codec.image + codec.imageLength, bytes, length);
-        codec.imageLength = needed;
-    }
-    // The image grows with the restored data, up to the header's data size,
-    // so a small damaged file cannot make the codec reserve a huge picture.
-    void grow(uint32_t needed) {
-        uint64_t capacity = std::max<uint64_t>(codec.imageCapacity, IMAGE_FIRST_CAPACITY);
-        while (capacity < needed) capacity *= 2;
-        capacity = std::min<uint64_t>(capacity, codec.expectedBytes);
-        uint8_t *bigger = static_cast<uint8_t *>(codec.workspace.resize(codec.image, static_cast<size_t>(capacity)));
-        if (bigger == nullptr) failureExit(VEK_FAILURE_OUT_OF_MEMORY);
-        codec.image = bigger;
-        codec.imageCapacity = static_cast<uint32_t>(capacity);
-    }
-};
-
 } // namespace
 
-VEK_HOT_PATH void VekCodec::writeBlockToFile(ByteSink &output, int isLast) {
-    BufferedOutput sink{*this, output};
-    expandBlock(workspace, isLast, sink);
-    sink.flush();
+void FileOutput::put(uint8_t b, uint32_t copies) {
+    if (copies > expected_ - delivered_) failureExit(VEK_FAILURE_DAMAGED_VEK);
+    delivered_ += copies;
+    if (copies == 1) {
+        buffer_[used_++] = b;
+        if (used_ == IO_BUFFER_SIZE) flush();
+        return;
+    }
+    while (copies > 0) {
+        const uint32_t room = IO_BUFFER_SIZE - used_;
+        const uint32_t n = std::min(room, copies);
+        std::memset(buffer_ + used_, b, n);
+        used_ += n;
+        copies -= n;
+        if (used_ == IO_BUFFER_SIZE) flush();
+    }
 }
 
-VEK_HOT_PATH void VekCodec::writeBlockToImage(int isLast) {
-    ImageOutput sink{*this};
-    expandBlock(workspace, isLast, sink);
+void FileOutput::putBytes(const uint8_t *bytes, uint32_t length) {
+    if (length > expected_ - delivered_) failureExit(VEK_FAILURE_DAMAGED_VEK);
+    delivered_ += length;
+    while (length > 0) {
+        const uint32_t room = IO_BUFFER_SIZE - used_;
+        const uint32_t n = std::min(room, length);
+        std::memcpy(buffer_ + used_, bytes, n);
+        used_ += n;
+        bytes += n;
+        length -= n;
+        if (used_ == IO_BUFFER_SIZE) flush();
+    }
+}
+
+void FileOutput::flush() {
+    if (used_ > 0 && !output_.write(buffer_, used_)) failureExit(VEK_FAILURE_WRITE);
+    used_ = 0;
+}
+
+void ImageOutput::start() {
+    if (image != nullptr) {
+        memory.release(image);
+        image = nullptr;
+    }
+    length = 0;
+    capacity = 0;
+    // The image starts small and grows with the data (up to N), so a header
+    // that announces a huge picture costs nothing until data arrive.
+    const uint32_t first = expected < IMAGE_FIRST_CAPACITY ? expected : IMAGE_FIRST_CAPACITY;
+    image = static_cast<uint8_t *>(memory.request(first > 0 ? first : 1));
+    if (image == nullptr) failureExit(VEK_FAILURE_OUT_OF_MEMORY);
+    capacity = first;
+}
+
+void ImageOutput::put(uint8_t b, uint32_t copies) {
+    if (copies > expected - length) failureExit(VEK_FAILURE_DAMAGED_VEK);
+    const uint32_t needed = length + copies;
+    if (needed > capacity) grow(needed);
+    if (copies == 1)
+        image[length] = b;
+    else
+        std::memset(image + length, b, copies);
+    length = needed;
+}
+
+void ImageOutput::putBytes(const uint8_t *bytes, uint32_t count) {
+    if (count > expected - length) failureExit(VEK_FAILURE_DAMAGED_VEK);
+    const uint32_t needed = length + count;
+    if (needed > capacity) grow(needed);
+    if (count > 0) std::memcpy(image + length, bytes, count);
+    length = needed;
+}
+
+void ImageOutput::grow(uint32_t needed) {
+    uint64_t bigger = std::max<uint64_t>(capacity, IMAGE_FIRST_CAPACITY);
+    while (bigger < needed) bigger *= 2;
+    bigger = std::min<uint64_t>(bigger, expected);
+    uint8_t *moved = static_cast<uint8_t *>(memory.resize(image, static_cast<size_t>(bigger)));
+    if (moved == nullptr) failureExit(VEK_FAILURE_OUT_OF_MEMORY);
+    image = moved;
+    capacity = static_cast<uint32_t>(bigger);
+}
+
+VEK_HOT_PATH void expandBlock(const BlockWorkspace &workspace, int isLast, FileOutput &output) {
+    expandRuns(workspace, isLast, output);
+    output.flush();
+}
+
+VEK_HOT_PATH void expandBlock(const BlockWorkspace &workspace, int isLast, ImageOutput &output) {
+    expandRuns(workspace, isLast, output);
 }

@@ -1,26 +1,28 @@
 // Move-to-front ranks with zero-run codes, coded with an 11-symbol main
 // alphabet and seven rank-bucket models; also the block start value that
-// carries the primary index and the last-block flag.
+// carries the primary index and the last-block flag. Produces every block
+// of the coded stream (the stream's bits are the range coder's).
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 
 #include "hot_path.h"
-#include "arithmetic_coder.h"
-#include "vek_codec.h"
+#include "symbol_coder.h"
 #include "work_buffers.h"
 
 namespace {
 
+// The main alphabet. A rank r >= 1 falls in bucket floor(log2 r), 0 to 7,
+// whose symbol is SYM_RANK_1 + bucket: rank 1 (bucket 0) is SYM_RANK_1
+// itself, buckets 1 to 7 are symbols 4 to 10.
 enum : uint32_t {
     SYM_RUN_2 = 1,
     SYM_RUN_1 = 2,
     SYM_RANK_1 = 3,
-    SYM_BUCKET_1 = 4,  // buckets 1..7 are symbols 4..10
-    SYM_END = 11,
+    SYM_END = SYM_RANK_1 + 8,
 };
 
-const uint32_t MAIN_SYMBOLS = 11;
+const uint32_t MAIN_SYMBOLS = SYM_END;
 static_assert(MAIN_SYMBOLS < coder::GROUP, "the main model is coded as one group of symbols");
 
 // Bucket number of rank r at index r - 1: floor(log2 r) for r = 2..255.
@@ -179,36 +181,9 @@ SymbolCostBounds symbolCostBounds() {
     return bounds;
 }
 
-void VekCodec::resetSymbolModels() {
+void SymbolModels::reset() {
     for (int m = 0; m < 8; ++m)
-        initModel(symbolModels[m], SYMBOL_MODELS[m].symbols, SYMBOL_MODELS[m].increment, SYMBOL_MODELS[m].limit);
-}
-
-void VekCodec::encodeRunLength(uint32_t n) {
-    EncoderRegisters coder(*this);
-    codeRunLength(coder, mainModel(), n);
-    coder.store();
-}
-
-void VekCodec::encodeBlockSymbols(int isLast) {
-    gatherLastColumn(workspace);
-    encodeColumn(workspace.lastColumn, workspace.blockLast, workspace.primaryIndex, isLast);
-}
-
-void gatherLastColumn(BlockWorkspace &workspace) {
-    // Unless the sort has left it: gathered in one pass of independent reads
-    // (each one jumps about the packed block).
-    if (!workspace.columnReady) {
-        const uint32_t *packed = workspace.packedBlock;
-        const int32_t length = workspace.blockLength;
-        uint8_t *gathered = workspace.lastColumn;
-        for (int32_t i = 0; i <= workspace.blockLast; ++i) {
-            int32_t p = workspace.sortIndex[i] - 1;
-            if (p < 0) p += length;
-            gathered[i] = static_cast<uint8_t>(packed[p] >> 24);
-        }
-    }
-    workspace.columnReady = false;
+        initModel(models[m], SYMBOL_MODELS[m].symbols, SYMBOL_MODELS[m].increment, SYMBOL_MODELS[m].limit);
 }
 
 namespace {
@@ -217,12 +192,12 @@ namespace {
 // at the front of the list), after its start value: zero runs in bijective
 // base 2, rank 1 alone, greater ranks as their bucket and the offset in it.
 template <typename RankAt>
-inline __attribute__((always_inline)) void codeRanks(VekCodec &codec, int32_t blockLast, int32_t primary,
-                                                     int isLast, RankAt rankAt) {
-    codec.encodeValue32(isLast ? ~static_cast<uint32_t>(primary) : static_cast<uint32_t>(primary + 1));
-    codec.resetSymbolModels();
-    EncoderRegisters coder(codec);
-    FrequencyModel &main = codec.mainModel();
+inline __attribute__((always_inline)) void codeRanks(RangeEncoder &encoder, SymbolModels &models, int32_t blockLast,
+                                                     int32_t primary, int isLast, RankAt rankAt) {
+    encoder.encodeValue32(isLast ? ~static_cast<uint32_t>(primary) : static_cast<uint32_t>(primary + 1));
+    models.reset();
+    EncoderRegisters coder(encoder);
+    FrequencyModel &main = models.main();
     uint32_t run = 0;
     for (int32_t i = 0; i <= blockLast; ++i) {
         const uint32_t rank = rankAt(i);
@@ -238,8 +213,8 @@ inline __attribute__((always_inline)) void codeRanks(VekCodec &codec, int32_t bl
             coder.encode<coder::MAIN_MODEL>(main, SYM_RANK_1);
         } else {
             const uint32_t b = BUCKETS.bucketOf[rank - 1];
-            coder.encode<coder::MAIN_MODEL>(main, 3 + b);
-            coder.encode<coder::BUCKET_MODEL>(codec.symbolModels[b], rank - OFFSET_BASE[b]);
+            coder.encode<coder::MAIN_MODEL>(main, SYM_RANK_1 + b);
+            coder.encode<coder::BUCKET_MODEL>(models.models[b], rank - OFFSET_BASE[b]);
         }
     }
     codeRunLength(coder, main, run);
@@ -249,10 +224,11 @@ inline __attribute__((always_inline)) void codeRanks(VekCodec &codec, int32_t bl
 
 } // namespace
 
-VEK_HOT_PATH void VekCodec::encodeColumn(const uint8_t *column, int32_t blockLast, int32_t primary, int isLast) {
+VEK_HOT_PATH void encodeColumn(RangeEncoder &encoder, SymbolModels &models, const uint8_t *column, int32_t blockLast,
+                               int32_t primary, int isLast) {
     // Ranks found as they are coded.
     MoveToFrontPlaces list;
-    codeRanks(*this, blockLast, primary, isLast, [&](int32_t i) -> uint32_t { return list.rankOf(column[i]); });
+    codeRanks(encoder, models, blockLast, primary, isLast, [&](int32_t i) -> uint32_t { return list.rankOf(column[i]); });
 }
 
 VEK_HOT_PATH void moveToFrontRanks(uint8_t *column, int32_t blockLast) {
@@ -260,19 +236,9 @@ VEK_HOT_PATH void moveToFrontRanks(uint8_t *column, int32_t blockLast) {
     for (int32_t i = 0; i <= blockLast; ++i) column[i] = static_cast<uint8_t>(list.rankOf(column[i]));
 }
 
-VEK_HOT_PATH void VekCodec::encodeRanks(const uint8_t *ranks, int32_t blockLast, int32_t primary, int isLast) {
-    codeRanks(*this, blockLast, primary, isLast, [ranks](int32_t i) -> uint32_t { return ranks[i]; });
-}
-
-int VekCodec::decodeBlockSymbols() {
-    DecodedColumn decoded;
-    decoded.column = workspace.lastColumn;
-    const int isLast = decodeColumn(decoded);
-    workspace.blockLast = decoded.blockLast;
-    workspace.primaryIndex = decoded.primaryIndex;
-    std::memcpy(workspace.byteCounts, decoded.byteCounts, sizeof(decoded.byteCounts));
-    workspace.columnChanges = decoded.columnChanges;
-    return isLast;
+VEK_HOT_PATH void encodeRanks(RangeEncoder &encoder, SymbolModels &models, const uint8_t *ranks, int32_t blockLast,
+                              int32_t primary, int isLast) {
+    codeRanks(encoder, models, blockLast, primary, isLast, [ranks](int32_t i) -> uint32_t { return ranks[i]; });
 }
 
 namespace {
@@ -300,8 +266,8 @@ struct ColumnSink {
         changes += at != 0;
     }
     void countsInto(DecodedColumn &decoded) const {
-        std::memcpy(decoded.byteCounts, counts, sizeof(counts));
-        decoded.columnChanges = changes;
+        std::memcpy(decoded.counts.bytes, counts, sizeof(counts));
+        decoded.counts.changes = changes;
     }
 };
 
@@ -312,8 +278,8 @@ struct RankSink {
 };
 
 // A block's start value: negative for the last block.
-int32_t decodeBlockStart(VekCodec &codec) {
-    const int32_t start = static_cast<int32_t>(codec.decodeValue32());
+int32_t decodeBlockStart(RangeDecoder &decoder) {
+    const int32_t start = static_cast<int32_t>(decoder.decodeValue32());
     if (start == 0) failureExit(VEK_FAILURE_DAMAGED_VEK);  // no encoder writes it
     return start;
 }
@@ -322,18 +288,19 @@ int32_t decodeBlockStart(VekCodec &codec) {
 // returns its last index, its primary index in *primaryIndex and whether it
 // is the last block.
 template <typename Sink>
-inline __attribute__((always_inline)) int decodeSymbols(VekCodec &codec, int32_t start, Sink &sink,
-                                                        int32_t *blockLast, int32_t *primaryIndex) {
+inline __attribute__((always_inline)) int decodeSymbols(RangeDecoder &decoder, SymbolModels &models, size_t capacityBytes,
+                                                        int32_t start, Sink &sink, int32_t *blockLast,
+                                                        int32_t *primaryIndex) {
     const int isLast = start < 0;
     // |start| - 1 without overflow for the most negative value.
     const uint32_t magnitude = start < 0 ? 0u - static_cast<uint32_t>(start) : static_cast<uint32_t>(start);
     const uint32_t primary = magnitude - 1;
 
-    codec.resetSymbolModels();
-    const int64_t capacity = static_cast<int64_t>(codec.BlockFactor) * BLOCK_UNIT;
+    models.reset();
+    const int64_t capacity = static_cast<int64_t>(capacityBytes);
     int64_t last = -1;
-    DecoderRegisters coder(codec);
-    FrequencyModel &main = codec.mainModel();
+    DecoderRegisters coder(decoder);
+    FrequencyModel &main = models.main();
     uint32_t s = coder.decode<coder::MAIN_MODEL>(main);
     for (;;) {
         if (s == SYM_RUN_2 || s == SYM_RUN_1) {
@@ -351,8 +318,8 @@ inline __attribute__((always_inline)) int decodeSymbols(VekCodec &codec, int32_t
         if (s == SYM_END) break;
         uint32_t rank = 1;
         if (s != SYM_RANK_1) {
-            const uint32_t b = s - 3;
-            rank = coder.decode<coder::BUCKET_MODEL>(codec.symbolModels[b]) + OFFSET_BASE[b];
+            const uint32_t b = s - SYM_RANK_1;
+            rank = coder.decode<coder::BUCKET_MODEL>(models.models[b]) + OFFSET_BASE[b];
         }
         if (++last >= capacity) failureExit(VEK_FAILURE_DAMAGED_VEK);
         sink.rank(last, rank);
@@ -372,35 +339,38 @@ inline __attribute__((always_inline)) int decodeSymbols(VekCodec &codec, int32_t
 
 namespace {
 
-VEK_HOT_PATH int decodeColumnFrom(VekCodec &codec, int32_t start, DecodedColumn &decoded) {
-    resetMoveToFront(codec.mtfList);
-    ColumnSink sink(codec.mtfList, decoded.column);
-    const int isLast = decodeSymbols(codec, start, sink, &decoded.blockLast, &decoded.primaryIndex);
+VEK_HOT_PATH int decodeColumnFrom(RangeDecoder &decoder, SymbolModels &models, size_t capacity, int32_t start,
+                                  DecodedColumn &decoded) {
+    uint8_t list[256];  // the move-to-front list, entry 0 at the front
+    resetMoveToFront(list);
+    ColumnSink sink(list, decoded.column);
+    const int isLast = decodeSymbols(decoder, models, capacity, start, sink, &decoded.blockLast, &decoded.primaryIndex);
     sink.countsInto(decoded);
     decoded.ranks = false;
     return isLast;
 }
 
-VEK_HOT_PATH int decodeRanksFrom(VekCodec &codec, int32_t start, DecodedColumn &decoded) {
+VEK_HOT_PATH int decodeRanksFrom(RangeDecoder &decoder, SymbolModels &models, size_t capacity, int32_t start,
+                                 DecodedColumn &decoded) {
     RankSink sink{decoded.column};
-    const int isLast = decodeSymbols(codec, start, sink, &decoded.blockLast, &decoded.primaryIndex);
+    const int isLast = decodeSymbols(decoder, models, capacity, start, sink, &decoded.blockLast, &decoded.primaryIndex);
     decoded.ranks = true;
     return isLast;
 }
 
 } // namespace
 
-int VekCodec::decodeColumn(DecodedColumn &decoded) {
-    return decodeColumnFrom(*this, decodeBlockStart(*this), decoded);
+int decodeColumn(RangeDecoder &decoder, SymbolModels &models, size_t capacity, DecodedColumn &decoded) {
+    return decodeColumnFrom(decoder, models, capacity, decodeBlockStart(decoder), decoded);
 }
 
-int VekCodec::decodeRanks(DecodedColumn &decoded, bool column) {
+int decodeRanks(RangeDecoder &decoder, SymbolModels &models, size_t capacity, DecodedColumn &decoded, bool column) {
     // The last block comes out as its column too: the other thread, which
     // would turn ranks into it, waits for that block anyway, and has the
     // block's inverse transform and output still to do.
-    const int32_t start = decodeBlockStart(*this);
-    if (column || start < 0) return decodeColumnFrom(*this, start, decoded);
-    return decodeRanksFrom(*this, start, decoded);
+    const int32_t start = decodeBlockStart(decoder);
+    if (column || start < 0) return decodeColumnFrom(decoder, models, capacity, start, decoded);
+    return decodeRanksFrom(decoder, models, capacity, start, decoded);
 }
 
 VEK_HOT_PATH void ranksToColumn(DecodedColumn &decoded) {

@@ -1,19 +1,20 @@
-// The codec object, its exported factory and destructor, and the three file
-// operations that open and close the files around the drivers.
+// The codec object, its exported factory and destructor, and the doors of
+// its operations: the files and memory buffers they open and close around
+// one encoder or decoder context.
 #include "vek_codec.h"
 
 #include <cstdlib>
 #include <cstring>
 #include <new>
 
+#include "decoder_driver.h"
+#include "encoder_driver.h"
+#include "window_messages.h"
 #include "work_buffers.h"
 
 namespace {
 
 const int VEK_VERSION = 1;
-const uint32_t DEFAULT_BLOCK_FACTOR = 2;
-const uint32_t SORT_SIZE_CLASSES[10] = {2, 15, 16, 255, 256, 4095, 4096, 65535, 65536,
-                                        DEFAULT_BLOCK_FACTOR * BLOCK_UNIT};
 
 // Runs one public operation: its failure record starts empty, and ends
 // empty on success or with exactly one reason when the result is 0. A path
@@ -88,13 +89,13 @@ int convertFile(VekCodec &codec, const char *inputPath, const char *outputPath, 
 }
 
 // The same for a conversion in memory: the output buffer's capacity in and
-// the bytes written out, only on success.
+// the bytes written out, only on success. `source` reads [input, input +
+// inputSize), from where the caller has left it.
 template <typename Convert>
-int convertMemory(VekCodec &codec, const void *input, uint32_t inputSize, void *output, uint32_t *outputSize,
-                  Convert convert) {
+int convertMemory(VekCodec &codec, const void *input, uint32_t inputSize, ByteSource &source, void *output,
+                  uint32_t *outputSize, Convert convert) {
     if (input == nullptr || output == nullptr || outputSize == nullptr) return codec.refuse(VEK_FAILURE_ARGUMENTS);
     if (rangesOverlap(input, inputSize, output, *outputSize)) return codec.refuse(VEK_FAILURE_ARGUMENTS);
-    MemorySource source(input, inputSize);
     MemorySink sink(output, *outputSize);
     bool failed = false;
     const int result = runGuarded(codec, &failed, [&] { return convert(source, sink); });
@@ -110,33 +111,17 @@ int convertMemory(VekCodec &codec, const void *input, uint32_t inputSize, void *
 VekCodec::VekCodec() {
     // Only the construction values matter; the rest is zeroed so that the
     // accessors answer predictably before any operation has run.
-    dataSize = 0;
-    outPos = inAvail = inFilled = 0;
-    remaining = 0;
     std::memset(&header, 0, sizeof(header));
     std::memset(&fileHeader, 0, sizeof(fileHeader));
     std::memset(&infoHeader, 0, sizeof(infoHeader));
-    streamInput = pictureInput = nullptr;
-    streamOutput = nullptr;
     initWorkspace(workspace);
-    std::memset(mtfList, 0, sizeof(mtfList));
-    bitBuffer = bitsLeft = low = range = code = pending = 0;
-    readerBits = 0;
-    readerCount = 0;
-    std::memset(&byteModel, 0, sizeof(byteModel));
-    std::memset(symbolModels, 0, sizeof(symbolModels));
-    imageLength = imageCapacity = expectedBytes = deliveredBytes = imagePaletteSize = 0;
-    streamBytesWritten = 0;
+    imageLength = imageCapacity = imagePaletteSize = 0;
     lastFailure = VEK_FAILURE_NONE;
 
-    autoBlockFactor = 1;
-    BlockFactor = DEFAULT_BLOCK_FACTOR;
-    std::memcpy(sortSizeClasses, SORT_SIZE_CLASSES, sizeof(sortSizeClasses));
     image = nullptr;
     progressWindow = nullptr;
     progressMessage = 0;
     progressParam = 0;
-    progressLog = nullptr;
     lastProgress = 0;
 }
 
@@ -151,13 +136,10 @@ int VekCodec::getVersion() {
 int VekCodec::decodeFile(const char *vekPath, const char *bmpPath) {
     // Files that no encoder writes are refused before an output is created.
     return reporting<int>(*this, [&] {
+        VekFileHeader checked;
         return convertFile(
-            *this, vekPath, bmpPath,
-            [this](ByteSource &input) {
-                VekFileHeader checked;
-                return readStreamHeader(input, &checked) != 0;
-            },
-            [this](ByteSource &input, ByteSink &output) { return decodeStream(input, output); });
+            *this, vekPath, bmpPath, [&](ByteSource &input) { return accepted(readStreamHeader(input, &checked)); },
+            [&](ByteSource &input, ByteSink &output) { return decodeStream(checked, input, output); });
     });
 }
 
@@ -185,9 +167,9 @@ int VekCodec::loadFile(const char *vekPath) {
 
 int VekCodec::loadStream(ByteSource &input) {
     VekFileHeader checked;
-    if (!readStreamHeader(input, &checked)) return 0;  // the previous picture stays
+    if (!accepted(readStreamHeader(input, &checked))) return 0;  // the previous picture stays
     bool failed = false;
-    const int result = runGuarded(*this, &failed, [&] { return decodeToMemory(input); });
+    const int result = runGuarded(*this, &failed, [&] { return decodeToMemory(checked, input); });
     if (failed) {
         // A damaged stream leaves no picture behind.
         workspace.release(image);
@@ -249,6 +231,12 @@ void VekCodec::setProgressTarget(VekWindowHandle window, VekMessage message, Vek
     progressParam = param;
 }
 
+void VekCodec::postPercent(int32_t percentDone) {
+    if (percentDone == lastProgress) return;
+    lastProgress = percentDone;
+    platform::postMessage(progressWindow, progressMessage, progressParam, percentDone);
+}
+
 int VekCodec::clearProgressTarget() {
     progressWindow = nullptr;
     progressMessage = 0;
@@ -265,39 +253,46 @@ uint32_t VekCodec::getEncodeBound(uint32_t bmpSize) {
 
 int VekCodec::encodeMemory(const void *bmp, uint32_t bmpSize, void *vek, uint32_t *vekSize) {
     return reporting<int>(*this, [&] {
-        return convertMemory(*this, bmp, bmpSize, vek, vekSize,
+        MemorySource source(bmp, bmpSize);
+        return convertMemory(*this, bmp, bmpSize, source, vek, vekSize,
                              [this](ByteSource &input, ByteSink &output) { return encodeStream(input, output); });
     });
 }
 
 namespace {
 
-// The size of the BMP file a .vek stream restores; 0 (with the reason
-// recorded) when its header is refused.
-uint32_t decodedSizeOf(VekCodec &codec, const void *vek, uint32_t vekSize) {
+// The size of the BMP file a .vek stream restores, its header read from
+// `source` (over [vek, vek + vekSize)) into *header; 0 (with the reason
+// recorded) when the header is refused.
+uint32_t decodedSizeOf(VekCodec &codec, const void *vek, ByteSource &source, VekFileHeader *header) {
     if (vek == nullptr) return static_cast<uint32_t>(codec.refuse(VEK_FAILURE_ARGUMENTS));
-    MemorySource source(vek, vekSize);
-    VekFileHeader h;
-    if (!codec.readStreamHeader(source, &h)) return 0;
-    return BMP_HEADERS_SIZE + static_cast<uint32_t>(dataSizeOf(h));
+    if (!codec.accepted(readStreamHeader(source, header))) return 0;
+    return BMP_HEADERS_SIZE + static_cast<uint32_t>(dataSizeOf(*header));
 }
 
 } // namespace
 
 uint32_t VekCodec::getDecodedSize(const void *vek, uint32_t vekSize) {
-    return reporting<uint32_t>(*this, [&] { return decodedSizeOf(*this, vek, vekSize); });
+    return reporting<uint32_t>(*this, [&] {
+        MemorySource source(vek, vekSize);
+        VekFileHeader h;
+        return decodedSizeOf(*this, vek, source, &h);
+    });
 }
 
 int VekCodec::decodeMemory(const void *vek, uint32_t vekSize, void *bmp, uint32_t *bmpSize) {
     return reporting<int>(*this, [&] {
         // The restored file has exactly the size its header announces: a
         // buffer that cannot hold it is refused before any work.
-        const uint32_t needed = decodedSizeOf(*this, vek, vekSize);
+        MemorySource source(vek, vekSize);
+        VekFileHeader checked;
+        const uint32_t needed = decodedSizeOf(*this, vek, source, &checked);
         if (needed == 0) return 0;
         if (bmpSize == nullptr) return refuse(VEK_FAILURE_ARGUMENTS);
         if (*bmpSize < needed) return refuse(VEK_FAILURE_OUTPUT_TOO_SMALL);
-        return convertMemory(*this, vek, vekSize, bmp, bmpSize,
-                             [this](ByteSource &input, ByteSink &output) { return decodeStream(input, output); });
+        return convertMemory(*this, vek, vekSize, source, bmp, bmpSize, [&](ByteSource &input, ByteSink &output) {
+            return decodeStream(checked, input, output);
+        });
     });
 }
 
@@ -311,6 +306,45 @@ int VekCodec::loadMemory(const void *vek, uint32_t vekSize) {
 
 int VekCodec::getLastFailure() {
     return lastFailure;
+}
+
+namespace {
+
+// Posts each percentage to the object's progress target as it comes.
+struct PostedProgress final : ProgressSink {
+    explicit PostedProgress(VekCodec &c) : codec(c) {}
+    VekCodec &codec;
+    void report(int32_t percentDone) override { codec.postPercent(percentDone); }
+};
+
+} // namespace
+
+int VekCodec::encodeStream(ByteSource &input, ByteSink &output) {
+    AcceptedBitmap picture;
+    if (!accepted(checkBitmapHeader(input, &picture))) return 0;
+    header = picture.header;
+    PostedProgress posted(*this);
+    EncoderContext context(workspace, progressWindow != nullptr ? &posted : nullptr);
+    header.blockFactor = static_cast<uint8_t>(context.encode(picture, input, output, 0));
+    return 1;
+}
+
+int VekCodec::decodeStream(const VekFileHeader &streamHeader, ByteSource &input, ByteSink &output) {
+    header = streamHeader;
+    DecoderContext context(workspace);
+    context.decodeToFile(streamHeader, input, output);
+    restoredBitmapHeaders(streamHeader, &fileHeader, &infoHeader);
+    return 1;
+}
+
+int VekCodec::decodeToMemory(const VekFileHeader &streamHeader, ByteSource &input) {
+    header = streamHeader;
+    DecoderContext context(workspace);
+    ImageOutput out{image, imageLength, imageCapacity, static_cast<uint32_t>(dataSizeOf(streamHeader)), workspace};
+    context.decodeToImage(streamHeader, input, out);
+    restoredBitmapHeaders(streamHeader, &fileHeader, &infoHeader);
+    imagePaletteSize = streamHeader.paletteSize;
+    return 1;
 }
 
 VEK_EXPORT VekCodecInterface *VEK_Constructor() {

@@ -91,3 +91,23 @@ void packBitmapHeaders(const BITMAPFILEHEADER &file, const BITMAPINFOHEADER &inf
     put32(i + 32, info.biClrUsed);
     put32(i + 36, info.biClrImportant);
 }
+
+void restoredBitmapHeaders(const VekFileHeader &header, BITMAPFILEHEADER *file, BITMAPINFOHEADER *info) {
+    const uint32_t s = static_cast<uint32_t>(pixelDataSize(header.width, header.bitCount, header.height));
+    file->bfType = BMP_SIGNATURE;
+    file->bfSize = BMP_HEADERS_SIZE + header.paletteSize + s;
+    file->bfReserved1 = 0;
+    file->bfReserved2 = 0;
+    file->bfOffBits = BMP_HEADERS_SIZE + header.paletteSize;
+    info->biSize = 40;
+    info->biWidth = header.width;
+    info->biHeight = header.height;
+    info->biPlanes = 1;
+    info->biBitCount = header.bitCount;
+    info->biCompression = 0;
+    info->biSizeImage = s;
+    info->biXPelsPerMeter = 0;
+    info->biYPelsPerMeter = 0;
+    info->biClrUsed = 0;
+    info->biClrImportant = 0;
+}

@@ -6,9 +6,6 @@
 #include <sys/mman.h>
 #endif
 
-#include "block_sort.h"
-#include "vek_codec.h"
-
 void WorkspaceRelease::operator()(void *p) const {
     workspace->release(p);
 }
@@ -54,15 +51,6 @@ void BlockWorkspace::release(void *p) {
     --liveBlocks;
 }
 
-namespace {
-
-template <typename T> void releaseBuffer(BlockWorkspace &workspace, T *&buffer) {
-    workspace.release(buffer);
-    buffer = nullptr;
-}
-
-} // namespace
-
 void initWorkspace(BlockWorkspace &workspace) {
     workspace.packedBlock = nullptr;
     workspace.sortIndex = nullptr;
@@ -71,55 +59,20 @@ void initWorkspace(BlockWorkspace &workspace) {
     workspace.lastColumn = nullptr;
     workspace.columnReady = false;
     workspace.blockLast = workspace.blockLength = workspace.primaryIndex = 0;
+    workspace.capacity = 0;
     workspace.rotationRanks = nullptr;
-    std::memset(workspace.byteCounts, 0, sizeof(workspace.byteCounts));
-    workspace.columnChanges = 0;
     workspace.owner = nullptr;
     workspace.requests = 0;
     workspace.failRequest = 0;
     workspace.liveBlocks = 0;
 }
 
-void allocEncoderWorkspace(VekCodec &codec) {
-    BlockWorkspace &workspace = codec.workspace;
-    const size_t factor = codec.BlockFactor;
-    workspace.packedBlock = static_cast<uint32_t *>(workspace.request(factor * 32768 + 64));
-    workspace.sortIndex = static_cast<int32_t *>(workspace.request(factor * 32768));  // the suffix sorter's array
-    workspace.bucketTable = static_cast<int32_t *>(workspace.request(4 * (BUCKET_COUNT + 1)));
-    workspace.lastColumn = static_cast<uint8_t *>(workspace.request(factor * BLOCK_UNIT));
-    workspace.columnReady = false;
-    if (workspace.packedBlock == nullptr || workspace.sortIndex == nullptr || workspace.bucketTable == nullptr ||
-        workspace.lastColumn == nullptr)
-        failureExit(VEK_FAILURE_OUT_OF_MEMORY);
-}
-
-void freeEncoderWorkspace(BlockWorkspace &workspace) {
-    releaseBuffer(workspace, workspace.packedBlock);
-    releaseBuffer(workspace, workspace.sortIndex);
-    releaseBuffer(workspace, workspace.bucketTable);
-    releaseBuffer(workspace, workspace.lastColumn);
-}
-
-void allocDecoderWorkspace(VekCodec &codec, uint32_t blockFactor) {
-    BlockWorkspace &workspace = codec.workspace;
-    codec.BlockFactor = blockFactor;
-    const size_t factor = blockFactor;
-    workspace.blockText = static_cast<uint8_t *>(workspace.request(factor * BLOCK_UNIT));
-    workspace.lastColumn = static_cast<uint8_t *>(workspace.request(inverseScratchBytes(factor * BLOCK_UNIT)));
-    workspace.sortIndex = static_cast<int32_t *>(workspace.request(factor * 32768));
-    if (workspace.blockText == nullptr || workspace.lastColumn == nullptr || workspace.sortIndex == nullptr)
-        failureExit(VEK_FAILURE_OUT_OF_MEMORY);
-}
-
-void freeDecoderWorkspace(BlockWorkspace &workspace) {
-    releaseBuffer(workspace, workspace.blockText);
-    releaseBuffer(workspace, workspace.lastColumn);
-    releaseBuffer(workspace, workspace.sortIndex);
-}
-
 void releaseWorkspace(BlockWorkspace &workspace) {
-    freeEncoderWorkspace(workspace);
-    freeDecoderWorkspace(workspace);
+    workspace.releaseBuffer(workspace.packedBlock);
+    workspace.releaseBuffer(workspace.sortIndex);
+    workspace.releaseBuffer(workspace.bucketTable);
+    workspace.releaseBuffer(workspace.blockText);
+    workspace.releaseBuffer(workspace.lastColumn);
     workspace.columnReady = false;
 }
 

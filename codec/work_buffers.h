@@ -1,5 +1,6 @@
-// Work buffers of the block stage, their allocation, and the codec's failure
-// exit.
+// Work buffers of the block stage, the memory they come from, and the
+// codec's failure exit. Which buffers a stage uses and how large they are is
+// the stage's business (block_sort.h); this file only hands out memory.
 //
 // Each codec object owns one set of buffers (its `workspace`), allocated at
 // the start of each encode or decode and released at its end, so objects are
@@ -14,8 +15,7 @@
 #include <memory>
 
 #include "vek/vek.h"
-
-class VekCodec;
+#include "vek_format.h"
 
 struct BlockWorkspace;
 
@@ -38,13 +38,10 @@ struct BlockWorkspace {
     int32_t blockLast;      // index of the block's last byte
     int32_t blockLength;    // block length (encoder)
     int32_t primaryIndex;   // sorted row of the unrotated block
+    size_t capacity;        // the most bytes a block may hold in these buffers
     // Encoder, while a repetitive block is sorted: the ranks its comparison
     // reads (block_sort.cpp).
     uint16_t *rotationRanks;
-    // Decoder: the symbol decoder counts the column as it writes it, for the
-    // inverse transform.
-    int32_t byteCounts[256];  // occurrences of each byte
-    int32_t columnChanges;    // indices i > 0 where the byte differs from byte i - 1
 
     // Every block of memory an operation uses comes from here, so that out
     // of memory anywhere takes the one failure path, and so that a test can
@@ -63,19 +60,11 @@ struct BlockWorkspace {
     void release(void *p);
     // As request, but the failure exit instead of null, owned by the caller.
     template <typename T> WorkspaceBuffer<T> take(size_t count);
-};
-
-// One block as the symbol decoder leaves it for the inverse transform: its
-// last column (in the caller's buffer), its last index and primary index,
-// each byte's occurrences and the indices i > 0 where the byte differs from
-// byte i - 1.
-struct DecodedColumn {
-    uint8_t *column;
-    bool ranks;  // column holds the move-to-front ranks, not yet the bytes
-    int32_t blockLast;
-    int32_t primaryIndex;
-    int32_t byteCounts[256];
-    int32_t columnChanges;
+    // Releases one of the set's buffers and clears its pointer.
+    template <typename T> void releaseBuffer(T *&buffer) {
+        release(buffer);
+        buffer = nullptr;
+    }
 };
 
 // Thrown by failureExit; the operation that was running catches it.
@@ -95,14 +84,12 @@ template <typename T> WorkspaceBuffer<T> BlockWorkspace::take(size_t count) {
     return WorkspaceBuffer<T>(p, WorkspaceRelease{this});
 }
 
-const uint32_t BLOCK_UNIT = 8192;
 const uint32_t BUCKET_COUNT = 65536;
+// Words of the packed block past its last byte's word, which the sort may
+// read.
+const uint32_t PACKED_BLOCK_SLACK = 16;
 
 void initWorkspace(BlockWorkspace &workspace);
-void allocEncoderWorkspace(VekCodec &codec);
-void freeEncoderWorkspace(BlockWorkspace &workspace);
-void allocDecoderWorkspace(VekCodec &codec, uint32_t blockFactor);
-void freeDecoderWorkspace(BlockWorkspace &workspace);
 // Releases every buffer of the set that is allocated (the failure path).
 void releaseWorkspace(BlockWorkspace &workspace);
 

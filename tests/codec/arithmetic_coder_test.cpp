@@ -8,7 +8,7 @@
 
 #include "arithmetic_coder.h"
 #include "test_support.h"
-#include "vek_codec.h"
+#include "vek_format.h"
 #include "work_buffers.h"
 
 using namespace testsupport;
@@ -17,55 +17,60 @@ namespace {
 
 const uint8_t ZERO_HEADER[VEK_HEADER_SIZE] = {0};
 
-// Runs `body` between startEncoder and finishEncoder into `stream` and
-// returns the coded bytes after the 12 header bytes.
-template <typename Body> Bytes encodeToBytes(VekCodec &codec, StreamBuffer &stream, Body body) {
-    codec.startEncoder(stream.sink(), ZERO_HEADER);
-    body(codec);
-    codec.finishEncoder();
+struct Coders {
+    RangeEncoder encoder;
+    RangeDecoder decoder;
+};
+
+// Runs `body` between the start and the finish of the encoder into `stream`
+// (after 12 header bytes) and returns the coded bytes.
+template <typename Body> Bytes encodeToBytes(Coders &codec, StreamBuffer &stream, Body body) {
+    codec.encoder.start(stream.sink(), ZERO_HEADER, VEK_HEADER_SIZE);
+    body(codec.encoder);
+    codec.encoder.finish();
     const Bytes &all = stream.bytes();
     return Bytes(all.begin() + VEK_HEADER_SIZE, all.end());
 }
 
 // Primes the decoder on the stream that encodeToBytes wrote.
-void startDecoding(VekCodec &codec, StreamBuffer &stream) {
+void startDecoding(Coders &codec, StreamBuffer &stream) {
     ByteSource &in = stream.source();
-    codec.startDecoderReader(in);
     in.seekTo(VEK_HEADER_SIZE);
-    codec.startDecoderCoder();
+    codec.decoder.start(in, in.size() - VEK_HEADER_SIZE);
+    codec.decoder.startCoder();
 }
 
 } // namespace
 
 TEST(ArithmeticCoder, KnownStreamForOneValue) {
-    auto codec = std::make_unique<VekCodec>();
+    auto codec = std::make_unique<Coders>();
     StreamBuffer stream;
-    Bytes coded = encodeToBytes(*codec, stream, [](VekCodec &c) { c.encodeValue32(1); });
+    Bytes coded = encodeToBytes(*codec, stream, [](RangeEncoder &c) { c.encodeValue32(1); });
     EXPECT_EQ(coded, (Bytes{0xFF, 0xFF, 0xFF, 0xFF, 0x7F, 0xFF, 0xFF, 0xFF}));
 
     startDecoding(*codec, stream);
-    EXPECT_EQ(codec->decodeValue32(), 1u);
-    EXPECT_EQ(codec->remaining, 0) << "a complete stream is taken exactly";
+    EXPECT_EQ(codec->decoder.decodeValue32(), 1u);
+    EXPECT_EQ(codec->decoder.remaining, 0) << "a complete stream is taken exactly";
 }
 
 TEST(ArithmeticCoder, ExtremeValuesRoundTripAndFirstBitIsZero) {
     const uint32_t values[] = {0u, 0xFFFFFFFFu, 0x80000000u, 0x7FFFFFFFu, 12345678u, 0xFFFFFFFEu};
-    auto codec = std::make_unique<VekCodec>();
+    auto codec = std::make_unique<Coders>();
     StreamBuffer stream;
-    Bytes coded = encodeToBytes(*codec, stream, [&](VekCodec &c) {
+    Bytes coded = encodeToBytes(*codec, stream, [&](RangeEncoder &c) {
         for (uint32_t v : values) c.encodeValue32(v);
     });
     ASSERT_FALSE(coded.empty());
     EXPECT_EQ(coded[0] & 0x80, 0x80) << "the first stream bit is 0, stored complemented";
 
     startDecoding(*codec, stream);
-    for (uint32_t v : values) EXPECT_EQ(codec->decodeValue32(), v);
+    for (uint32_t v : values) EXPECT_EQ(codec->decoder.decodeValue32(), v);
 }
 
 TEST(FrequencyModel, HalvingRoundsUpAndKeepsTotal) {
-    auto codec = std::make_unique<VekCodec>();
+    auto codec = std::make_unique<Coders>();
     FrequencyModel m;
-    codec->initModel(m, 5, 1, 100);
+    initModel(m, 5, 1, 100);
     m.freq[1] = 1;
     m.freq[2] = 2;
     m.freq[3] = 3;
@@ -76,11 +81,11 @@ TEST(FrequencyModel, HalvingRoundsUpAndKeepsTotal) {
     coder::rebuildCumulative(m);
     StreamBuffer stream;
     // Coding symbol 5 brings total to 23 = limit: no halving.
-    encodeToBytes(*codec, stream, [&](VekCodec &c) { c.encodeSymbol(m, 5); });
+    encodeToBytes(*codec, stream, [&](RangeEncoder &c) { c.encodeSymbol(m, 5); });
     EXPECT_EQ(m.total, 23u);
     EXPECT_EQ(m.freq[5], 9u);
     // Passing the limit halves every count, rounding up: 1,2,3,8,10 -> 1,1,2,4,5.
-    encodeToBytes(*codec, stream, [&](VekCodec &c) { c.encodeSymbol(m, 5); });
+    encodeToBytes(*codec, stream, [&](RangeEncoder &c) { c.encodeSymbol(m, 5); });
     EXPECT_EQ(m.freq[1], 1u);
     EXPECT_EQ(m.freq[2], 1u);
     EXPECT_EQ(m.freq[3], 2u);
@@ -128,13 +133,13 @@ TEST(FrequencyModel, VectorCountMatchesThePlainCount) {
 }
 
 TEST(FrequencyModel, StaticModelNeverChanges) {
-    auto codec = std::make_unique<VekCodec>();
+    auto codec = std::make_unique<Coders>();
     StreamBuffer stream;
-    encodeToBytes(*codec, stream, [](VekCodec &c) {
+    encodeToBytes(*codec, stream, [](RangeEncoder &c) {
         for (uint32_t v = 0; v < 5000; ++v) c.encodeValue32(v * 2654435761u);
     });
-    EXPECT_EQ(codec->byteModel.total, 256u);
-    for (int k = 1; k <= 256; ++k) ASSERT_EQ(codec->byteModel.freq[k], 1u) << k;
+    EXPECT_EQ(codec->encoder.byteModel.total, 256u);
+    for (int k = 1; k <= 256; ++k) ASSERT_EQ(codec->encoder.byteModel.freq[k], 1u) << k;
 }
 
 TEST(ArithmeticCoder, AdaptiveSymbolsRoundTripAcrossBufferBoundaries) {
@@ -151,28 +156,28 @@ TEST(ArithmeticCoder, AdaptiveSymbolsRoundTripAcrossBufferBoundaries) {
         const uint32_t r = choice[i];
         return r < 200 ? 1 + (r % 3) % n : (r == 255 ? n : 1 + r % n);
     };
-    auto codec = std::make_unique<VekCodec>();
+    auto codec = std::make_unique<Coders>();
     StreamBuffer stream;
     FrequencyModel models[8];
-    Bytes coded = encodeToBytes(*codec, stream, [&](VekCodec &c) {
-        for (int m = 0; m < 8; ++m) c.initModel(models[m], sizes[m], increments[m], limits[m]);
+    Bytes coded = encodeToBytes(*codec, stream, [&](RangeEncoder &c) {
+        for (int m = 0; m < 8; ++m) initModel(models[m], sizes[m], increments[m], limits[m]);
         for (size_t i = 0; i < choice.size(); ++i) c.encodeSymbol(models[i % 8], symbolAt(i));
     });
     EXPECT_GT(coded.size(), 2 * IO_BUFFER_SIZE);
 
     startDecoding(*codec, stream);
-    for (int m = 0; m < 8; ++m) codec->initModel(models[m], sizes[m], increments[m], limits[m]);
+    for (int m = 0; m < 8; ++m) initModel(models[m], sizes[m], increments[m], limits[m]);
     for (size_t i = 0; i < choice.size(); ++i)
-        ASSERT_EQ(codec->decodeSymbol(models[i % 8]), symbolAt(i)) << "at symbol " << i;
+        ASSERT_EQ(codec->decoder.decodeSymbol(models[i % 8]), symbolAt(i)) << "at symbol " << i;
 }
 
 TEST(ArithmeticCoder, PaddingAndExactByteStreams) {
     // Each coded value adds 32 bits; with the 26 flushed bits the stream has
     // 58 bits for one value (padded to 8 bytes), and 26 + 32k bits in general.
     for (int values = 1; values <= 8; ++values) {
-        auto codec = std::make_unique<VekCodec>();
+        auto codec = std::make_unique<Coders>();
         StreamBuffer stream;
-        Bytes coded = encodeToBytes(*codec, stream, [&](VekCodec &c) {
+        Bytes coded = encodeToBytes(*codec, stream, [&](RangeEncoder &c) {
             for (int k = 0; k < values; ++k) c.encodeValue32(0x01010101u * k);
         });
         const size_t bits = 26 + 32 * static_cast<size_t>(values);
@@ -184,9 +189,9 @@ TEST(ArithmeticCoder, PaddingAndExactByteStreams) {
 }
 
 TEST(ArithmeticCoder, ExhaustedInputTakesTheFailurePath) {
-    auto codec = std::make_unique<VekCodec>();
+    auto codec = std::make_unique<Coders>();
     StreamBuffer stream;
-    Bytes coded = encodeToBytes(*codec, stream, [](VekCodec &c) {
+    Bytes coded = encodeToBytes(*codec, stream, [](RangeEncoder &c) {
         for (uint32_t v = 0; v < 100; ++v) c.encodeValue32(v);
     });
     // Cut the file in the middle of the stream.
@@ -194,14 +199,14 @@ TEST(ArithmeticCoder, ExhaustedInputTakesTheFailurePath) {
     startDecoding(*codec, stream);
     EXPECT_THROW(
         {
-            for (int k = 0; k < 100; ++k) codec->decodeValue32();
+            for (int k = 0; k < 100; ++k) codec->decoder.decodeValue32();
         },
         VekFailure);
 
     // A file shorter than its header fails at the first bit.
     stream.bytes() = Bytes{0x56, 0x45};
-    codec->startDecoderReader(stream.source());
-    EXPECT_THROW(codec->startDecoderCoder(), VekFailure);
+    codec->decoder.start(stream.source(), static_cast<int64_t>(stream.bytes().size()) - VEK_HEADER_SIZE);
+    EXPECT_THROW(codec->decoder.startCoder(), VekFailure);
 }
 
 namespace {
@@ -296,19 +301,19 @@ TEST(ArithmeticCoder, SameBytesAsThePlainCoder) {
     for (size_t i = 0; i < symbols.size(); ++i) plain.encode(plainModels[which[i]], symbols[i]);
     const Bytes expected = plain.finish();
 
-    auto codec = std::make_unique<VekCodec>();
+    auto codec = std::make_unique<Coders>();
     StreamBuffer stream;
     std::vector<FrequencyModel> models(MODELS);
-    const Bytes coded = encodeToBytes(*codec, stream, [&](VekCodec &c) {
-        for (size_t m = 0; m < MODELS; ++m) c.initModel(models[m], sizes[m], increments[m], limits[m]);
+    const Bytes coded = encodeToBytes(*codec, stream, [&](RangeEncoder &c) {
+        for (size_t m = 0; m < MODELS; ++m) initModel(models[m], sizes[m], increments[m], limits[m]);
         for (size_t i = 0; i < symbols.size(); ++i) c.encodeSymbol(models[which[i]], symbols[i]);
     });
     ASSERT_EQ(coded.size(), expected.size());
     ASSERT_TRUE(coded == expected);
 
     startDecoding(*codec, stream);
-    for (size_t m = 0; m < MODELS; ++m) codec->initModel(models[m], sizes[m], increments[m], limits[m]);
-    for (size_t i = 0; i < symbols.size(); ++i) ASSERT_EQ(codec->decodeSymbol(models[which[i]]), symbols[i]) << i;
+    for (size_t m = 0; m < MODELS; ++m) initModel(models[m], sizes[m], increments[m], limits[m]);
+    for (size_t i = 0; i < symbols.size(); ++i) ASSERT_EQ(codec->decoder.decodeSymbol(models[which[i]]), symbols[i]) << i;
     for (size_t m = 0; m < MODELS; ++m) {
         EXPECT_EQ(models[m].total, plainModels[m].total);
         for (uint32_t k = 1; k <= sizes[m]; ++k) ASSERT_EQ(models[m].freq[k], plainModels[m].freq[k]) << m << " " << k;
@@ -325,11 +330,11 @@ TEST(ArithmeticCoder, RenormalisationFromAnyStateMatchesOneDoublingAtATime) {
     PlainEncoder plain;
     std::vector<PlainModel> plainModels;
     for (uint32_t n : sizes) plainModels.emplace_back(n, 0, 4000);
-    auto codec = std::make_unique<VekCodec>();
+    auto codec = std::make_unique<Coders>();
     StreamBuffer stream;
     std::vector<FrequencyModel> models(4);
-    const Bytes coded = encodeToBytes(*codec, stream, [&](VekCodec &c) {
-        for (size_t m = 0; m < 4; ++m) c.initModel(models[m], sizes[m], 0, 4000);
+    const Bytes coded = encodeToBytes(*codec, stream, [&](RangeEncoder &c) {
+        for (size_t m = 0; m < 4; ++m) initModel(models[m], sizes[m], 0, 4000);
         for (int trial = 0; trial < 300000; ++trial) {
             const size_t m = rng() % 4;
             const uint32_t n = sizes[m];

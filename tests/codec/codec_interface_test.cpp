@@ -10,6 +10,8 @@
 
 #include "module_loader.h"
 #include "window_messages.h"
+#include "block_sort.h"
+#include "encoder_driver.h"
 #include "test_support.h"
 #include "vek/vek.h"
 #include "vek_codec.h"
@@ -254,8 +256,8 @@ TEST(CodecObject, BadCallsAndReadErrorsNameTheirReason) {
     // Reads that fail: in the header check, in the picture's data, in a
     // .vek stream's header and in its coded data.
     FailingSource headers(picture, 20);
-    EXPECT_EQ(codec.checkBitmapHeader(headers), 0);
-    EXPECT_EQ(codec.getLastFailure(), VEK_FAILURE_READ);
+    AcceptedBitmap accepted;
+    EXPECT_EQ(checkBitmapHeader(headers, &accepted), VEK_FAILURE_READ);
     FailingSource data(picture, 60);
     MemorySink sink(out.data(), out.size());
     try {
@@ -322,14 +324,12 @@ TEST(WorkBuffers, NothingStaysAllocatedBetweenOperations) {
 
 TEST(WorkBuffers, ReleaseAfterFailureFreesEverySet) {
     auto codec = std::make_unique<VekCodec>();
-    codec->BlockFactor = 3;
-    allocEncoderWorkspace(*codec);
+    allocSortBuffers(codec->workspace, 3 * BLOCK_UNIT);
     ASSERT_NE(codec->workspace.packedBlock, nullptr);
     EXPECT_THROW(failureExit(VEK_FAILURE_DAMAGED_VEK), VekFailure);
     releaseWorkspace(codec->workspace);
     EXPECT_TRUE(workspaceEmpty(codec.get()));
-    allocDecoderWorkspace(*codec, 255);
-    EXPECT_EQ(codec->BlockFactor, 255u);
+    allocInverseBuffers(codec->workspace, 255 * BLOCK_UNIT);
     ASSERT_NE(codec->workspace.blockText, nullptr);
     releaseWorkspace(codec->workspace);
     EXPECT_TRUE(workspaceEmpty(codec.get()));
@@ -365,21 +365,23 @@ TEST(WorkBuffers, OutOfMemoryAtAnyRequestFailsCleanly) {
     for (const Case &c : cases) {
         SCOPED_TRACE(c.picture.size());
         setenv("VEK_THREADS", c.threads, 1);
-        auto fresh = [&c] {
-            auto codec = std::make_unique<VekCodec>();
-            if (c.blockFactor != 0) {
-                codec->autoBlockFactor = 0;
-                codec->BlockFactor = c.blockFactor;
-            }
-            return codec;
-        };
+        auto fresh = [] { return std::make_unique<VekCodec>(); };
         const Bytes &picture = c.picture;
         const uint32_t bmpSize = static_cast<uint32_t>(picture.size());
+        // Through the object's encode, or in more blocks through an encoder
+        // context over its memory.
+        auto encode = [&](VekCodec &codec, Bytes *out) {
+            if (c.blockFactor != 0) return encodeInBlocks(codec, picture, c.blockFactor, out);
+            out->resize(codec.getEncodeBound(bmpSize));
+            uint32_t size = static_cast<uint32_t>(out->size());
+            const int result = codec.encodeMemory(picture.data(), bmpSize, out->data(), &size);
+            if (result != 0) out->resize(size);
+            return result;
+        };
         auto probe = fresh();
-        Bytes coded(probe->getEncodeBound(bmpSize));
-        uint32_t codedSize = static_cast<uint32_t>(coded.size());
-        ASSERT_EQ(probe->encodeMemory(picture.data(), bmpSize, coded.data(), &codedSize), 1);
-        coded.resize(codedSize);
+        Bytes coded;
+        ASSERT_EQ(encode(*probe, &coded), 1);
+        const uint32_t codedSize = static_cast<uint32_t>(coded.size());
         const uint32_t encodeRequests = probe->workspace.requests;
         Bytes restored(probe->getDecodedSize(coded.data(), codedSize));
         uint32_t restoredSize = static_cast<uint32_t>(restored.size());
@@ -394,12 +396,11 @@ TEST(WorkBuffers, OutOfMemoryAtAnyRequestFailsCleanly) {
         for (uint32_t k = 1; k <= encodeRequests; ++k) {
             auto codec = fresh();
             codec->workspace.failRequest = k;
-            Bytes out(coded.size());
-            uint32_t size = codedSize;
-            EXPECT_EQ(codec->encodeMemory(picture.data(), bmpSize, out.data(), &size), 0) << "request " << k;
+            Bytes out;
+            EXPECT_EQ(encode(*codec, &out), 0) << "request " << k;
             EXPECT_EQ(codec->getLastFailure(), VEK_FAILURE_OUT_OF_MEMORY) << "request " << k;
             EXPECT_TRUE(holdsNothing(*codec)) << "request " << k;
-            EXPECT_EQ(codec->encodeMemory(picture.data(), bmpSize, out.data(), &size), 1);
+            EXPECT_EQ(encode(*codec, &out), 1);
             EXPECT_EQ(out, coded);
         }
         for (uint32_t k = 1; k <= loadRequests; ++k) {

@@ -9,6 +9,7 @@
 #include <unistd.h>
 #endif
 
+#include "arithmetic_coder.h"
 #include "test_support.h"
 #include "vek_codec.h"
 #include "work_buffers.h"
@@ -17,15 +18,15 @@ using namespace testsupport;
 
 TEST(EncoderLimit, StreamsBeyondWhatDecodersCountFailTheEncode) {
     const uint8_t header[VEK_HEADER_SIZE] = {0};
-    auto codec = std::make_unique<VekCodec>();
+    auto encoder = std::make_unique<RangeEncoder>();
     auto codeMany = [&](uint64_t alreadyWritten) {
         StreamBuffer stream;
-        codec->startEncoder(stream.sink(), header);
-        codec->streamBytesWritten = alreadyWritten;
+        encoder->start(stream.sink(), header, VEK_HEADER_SIZE);
+        encoder->written = alreadyWritten;
         bool failed = false;
         try {
-            for (uint32_t v = 0; v < 40000; ++v) codec->encodeValue32(v * 2654435761u);
-            codec->finishEncoder();
+            for (uint32_t v = 0; v < 40000; ++v) encoder->encodeValue32(v * 2654435761u);
+            encoder->finish();
         } catch (const VekFailure &failure) {
             EXPECT_EQ(failure.reason, VEK_FAILURE_TOO_LARGE);
             failed = true;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "block_pipeline.h"
+#include "run_precoder.h"
 #include "test_support.h"
 #include "vek_codec.h"
 #include "window_messages.h"
@@ -28,23 +29,37 @@ struct Result {
     std::vector<intptr_t> progress;
 };
 
+// The percentages an encode reports, in the order the object posts them
+// (a repeat of the one before is not posted).
+struct PostedOrder final : ProgressSink {
+    std::vector<intptr_t> values;
+    void report(int32_t percentDone) override {
+        if (values.empty() || values.back() != percentDone) values.push_back(percentDone);
+    }
+};
+
 // Encodes, decodes and loads `picture` with blocks of `blockFactor` units
-// (0: chosen from the size), collecting the progress messages.
+// (0: chosen from the size, through the object's own encode and its
+// progress messages), collecting the progress.
 Result runAll(const Bytes &picture, uint32_t blockFactor) {
     Result r;
     VekCodec codec;
+    uint32_t size = 0;
     if (blockFactor != 0) {
-        codec.autoBlockFactor = 0;
-        codec.BlockFactor = blockFactor;
+        PostedOrder progress;
+        EXPECT_EQ(encodeInBlocks(codec, picture, blockFactor, &r.coded, &progress), 1);
+        r.progress = progress.values;
+        size = static_cast<uint32_t>(r.coded.size());
+    } else {
+        testsupport::MessageTarget window;
+        codec.setProgressTarget(window.handle(), 0x8002, 0);
+        r.coded.resize(codec.getEncodeBound(static_cast<uint32_t>(picture.size())));
+        size = static_cast<uint32_t>(r.coded.size());
+        EXPECT_EQ(codec.encodeMemory(picture.data(), static_cast<uint32_t>(picture.size()), r.coded.data(), &size), 1);
+        r.coded.resize(size);
+        platform::PostedMessage m;
+        while (platform::peekMessage(window.handle(), &m)) r.progress.push_back(m.lParam);
     }
-    testsupport::MessageTarget window;
-    codec.setProgressTarget(window.handle(), 0x8002, 0);
-    r.coded.resize(codec.getEncodeBound(static_cast<uint32_t>(picture.size())));
-    uint32_t size = static_cast<uint32_t>(r.coded.size());
-    EXPECT_EQ(codec.encodeMemory(picture.data(), static_cast<uint32_t>(picture.size()), r.coded.data(), &size), 1);
-    r.coded.resize(size);
-    platform::PostedMessage m;
-    while (platform::peekMessage(window.handle(), &m)) r.progress.push_back(m.lParam);
 
     r.restored.resize(codec.getDecodedSize(r.coded.data(), size));
     uint32_t restoredSize = static_cast<uint32_t>(r.restored.size());
@@ -113,11 +128,9 @@ TEST(Pipeline, DamageMetWhileTheSecondThreadWorksEndsCleanly) {
     Threads threads("2");
     const Bytes picture = runsAndPhoto(200, 120, 5);
     VekCodec codec;
-    codec.autoBlockFactor = 0;
-    codec.BlockFactor = 1;
-    Bytes coded(codec.getEncodeBound(static_cast<uint32_t>(picture.size())));
-    uint32_t codedSize = static_cast<uint32_t>(coded.size());
-    ASSERT_EQ(codec.encodeMemory(picture.data(), static_cast<uint32_t>(picture.size()), coded.data(), &codedSize), 1);
+    Bytes coded;
+    ASSERT_EQ(encodeInBlocks(codec, picture, 1, &coded), 1);
+    const uint32_t codedSize = static_cast<uint32_t>(coded.size());
     Bytes bmp(codec.getDecodedSize(coded.data(), codedSize));
     const int threadsBefore = threadCount();
     for (uint32_t cut : {codedSize / 2, codedSize - 3}) {

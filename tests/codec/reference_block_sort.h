@@ -16,8 +16,8 @@ struct BlockWorkspace;
 
 // Sorts the rotations of the block in the workspace's packedBlock (one a
 // byte, as fillBlock leaves them; blockLast set) into its sortIndex and sets
-// blockLength, like
-// VekCodec::sortBlock. `sizeClasses` holds the five (smallest, largest)
+// blockLength, like the
+// sort of block_sort.h. `sizeClasses` holds the five (smallest, largest)
 // pairs of bucket sizes, pair 5 last.
 void referenceSortBlock(BlockWorkspace &workspace, const uint32_t sizeClasses[10]);
 

@@ -1,5 +1,5 @@
 // Byte-run pre-coding, block assembly and expansion, the block size rule
-// and the progress messages.
+// and the progress reports.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -7,10 +7,8 @@
 #include <random>
 
 #include "block_sort.h"
+#include "run_precoder.h"
 #include "test_support.h"
-#include "vek_codec.h"
-#include "window_messages.h"
-#include "work_buffers.h"
 
 using namespace testsupport;
 
@@ -21,40 +19,45 @@ struct Block {
     int isLast;
 };
 
+// The run pre-coder's stages with their own buffers and picture image.
+struct Precoding {
+    RunPrecoder precoder;
+    Workspace workspace;
+    uint8_t *image = nullptr;
+    uint32_t imageLength = 0, imageCapacity = 0;
+    Precoding() = default;
+    Precoding(const Precoding &) = delete;
+    Precoding &operator=(const Precoding &) = delete;
+    ~Precoding() { workspace.release(image); }
+};
+
 // Pre-codes `data` into blocks of the given block factor.
-std::vector<Block> precode(VekCodec &codec, const Bytes &data, uint32_t blockFactor) {
+std::vector<Block> precode(Precoding &codec, const Bytes &data, uint32_t blockFactor, ProgressSink *progress = nullptr) {
     MemorySource in(data.data(), data.size());
-    codec.autoBlockFactor = 0;
-    codec.BlockFactor = blockFactor;
-    codec.dataSize = static_cast<int32_t>(data.size());
-    codec.remaining = codec.dataSize;
-    codec.pictureInput = &in;
-    codec.inAvail = 0;
-    allocEncoderWorkspace(codec);
+    codec.precoder.start(in, static_cast<int32_t>(data.size()));
+    allocSortBuffers(codec.workspace, size_t(blockFactor) * BLOCK_UNIT);
     std::vector<Block> blocks;
     int isLast;
     do {
-        isLast = codec.fillBlock();
+        isLast = codec.precoder.fillBlock(codec.workspace, progress);
         Block b{Bytes(), isLast};
         const uint8_t *text = reinterpret_cast<const uint8_t *>(codec.workspace.packedBlock);
         b.bytes.assign(text, text + codec.workspace.blockLast + 1);
         blocks.push_back(b);
     } while (!isLast && blocks.size() < 1000);
-    freeEncoderWorkspace(codec.workspace);
+    freeSortBuffers(codec.workspace);
     return blocks;
 }
 
-// Expands one decoded block into the image and returns what it delivered.
-Bytes expand(VekCodec &codec, const Bytes &block, int isLast, uint32_t expected = 1u << 20) {
-    allocDecoderWorkspace(codec, 1);
+// Expands one decoded block into a fresh image and returns what it delivered.
+Bytes expand(Precoding &codec, const Bytes &block, int isLast, uint32_t expected = 1u << 20) {
+    allocInverseBuffers(codec.workspace, BLOCK_UNIT);
     std::copy(block.begin(), block.end(), codec.workspace.blockText);
     codec.workspace.blockLast = static_cast<int32_t>(block.size()) - 1;
-    codec.workspace.release(codec.image);
-    codec.image = nullptr;
-    codec.imageLength = codec.imageCapacity = 0;
-    codec.expectedBytes = expected;
-    codec.writeBlockToImage(isLast);
-    freeDecoderWorkspace(codec.workspace);
+    ImageOutput out{codec.image, codec.imageLength, codec.imageCapacity, expected, codec.workspace};
+    out.start();
+    expandBlock(codec.workspace, isLast, out);
+    freeInverseBuffers(codec.workspace);
     return Bytes(codec.image, codec.image + codec.imageLength);
 }
 
@@ -65,7 +68,6 @@ Bytes repeatByte(uint8_t v, size_t n) {
 } // namespace
 
 TEST(BlockFactor, ChosenFromTheDataSize) {
-    auto codec = std::make_unique<VekCodec>();
     const struct {
         int32_t n;
         uint32_t factor;
@@ -73,21 +75,15 @@ TEST(BlockFactor, ChosenFromTheDataSize) {
                  {2088960, 255},   {2088961, 127},  {4177921, 255},   {4177922, 170},   {10000000, 244},
                  {INT32_MAX, 254}};
     for (const auto &c : cases) {
-        codec->dataSize = c.n;
-        codec->chooseBlockFactor();
-        EXPECT_EQ(codec->BlockFactor, c.factor) << "N = " << c.n;
-        EXPECT_GE(codec->BlockFactor, 1u);
-        EXPECT_LE(codec->BlockFactor, 255u);
+        const uint32_t factor = chooseBlockFactor(c.n);
+        EXPECT_EQ(factor, c.factor) << "N = " << c.n;
+        EXPECT_GE(factor, 1u);
+        EXPECT_LE(factor, 255u);
     }
-    codec->autoBlockFactor = 0;
-    codec->BlockFactor = 7;
-    codec->dataSize = 10000000;
-    codec->chooseBlockFactor();
-    EXPECT_EQ(codec->BlockFactor, 7u) << "a fixed block factor is kept";
 }
 
 TEST(RunPrecoder, RunsAreShortenedToFourCopiesAndACount) {
-    auto codec = std::make_unique<VekCodec>();
+    auto codec = std::make_unique<Precoding>();
     EXPECT_EQ(precode(*codec, repeatByte(9, 4), 1)[0].bytes, (Bytes{9, 9, 9, 9, 0, 0x7F}));
     EXPECT_EQ(precode(*codec, repeatByte(9, 300), 1)[0].bytes, (Bytes{9, 9, 9, 9, 252, 9, 9, 9, 9, 40, 0x7F}));
     EXPECT_EQ(precode(*codec, repeatByte(9, 257), 1)[0].bytes, (Bytes{9, 9, 9, 9, 252, 9, 0x7F}));
@@ -100,7 +96,7 @@ TEST(RunPrecoder, RunsAreShortenedToFourCopiesAndACount) {
 }
 
 TEST(RunPrecoder, BlocksCloseAfterWholeRunsAndTheMarkerMayStandAlone) {
-    auto codec = std::make_unique<VekCodec>();
+    auto codec = std::make_unique<Precoding>();
     const uint32_t closeAt = BLOCK_UNIT - 20;
     // Distinct neighbours: one byte per run, so the block closes at exactly
     // closeAt + 1 bytes; data of exactly that length end with a full block.
@@ -163,7 +159,7 @@ TEST(RunPrecoder, SameBlocksAsThePlainPrecoderAcrossReadBuffers) {
         data.insert(data.end(), length, value);
     }
     for (uint32_t factor : {1u, 3u, 37u}) {
-        auto codec = std::make_unique<VekCodec>();
+        auto codec = std::make_unique<Precoding>();
         const std::vector<Block> got = precode(*codec, data, factor);
         const std::vector<Block> expected = plainPrecode(data, factor);
         ASSERT_EQ(got.size(), expected.size()) << factor;
@@ -175,7 +171,7 @@ TEST(RunPrecoder, SameBlocksAsThePlainPrecoderAcrossReadBuffers) {
 }
 
 TEST(RunPrecoder, ExpansionRestoresRunsAndChecksTheMarker) {
-    auto codec = std::make_unique<VekCodec>();
+    auto codec = std::make_unique<Precoding>();
     EXPECT_EQ(expand(*codec, Bytes{4, 4, 4, 4, 0}, 0), repeatByte(4, 4));
     EXPECT_EQ(expand(*codec, Bytes{4, 4, 4, 4, 3}, 0), repeatByte(4, 7));
     EXPECT_EQ(expand(*codec, Bytes{4, 4, 4, 4, 0, 4}, 0), repeatByte(4, 5));
@@ -191,12 +187,10 @@ TEST(RunPrecoder, ExpansionRestoresRunsAndChecksTheMarker) {
     EXPECT_EQ(expand(*codec, Bytes{4, 4, 4, 4, 3}, 0, 7), repeatByte(4, 7));
     EXPECT_THROW(expand(*codec, Bytes{4, 4, 4, 4, 3}, 0, 6), VekFailure);
     EXPECT_THROW(expand(*codec, Bytes{1, 2, 0x7F}, 1, 1), VekFailure);
-    std::free(codec->image);
-    codec->image = nullptr;
 }
 
 TEST(RunPrecoder, PrecodingThenExpansionIsLossless) {
-    auto codec = std::make_unique<VekCodec>();
+    auto codec = std::make_unique<Precoding>();
     // Runs of every length around the thresholds, 0x7F data, and noise.
     Bytes data;
     for (uint32_t k = 1; k <= 600; k += (k < 10 ? 1 : 37)) {
@@ -213,15 +207,13 @@ TEST(RunPrecoder, PrecodingThenExpansionIsLossless) {
         restored.insert(restored.end(), part.begin(), part.end());
     }
     EXPECT_EQ(restored, data);
-    std::free(codec->image);
-    codec->image = nullptr;
 }
 
 TEST(RunPrecoder, ExpansionOfRunsBetweenStretchesWithoutRepeats) {
     // The expansion skips stretches where no byte repeats the one before it
     // eight bytes at a time; runs of every length up to a few past four must
     // still be found at every place relative to those skips.
-    auto codec = std::make_unique<VekCodec>();
+    auto codec = std::make_unique<Precoding>();
     std::mt19937 rng(21);
     Bytes data;
     while (data.size() < 60000) {
@@ -239,34 +231,26 @@ TEST(RunPrecoder, ExpansionOfRunsBetweenStretchesWithoutRepeats) {
         restored.insert(restored.end(), part.begin(), part.end());
     }
     EXPECT_EQ(restored, data);
-    std::free(codec->image);
-    codec->image = nullptr;
 }
 
 namespace {
 
-struct ProgressReceiver {
-    testsupport::MessageTarget target;
-    std::vector<platform::PostedMessage> take() {
-        std::vector<platform::PostedMessage> got;
-        platform::PostedMessage m;
-        while (platform::peekMessage(target.handle(), &m)) got.push_back(m);
-        return got;
-    }
+struct RecordedProgress final : ProgressSink {
+    std::vector<int32_t> values;
+    void report(int32_t percentDone) override { values.push_back(percentDone); }
 };
 
 } // namespace
 
-TEST(RunPrecoder, ProgressIsPostedAfterLongRunsOnly) {
-    auto codec = std::make_unique<VekCodec>();
-    ProgressReceiver receiver;
-    codec->setProgressTarget(receiver.target.handle(), 0x8001, 77);
+TEST(RunPrecoder, ProgressIsReportedAfterLongRunsOnly) {
+    auto codec = std::make_unique<Precoding>();
+    RecordedProgress progress;
 
-    // No run of four or more: no message.
+    // No run of four or more: no report.
     Bytes plain(5000);
     for (size_t i = 0; i < plain.size(); ++i) plain[i] = static_cast<uint8_t>(i);
-    precode(*codec, plain, 1);
-    EXPECT_TRUE(receiver.take().empty());
+    precode(*codec, plain, 1, &progress);
+    EXPECT_TRUE(progress.values.empty());
 
     // Long runs spread over the data: rising percentages ending at 100.
     Bytes data;
@@ -276,21 +260,9 @@ TEST(RunPrecoder, ProgressIsPostedAfterLongRunsOnly) {
         Bytes run = repeatByte(static_cast<uint8_t>(k), 10);
         data.insert(data.end(), run.begin(), run.end());
     }
-    precode(*codec, data, 4);
-    std::vector<platform::PostedMessage> got = receiver.take();
-    ASSERT_GE(got.size(), 10u);
-    for (size_t i = 0; i < got.size(); ++i) {
-        EXPECT_EQ(got[i].message, 0x8001u);
-        EXPECT_EQ(got[i].wParam, 77u);
-        if (i > 0) {
-            EXPECT_GT(got[i].lParam, got[i - 1].lParam);
-        }
-    }
-    EXPECT_EQ(got.back().lParam, 100) << "the run that ends the data reports 100";
-
-    // Once cleared, nothing more arrives.
-    EXPECT_EQ(codec->clearProgressTarget(), 0);
-    codec->lastProgress = -1;
-    precode(*codec, data, 4);
-    EXPECT_TRUE(receiver.take().empty());
+    precode(*codec, data, 4, &progress);
+    ASSERT_GE(progress.values.size(), 10u);
+    for (size_t i = 1; i < progress.values.size(); ++i) EXPECT_GE(progress.values[i], progress.values[i - 1]);
+    EXPECT_GT(progress.values.back(), progress.values.front());
+    EXPECT_EQ(progress.values.back(), 100) << "the run that ends the data reports 100";
 }

@@ -11,9 +11,11 @@
 #include <unistd.h>
 
 #include "block_sort.h"
+#include "encoder_driver.h"
 #include "file_io.h"
 #include "reference_block_sort.h"
 #include "sort_test_pictures.h"
+#include "test_support.h"
 #include "vek_codec.h"
 #include "work_buffers.h"
 
@@ -48,30 +50,36 @@ Bytes encodeWithCodec(const Bytes &bmp) {
 
 // The encoder's stages in the driver's order, with the reference sort.
 Bytes encodeWithReferenceSort(const Bytes &bmp) {
-    auto codec = std::make_unique<VekCodec>();
+    struct Stages {
+        RunPrecoder precoder;
+        RangeEncoder encoder;
+        SymbolModels models;
+        testsupport::Workspace workspace;
+    };
+    auto stages = std::make_unique<Stages>();
     MemorySource input(bmp.data(), bmp.size());
-    std::vector<uint8_t> coded(codec->getEncodeBound(static_cast<uint32_t>(bmp.size())));
+    std::vector<uint8_t> coded(encodeBound(bmp.size()));
     MemorySink output(coded.data(), coded.size());
-    EXPECT_EQ(codec->checkBitmapHeader(input), 1);
-    codec->chooseBlockFactor();
-    allocEncoderWorkspace(*codec);
-    codec->header.blockFactor = static_cast<uint8_t>(codec->BlockFactor);
+    AcceptedBitmap picture;
+    EXPECT_EQ(checkBitmapHeader(input, &picture), VEK_FAILURE_NONE);
+    VekFileHeader header = picture.header;
+    header.blockFactor = static_cast<uint8_t>(chooseBlockFactor(picture.dataSize));
+    BlockWorkspace &workspace = stages->workspace;
+    allocSortBuffers(workspace, size_t(header.blockFactor) * BLOCK_UNIT);
     uint8_t headerBytes[VEK_HEADER_SIZE];
-    packVekHeader(codec->header, headerBytes);
-    codec->startEncoder(output, headerBytes);
-    codec->sortSizeClasses[9] = codec->BlockFactor * BLOCK_UNIT;
-    codec->pictureInput = &input;
-    codec->inAvail = 0;
-    codec->inFilled = 0;
+    packVekHeader(header, headerBytes);
+    stages->encoder.start(output, headerBytes, VEK_HEADER_SIZE);
+    stages->precoder.start(input, picture.dataSize);
     int isLast;
     do {
-        isLast = codec->fillBlock();
-        referenceSortBlock(codec->workspace, codec->sortSizeClasses);
-        findPrimaryIndex(codec->workspace);
-        codec->encodeBlockSymbols(isLast);
+        isLast = stages->precoder.fillBlock(workspace, nullptr);
+        referenceSortBlock(workspace, sortSizeClasses(workspace.capacity).bounds);
+        takeSortedColumn(workspace);
+        encodeColumn(stages->encoder, stages->models, workspace.lastColumn, workspace.blockLast,
+                     workspace.primaryIndex, isLast);
     } while (!isLast);
-    codec->finishEncoder();
-    freeEncoderWorkspace(codec->workspace);
+    stages->encoder.finish();
+    freeSortBuffers(workspace);
     coded.resize(output.length());
     return coded;
 }

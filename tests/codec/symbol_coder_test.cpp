@@ -4,8 +4,10 @@
 
 #include <memory>
 
+#include "block_sort.h"
 #include "test_support.h"
-#include "vek_codec.h"
+#include "symbol_coder.h"
+#include "vek_format.h"
 #include "work_buffers.h"
 
 using namespace testsupport;
@@ -14,31 +16,12 @@ namespace {
 
 const uint8_t ZERO_HEADER[VEK_HEADER_SIZE] = {0};
 
-// Encoder-side workspace that yields `column` as the last column: with
-// sortIndex[i] = i + 1 (mod n) the byte before row i is block byte i.
-struct ColumnBlock {
-    std::vector<uint32_t> packed;
-    std::vector<int32_t> index;
-    Bytes gathered;
-    BlockWorkspace &workspace;
-    ColumnBlock(VekCodec &codec, const Bytes &column)
-        : packed(column.size() + 16), index(column.size()), gathered(column.size()), workspace(codec.workspace) {
-        const int32_t n = static_cast<int32_t>(column.size());
-        for (int32_t i = 0; i < n; ++i) {
-            packed[i] = static_cast<uint32_t>(column[i]) << 24;
-            index[i] = (i + 1) % n;
-        }
-        workspace.packedBlock = packed.data();
-        workspace.sortIndex = index.data();
-        workspace.lastColumn = gathered.data();
-        workspace.blockLast = n - 1;
-        workspace.blockLength = n;
-    }
-    ~ColumnBlock() {
-        workspace.packedBlock = nullptr;
-        workspace.sortIndex = nullptr;
-        workspace.lastColumn = nullptr;
-    }
+// The stages the symbol coder runs on: a range coder each way and its
+// models.
+struct Coders {
+    RangeEncoder encoder;
+    RangeDecoder decoder;
+    SymbolModels models;
 };
 
 // Codes blocks given as (column, primary index, last flag) into a file and
@@ -49,55 +32,55 @@ struct BlockSpec {
     int isLast;
 };
 
-Bytes encodeBlocks(VekCodec &codec, StreamBuffer &stream, const std::vector<BlockSpec> &blocks) {
-    codec.startEncoder(stream.sink(), ZERO_HEADER);
-    for (const BlockSpec &b : blocks) {
-        ColumnBlock block(codec, b.column);
-        codec.workspace.primaryIndex = b.primary;
-        codec.encodeBlockSymbols(b.isLast);
-    }
-    codec.finishEncoder();
+Bytes encodeBlocks(Coders &codec, StreamBuffer &stream, const std::vector<BlockSpec> &blocks) {
+    codec.encoder.start(stream.sink(), ZERO_HEADER, VEK_HEADER_SIZE);
+    for (const BlockSpec &b : blocks)
+        encodeColumn(codec.encoder, codec.models, b.column.data(), static_cast<int32_t>(b.column.size()) - 1, b.primary,
+                     b.isLast);
+    codec.encoder.finish();
     const Bytes &all = stream.bytes();
     return Bytes(all.begin() + VEK_HEADER_SIZE, all.end());
 }
 
-// Decoder workspace of the given block factor over a written stream.
+// The symbol decoder for blocks of the given block factor over a written
+// stream.
 struct Decoding {
-    VekCodec &codec;
-    Decoding(VekCodec &c, StreamBuffer &stream, uint32_t blockFactor) : codec(c) {
+    Coders &codec;
+    size_t capacity;
+    Bytes buffer;
+    DecodedColumn decoded;
+    Decoding(Coders &c, StreamBuffer &stream, uint32_t blockFactor)
+        : codec(c), capacity(size_t(blockFactor) * BLOCK_UNIT), buffer(capacity) {
         ByteSource &in = stream.source();
-        codec.startDecoderReader(in);
         in.seekTo(VEK_HEADER_SIZE);
-        allocDecoderWorkspace(codec, blockFactor);
-        codec.startDecoderCoder();
+        codec.decoder.start(in, in.size() - VEK_HEADER_SIZE);
+        codec.decoder.startCoder();
+        decoded.column = buffer.data();
     }
-    ~Decoding() { freeDecoderWorkspace(codec.workspace); }
-    Bytes column() const {
-        const BlockWorkspace &w = codec.workspace;
-        return Bytes(w.lastColumn, w.lastColumn + w.blockLast + 1);
-    }
+    int block() { return decodeColumn(codec.decoder, codec.models, capacity, decoded); }
+    Bytes column() const { return Bytes(decoded.column, decoded.column + decoded.blockLast + 1); }
 };
 
 } // namespace
 
 TEST(SymbolCoder, KnownStreamsForTwoLastBlocks) {
-    auto codec = std::make_unique<VekCodec>();
+    auto codec = std::make_unique<Coders>();
     StreamBuffer stream;
     EXPECT_EQ(encodeBlocks(*codec, stream, {{Bytes{0x7F}, 0, 1}}),
               (Bytes{0x80, 0x00, 0x00, 0x00, 0x17, 0x49, 0xB8, 0xF7, 0xFF}));
     {
         Decoding d(*codec, stream, 1);
-        EXPECT_EQ(codec->decodeBlockSymbols(), 1);
+        EXPECT_EQ(d.block(), 1);
         EXPECT_EQ(d.column(), Bytes{0x7F});
-        EXPECT_EQ(codec->workspace.primaryIndex, 0);
+        EXPECT_EQ(d.decoded.primaryIndex, 0);
     }
     EXPECT_EQ(encodeBlocks(*codec, stream, {{Bytes{6, 2}, 0, 1}}),
               (Bytes{0x80, 0x00, 0x00, 0x00, 0x4A, 0xAD, 0x11, 0x12, 0x7F}));
     {
         Decoding d(*codec, stream, 1);
-        EXPECT_EQ(codec->decodeBlockSymbols(), 1);
+        EXPECT_EQ(d.block(), 1);
         EXPECT_EQ(d.column(), (Bytes{6, 2}));
-        EXPECT_EQ(codec->workspace.primaryIndex, 0);
+        EXPECT_EQ(d.decoded.primaryIndex, 0);
     }
 }
 
@@ -122,16 +105,16 @@ TEST(SymbolCoder, SymbolSequenceOfRanksRunsAndBuckets) {
     for (int rank : {2, 3, 128, 255}) appendRank(rank);
     for (int k = 0; k < 14; ++k) column.push_back(column.back());
 
-    auto codec = std::make_unique<VekCodec>();
+    auto codec = std::make_unique<Coders>();
     StreamBuffer stream;
     encodeBlocks(*codec, stream, {{column, 3, 0}});
 
     // Read the stream symbol by symbol with the same models.
     Decoding d(*codec, stream, 1);
-    EXPECT_EQ(codec->decodeValue32(), 4u) << "start value of a block that is not the last";
-    codec->resetSymbolModels();
-    auto main = [&] { return codec->decodeSymbol(codec->mainModel()); };
-    auto offset = [&](int b) { return codec->decodeSymbol(codec->symbolModels[b]); };
+    EXPECT_EQ(codec->decoder.decodeValue32(), 4u) << "start value of a block that is not the last";
+    codec->models.reset();
+    auto main = [&] { return codec->decoder.decodeSymbol(codec->models.main()); };
+    auto offset = [&](int b) { return codec->decoder.decodeSymbol(codec->models.models[b]); };
     EXPECT_EQ(main(), 5u);  // SYM_BUCKET_2
     EXPECT_EQ(offset(2), 2u);
     EXPECT_EQ(main(), 1u);  // SYM_RUN_2
@@ -151,7 +134,7 @@ TEST(SymbolCoder, SymbolSequenceOfRanksRunsAndBuckets) {
 TEST(SymbolCoder, RunLengthDigitsRoundTrip) {
     // Runs of every length up to 300 and a few large ones, each followed by
     // a rank-1 byte, in blocks that are and are not the last.
-    auto codec = std::make_unique<VekCodec>();
+    auto codec = std::make_unique<Coders>();
     StreamBuffer stream;
     std::vector<BlockSpec> blocks;
     for (uint32_t n : {1u, 2u, 3u, 4u, 5u, 6u, 7u, 14u, 255u, 256u, 300u, 4095u, 16383u}) {
@@ -162,14 +145,14 @@ TEST(SymbolCoder, RunLengthDigitsRoundTrip) {
     encodeBlocks(*codec, stream, blocks);
     Decoding d(*codec, stream, 2);
     for (const BlockSpec &b : blocks) {
-        ASSERT_EQ(codec->decodeBlockSymbols(), b.isLast);
+        ASSERT_EQ(d.block(), b.isLast);
         EXPECT_EQ(d.column(), b.column);
-        EXPECT_EQ(codec->workspace.primaryIndex, b.primary);
+        EXPECT_EQ(d.decoded.primaryIndex, b.primary);
     }
 }
 
 TEST(SymbolCoder, RandomColumnsRoundTrip) {
-    auto codec = std::make_unique<VekCodec>();
+    auto codec = std::make_unique<Coders>();
     StreamBuffer stream;
     std::vector<BlockSpec> blocks;
     for (uint32_t seed = 1; seed <= 6; ++seed) {
@@ -179,9 +162,9 @@ TEST(SymbolCoder, RandomColumnsRoundTrip) {
     encodeBlocks(*codec, stream, blocks);
     Decoding d(*codec, stream, 1);
     for (const BlockSpec &b : blocks) {
-        ASSERT_EQ(codec->decodeBlockSymbols(), b.isLast);
+        ASSERT_EQ(d.block(), b.isLast);
         EXPECT_EQ(d.column(), b.column);
-        EXPECT_EQ(codec->workspace.primaryIndex, b.primary);
+        EXPECT_EQ(d.decoded.primaryIndex, b.primary);
     }
 }
 
@@ -190,7 +173,7 @@ TEST(SymbolCoder, DecoderCountsTheColumnItWrites) {
     // changes from the symbol decoder: they must match the column, for
     // blocks that start with a run of the list's front byte (0) or of
     // another byte, one byte long, constant, or random with runs.
-    auto codec = std::make_unique<VekCodec>();
+    auto codec = std::make_unique<Coders>();
     StreamBuffer stream;
     std::vector<BlockSpec> blocks;
     blocks.push_back({Bytes(300, 0), 5, 0});
@@ -204,29 +187,29 @@ TEST(SymbolCoder, DecoderCountsTheColumnItWrites) {
     encodeBlocks(*codec, stream, blocks);
     Decoding d(*codec, stream, 1);
     for (const BlockSpec &b : blocks) {
-        codec->decodeBlockSymbols();
+        d.block();
         ASSERT_EQ(d.column(), b.column);
         const ColumnCounts counts = countColumn(b.column);
-        for (int c = 0; c < 256; ++c) ASSERT_EQ(codec->workspace.byteCounts[c], counts.bytes[c]) << "byte " << c;
-        EXPECT_EQ(codec->workspace.columnChanges, counts.changes);
+        for (int c = 0; c < 256; ++c) ASSERT_EQ(d.decoded.counts.bytes[c], counts.bytes[c]) << "byte " << c;
+        EXPECT_EQ(d.decoded.counts.changes, counts.changes);
     }
 }
 
 TEST(SymbolCoder, BlockCapacityIsEnforcedForRunsAndRanks) {
-    auto codec = std::make_unique<VekCodec>();
+    auto codec = std::make_unique<Coders>();
     StreamBuffer stream;
     // Exactly the capacity of block factor 1 decodes.
     encodeBlocks(*codec, stream, {{Bytes(BLOCK_UNIT, 0), 0, 1}});
     {
         Decoding d(*codec, stream, 1);
-        EXPECT_EQ(codec->decodeBlockSymbols(), 1);
-        EXPECT_EQ(codec->workspace.blockLast, static_cast<int32_t>(BLOCK_UNIT) - 1);
+        EXPECT_EQ(d.block(), 1);
+        EXPECT_EQ(d.decoded.blockLast, static_cast<int32_t>(BLOCK_UNIT) - 1);
     }
     // One more byte from a run fails.
     encodeBlocks(*codec, stream, {{Bytes(BLOCK_UNIT + 1, 0), 0, 1}});
     {
         Decoding d(*codec, stream, 1);
-        EXPECT_THROW(codec->decodeBlockSymbols(), VekFailure);
+        EXPECT_THROW(d.block(), VekFailure);
     }
     // One more byte from a rank fails.
     Bytes column(BLOCK_UNIT, 0);
@@ -234,56 +217,56 @@ TEST(SymbolCoder, BlockCapacityIsEnforcedForRunsAndRanks) {
     encodeBlocks(*codec, stream, {{column, 0, 1}});
     {
         Decoding d(*codec, stream, 1);
-        EXPECT_THROW(codec->decodeBlockSymbols(), VekFailure);
+        EXPECT_THROW(d.block(), VekFailure);
     }
 }
 
 TEST(SymbolCoder, ImpossibleBlockStartsAreDamage) {
-    auto codec = std::make_unique<VekCodec>();
+    auto codec = std::make_unique<Coders>();
     StreamBuffer stream;
     auto writeRaw = [&](uint32_t start, const Bytes &column) {
-        codec->startEncoder(stream.sink(), ZERO_HEADER);
-        codec->encodeValue32(start);
-        codec->resetSymbolModels();
-        for (size_t i = 0; i < column.size(); ++i) codec->encodeSymbol(codec->mainModel(), 3);
-        codec->encodeSymbol(codec->mainModel(), 11);
-        codec->finishEncoder();
+        codec->encoder.start(stream.sink(), ZERO_HEADER, VEK_HEADER_SIZE);
+        codec->encoder.encodeValue32(start);
+        codec->models.reset();
+        for (size_t i = 0; i < column.size(); ++i) codec->encoder.encodeSymbol(codec->models.main(), 3);
+        codec->encoder.encodeSymbol(codec->models.main(), 11);
+        codec->encoder.finish();
     };
     // Start value 0: no encoder writes it.
     writeRaw(0, Bytes(3, 1));
     {
         Decoding d(*codec, stream, 1);
-        EXPECT_THROW(codec->decodeBlockSymbols(), VekFailure);
+        EXPECT_THROW(d.block(), VekFailure);
     }
     // Primary index 3 in a block of three bytes.
     writeRaw(4, Bytes(3, 1));
     {
         Decoding d(*codec, stream, 1);
-        EXPECT_THROW(codec->decodeBlockSymbols(), VekFailure);
+        EXPECT_THROW(d.block(), VekFailure);
     }
     // The most negative start value, primary index 2^31 - 1.
     writeRaw(0x80000000u, Bytes(3, 1));
     {
         Decoding d(*codec, stream, 1);
-        EXPECT_THROW(codec->decodeBlockSymbols(), VekFailure);
+        EXPECT_THROW(d.block(), VekFailure);
     }
     // A block that ends before its first byte.
     writeRaw(1, Bytes());
     {
         Decoding d(*codec, stream, 1);
-        EXPECT_THROW(codec->decodeBlockSymbols(), VekFailure);
+        EXPECT_THROW(d.block(), VekFailure);
     }
     // Primary index 2, the last row, is fine; so is the last-block form.
     writeRaw(3, Bytes(3, 1));
     {
         Decoding d(*codec, stream, 1);
-        EXPECT_EQ(codec->decodeBlockSymbols(), 0);
-        EXPECT_EQ(codec->workspace.primaryIndex, 2);
+        EXPECT_EQ(d.block(), 0);
+        EXPECT_EQ(d.decoded.primaryIndex, 2);
     }
     writeRaw(~2u, Bytes(3, 1));
     {
         Decoding d(*codec, stream, 1);
-        EXPECT_EQ(codec->decodeBlockSymbols(), 1);
-        EXPECT_EQ(codec->workspace.primaryIndex, 2);
+        EXPECT_EQ(d.block(), 1);
+        EXPECT_EQ(d.decoded.primaryIndex, 2);
     }
 }

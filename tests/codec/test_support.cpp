@@ -4,6 +4,7 @@
 
 #include "test_support.h"
 
+#include "encoder_driver.h"
 #include "vek_codec.h"
 
 #include <cstdio>
@@ -33,10 +34,32 @@ int unsetenv(const char *name) {
 
 namespace testsupport {
 
+int encodeInBlocks(VekCodec &codec, const Bytes &picture, uint32_t blockFactor, Bytes *coded, ProgressSink *progress) {
+    coded->resize(encodeBound(picture.size()));
+    MemorySource input(picture.data(), picture.size());
+    MemorySink output(coded->data(), coded->size());
+    AcceptedBitmap accepted;
+    if (checkBitmapHeader(input, &accepted) != VEK_FAILURE_NONE) return 0;
+    try {
+        EncoderContext context(codec.workspace, progress);
+        context.encode(accepted, input, output, blockFactor);
+    } catch (const VekFailure &failure) {
+        codec.lastFailure = failure.reason;
+        releaseWorkspace(codec.workspace);
+        return 0;
+    }
+    coded->resize(output.length());
+    return 1;
+}
+
+size_t blockCapacity(size_t n) {
+    return n <= BLOCK_UNIT ? BLOCK_UNIT : (n + BLOCK_UNIT - 1) / BLOCK_UNIT * BLOCK_UNIT;
+}
+
 bool holdsNothing(const VekCodec &codec) {
     const BlockWorkspace &w = codec.workspace;
     return w.packedBlock == nullptr && w.sortIndex == nullptr && w.bucketTable == nullptr && w.blockText == nullptr &&
-           w.lastColumn == nullptr && w.rotationRanks == nullptr && codec.progressLog == nullptr &&
+           w.lastColumn == nullptr && w.rotationRanks == nullptr &&
            w.liveBlocks == (codec.image != nullptr ? 1 : 0);
 }
 
@@ -57,12 +80,6 @@ bool StreamBuffer::Growing::write(const void *data, size_t count) {
     if (bytes->size() < position + count) bytes->resize(position + count);
     std::copy(p, p + count, bytes->begin() + static_cast<std::ptrdiff_t>(position));
     position += count;
-    return true;
-}
-
-bool StreamBuffer::Growing::seekTo(uint64_t offset) {
-    if (offset > bytes->size()) return false;
-    position = static_cast<size_t>(offset);
     return true;
 }
 

@@ -9,7 +9,9 @@
 #include <vector>
 
 #include "byte_streams.h"
+#include "work_buffers.h"
 
+class ProgressSink;
 class VekCodec;
 
 #if defined(_WIN32)
@@ -36,8 +38,27 @@ private:
     std::string path_;
 };
 
+// A set of work buffers of a stage's own, released on destruction.
+struct Workspace : BlockWorkspace {
+    Workspace() { initWorkspace(*this); }
+    ~Workspace() { releaseWorkspace(*this); }
+    Workspace(const Workspace &) = delete;
+    Workspace &operator=(const Workspace &) = delete;
+};
+
+// The capacity of the blocks (whole units of BLOCK_UNIT) that hold n bytes.
+size_t blockCapacity(size_t n);
+
 // No work buffer is held by the object, and no memory but its picture.
 bool holdsNothing(const VekCodec &codec);
+
+// Encodes a BMP picture in memory as the object's encodeMemory does, but in
+// blocks of `blockFactor` units (more blocks than its size would give): an
+// encoder context over the object's memory, progress to `progress` if set.
+// A failure is recorded as the object's last failure and its buffers are
+// released; the result is then 0.
+int encodeInBlocks(VekCodec &codec, const Bytes &picture, uint32_t blockFactor, Bytes *coded,
+                   ProgressSink *progress = nullptr);
 
 // A coded stream held in memory for the coder tests: written through
 // sink() (which starts it afresh), read through source() (from the start).
@@ -52,7 +73,6 @@ private:
         Bytes *bytes;
         size_t position = 0;
         bool write(const void *data, size_t count) override;
-        bool seekTo(uint64_t offset) override;
     };
     Bytes bytes_;
     Growing sink_{};

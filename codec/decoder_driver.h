@@ -1,0 +1,53 @@
+// The decoder: the check of a .vek stream's 12-byte header, and a decoder
+// context that runs the decoding stages block by block into a BMP file or
+// into a picture image. Writes the restored BMP headers; the data bytes
+// come from the stages.
+#ifndef VEK_CODEC_DECODER_DRIVER_H
+#define VEK_CODEC_DECODER_DRIVER_H
+
+#include <cstdint>
+
+#include "arithmetic_coder.h"
+#include "byte_streams.h"
+#include "run_precoder.h"
+#include "symbol_coder.h"
+#include "vek_format.h"
+#include "work_buffers.h"
+
+// Reads and checks the 12-byte header at the start of a .vek stream and
+// leaves the source after it: VEK_FAILURE_NONE, or the reason for a stream
+// that no encoder writes.
+int readStreamHeader(ByteSource &input, VekFileHeader *out);
+
+// The stages of one decode: the range decoder and the symbol models, over
+// the work buffers of `memory` (whose owner releases them after a failure).
+class DecoderContext {
+public:
+    explicit DecoderContext(BlockWorkspace &memory) : workspace_(memory) {}
+    DecoderContext(const DecoderContext &) = delete;
+    DecoderContext &operator=(const DecoderContext &) = delete;
+
+    // The stream whose header has been read (the source stands after it):
+    // into a BMP file on `output`, its headers first; or into `image`.
+    // Damaged data and failed writes take the failure exit.
+    void decodeToFile(const VekFileHeader &header, ByteSource &input, ByteSink &output);
+    void decodeToImage(const VekFileHeader &header, ByteSource &input, ImageOutput &image);
+
+private:
+    // Readies the buffers and the coder for the first block; returns the
+    // data bytes to restore.
+    uint32_t startBlocks(const VekFileHeader &header);
+    // The blocks of a decode, each written by `write(isLast)` once it is
+    // inverted: one after the other, or with block k turned from ranks into
+    // bytes, inverted and written in a second thread while the ranks of
+    // block k + 1 are decoded.
+    template <typename Write> void decodeBlocks(uint32_t expected, Write write);
+    // False when no second thread could be had (nothing decoded yet).
+    template <typename Write> bool decodeBlocksInPipeline(uint8_t *secondColumn, Write write);
+
+    RangeDecoder decoder_;
+    SymbolModels symbols_;
+    BlockWorkspace &workspace_;
+};
+
+#endif
