@@ -12,7 +12,7 @@
 
 #include "vek/vek.h"
 #include "vek/vek_failures.h"
-#include "vek_codec.h"
+#include "decoder_driver.h"
 #include "vek_format.h"
 #include "window_messages.h"
 
@@ -162,13 +162,16 @@ EMSCRIPTEN_KEEPALIVE int vekweb_encode(const uint8_t *bmp, uint32_t bmpSize) {
 
 // The picture described by the 12-byte header of .vek bytes, nothing decoded.
 EMSCRIPTEN_KEEPALIVE int vekweb_read_header(const uint8_t *vek, uint32_t vekSize) {
-    static VekCodec scratch;  // large (its coder buffers): not on the stack
     if (vek == nullptr) return fail(VEK_FAILURE_ARGUMENTS);
     MemorySource source(vek, vekSize);
-    if (!scratch.readStreamHeader(source, &scratch.header)) return fail(scratch.lastFailure);
-    scratch.writeBitmapHeaders(nullptr);
+    VekFileHeader header;
+    const int failure = readStreamHeader(source, &header);
+    if (failure != VEK_FAILURE_NONE) return fail(failure);
+    BITMAPFILEHEADER file;
+    BITMAPINFOHEADER bitmap;
+    restoredBitmapHeaders(header, &file, &bitmap);
     releaseResult();
-    describe(scratch.fileHeader, scratch.infoHeader);
+    describe(file, bitmap);
     return 1;
 }
 
