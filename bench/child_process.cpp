@@ -1,6 +1,8 @@
 #include "child_process.h"
 
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -8,6 +10,7 @@
 
 #include <cstdlib>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 
@@ -101,6 +104,40 @@ bool programExists(const std::string &name) {
         from = colon + 1;
     }
     return false;
+}
+
+bool BusyLoad::start() {
+    if (pid_ > 0) return true;
+    const pid_t parent = ::getpid();
+    std::fflush(stdout);
+    started_ = monotonicSeconds();
+    const pid_t pid = ::fork();
+    if (pid < 0) return false;
+    if (pid == 0) {
+        // Dies with the benchmark, even if that is killed before stop().
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parent) ::_exit(0);
+        volatile unsigned long spins = 0;
+        for (;;) spins = spins + 1;
+    }
+    pid_ = pid;
+    return true;
+}
+
+bool BusyLoad::stop() {
+    if (pid_ <= 0) return false;
+    ::kill(pid_, SIGKILL);
+    int status = 0;
+    struct rusage usage;
+    std::memset(&usage, 0, sizeof(usage));
+    pid_t got;
+    do {
+        got = ::wait4(pid_, &status, 0, &usage);
+    } while (got < 0 && errno == EINTR);
+    wall_ = monotonicSeconds() - started_;
+    processor_ = got == pid_ ? seconds(usage.ru_utime) + seconds(usage.ru_stime) : 0;
+    pid_ = -1;
+    return true;
 }
 
 } // namespace vekbench
