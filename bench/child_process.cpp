@@ -32,6 +32,17 @@ double seconds(const struct timeval &tv) {
 
 const char THREADS_VARIABLE[] = "VEK_THREADS=";
 
+// Waits for the child `pid` to end, with its exit status and resource usage;
+// false when it could not be waited for.
+bool reap(pid_t pid, int *status, struct rusage *usage) {
+    std::memset(usage, 0, sizeof(*usage));
+    pid_t got;
+    do {
+        got = ::wait4(pid, status, 0, usage);
+    } while (got < 0 && errno == EINTR);
+    return got == pid;
+}
+
 } // namespace
 
 ChildRun runChild(const ChildCommand &command) {
@@ -75,13 +86,9 @@ ChildRun runChild(const ChildCommand &command) {
 
     int status = 0;
     struct rusage usage;
-    std::memset(&usage, 0, sizeof(usage));
-    pid_t got;
-    do {
-        got = ::wait4(pid, &status, 0, &usage);
-    } while (got < 0 && errno == EINTR);
+    const bool reaped = reap(pid, &status, &usage);
     run.wall = monotonicSeconds() - start;
-    if (got != pid) return run;
+    if (!reaped) return run;
     run.processor = seconds(usage.ru_utime) + seconds(usage.ru_stime);
     run.peakBytes = static_cast<double>(usage.ru_maxrss) * 1024.0;
     run.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
@@ -129,13 +136,9 @@ bool BusyLoad::stop() {
     ::kill(pid_, SIGKILL);
     int status = 0;
     struct rusage usage;
-    std::memset(&usage, 0, sizeof(usage));
-    pid_t got;
-    do {
-        got = ::wait4(pid_, &status, 0, &usage);
-    } while (got < 0 && errno == EINTR);
+    const bool reaped = reap(pid_, &status, &usage);
     wall_ = monotonicSeconds() - started_;
-    processor_ = got == pid_ ? seconds(usage.ru_utime) + seconds(usage.ru_stime) : 0;
+    processor_ = reaped ? seconds(usage.ru_utime) + seconds(usage.ru_stime) : 0;
     pid_ = -1;
     return true;
 }
