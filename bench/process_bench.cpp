@@ -251,8 +251,8 @@ void printTimes(const std::vector<Picture> &all, int first, bool wall, const cha
                 "lbz/Vn");
     double total[4] = {0, 0, 0, 0};
     auto row = [&](const char *name, const double t[4]) {
-        std::printf("%-22s %8.3f %8.3f %8.3f %8.3f %7.2f %7.2f %7.2f\n", name, t[0], t[1], t[2], t[3], speedRatio(t[2], t[0]),
-                    speedRatio(t[2], t[1]), speedRatio(t[3], t[1]));
+        std::printf("%-22s %8.3f %8.3f %8.3f %8.3f %7.2f %7.2f %7.2f\n", name, t[0], t[1], t[2], t[3], ratioOf(t[2], t[0]),
+                    ratioOf(t[2], t[1]), ratioOf(t[3], t[1]));
     };
     for (const Picture &p : all) {
         double t[4];
@@ -282,14 +282,14 @@ void printReport(const std::vector<Picture> &all, int rounds, double ownBytes, b
                 "lbzip2 -9", "VEK/bz");
     for (const Picture &p : all) {
         std::printf("%-22s %4u %10.0f %10.0f %10.0f %10.0f %7.3f\n", p.name.c_str(), p.bits, p.bytes, p.vekBytes, p.bzip2Bytes,
-                    p.lbzip2Bytes, speedRatio(p.vekBytes, p.bzip2Bytes));
+                    p.lbzip2Bytes, ratioOf(p.vekBytes, p.bzip2Bytes));
         bytes += p.bytes;
         vekBytes += p.vekBytes;
         bzip2Bytes += p.bzip2Bytes;
         lbzip2Bytes += p.lbzip2Bytes;
     }
     std::printf("%-22s %4s %10.0f %10.0f %10.0f %10.0f %7.3f\n", "total", "", bytes, vekBytes, bzip2Bytes, lbzip2Bytes,
-                speedRatio(vekBytes, bzip2Bytes));
+                ratioOf(vekBytes, bzip2Bytes));
 
     std::printf("\nVEK-1 = vekconv with VEK_THREADS=1, VEK-n = vekconv with the default threads (VEK_THREADS unset);\n"
                 "bzip2 = bzip2 -9 / bzip2 -d, lbzip2 = lbzip2 -9 -n 2 / lbzip2 -d -n 2. Median of %d round%s;\n"
@@ -322,7 +322,6 @@ void printReport(const std::vector<Picture> &all, int rounds, double ownBytes, b
     for (const TargetCheck &t : speedTargets(wallTimes(all))) std::printf("  %s: %s\n", t.what.c_str(), verdict(t.met));
     std::printf("  VEK peak memory within 20 x block bytes + 16 MiB on every picture: %s\n", verdict(memoryMet));
 }
-
 
 std::string localTime() {
     char text[32];
@@ -372,7 +371,7 @@ int runProcessBench(const std::vector<std::string> &files, const std::string &ve
     }
     if (load.stop())
         std::printf("The load process had %.1f s of processor time in %.1f s (%.0f %% of one processor)\n",
-                    load.processorSeconds(), load.wallSeconds(), 100 * speedRatio(load.processorSeconds(), load.wallSeconds()));
+                    load.processorSeconds(), load.wallSeconds(), 100 * ratioOf(load.processorSeconds(), load.wallSeconds()));
     if (!all.empty()) printReport(all, rounds, ownBytes, options.load);
     bool chartFailed = false;
     if (!options.svgPath.empty()) {

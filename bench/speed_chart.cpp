@@ -44,10 +44,10 @@ struct Row {
 Row rowOf(const std::string &name, const double seconds[OPS]) {
     Row r;
     r.name = name;
-    r.x[0][0] = speedRatio(seconds[BZIP2_ENCODE], seconds[VEK1_ENCODE]);
-    r.x[0][1] = speedRatio(seconds[LBZIP2_ENCODE], seconds[VEKN_ENCODE]);
-    r.x[1][0] = speedRatio(seconds[BZIP2_DECODE], seconds[VEK1_DECODE]);
-    r.x[1][1] = speedRatio(seconds[LBZIP2_DECODE], seconds[VEKN_DECODE]);
+    r.x[0][0] = ratioOf(seconds[BZIP2_ENCODE], seconds[VEK1_ENCODE]);
+    r.x[0][1] = ratioOf(seconds[LBZIP2_ENCODE], seconds[VEKN_ENCODE]);
+    r.x[1][0] = ratioOf(seconds[BZIP2_DECODE], seconds[VEK1_DECODE]);
+    r.x[1][1] = ratioOf(seconds[LBZIP2_DECODE], seconds[VEKN_DECODE]);
     for (auto &panel : r.x)
         for (double &v : panel)
             if (!std::isfinite(v) || v < 0) v = 0;

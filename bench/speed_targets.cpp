@@ -22,7 +22,7 @@ Least leastRatio(const std::vector<PictureTimes> &pictures, Op peer, Op vek) {
     Least least;
     bool first = true;
     for (const PictureTimes &p : pictures) {
-        const double r = speedRatio(p.seconds[peer], p.seconds[vek]);
+        const double r = ratioOf(p.seconds[peer], p.seconds[vek]);
         if (first || r < least.value) {
             least.value = r;
             least.name = p.name;
@@ -39,7 +39,7 @@ double totalRatio(const std::vector<PictureTimes> &pictures, Op peer, Op vek) {
         peerSum += p.seconds[peer];
         vekSum += p.seconds[vek];
     }
-    return speedRatio(peerSum, vekSum);
+    return ratioOf(peerSum, vekSum);
 }
 
 TargetCheck total(const std::vector<PictureTimes> &pictures, const std::string &what, Op peer, Op vek, double want) {
@@ -56,8 +56,8 @@ TargetCheck everyPicture(const std::vector<PictureTimes> &pictures, const std::s
 
 } // namespace
 
-double speedRatio(double peer, double vek) {
-    return vek > 0 ? peer / vek : 0;
+double ratioOf(double a, double b) {
+    return b > 0 ? a / b : 0;
 }
 
 std::vector<TargetCheck> speedTargets(const std::vector<PictureTimes> &pictures) {

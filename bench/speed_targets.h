@@ -19,9 +19,9 @@ struct PictureTimes {
     double seconds[OPS] = {};
 };
 
-// peer / vek, the speed of VEK against a peer (above 1: VEK is faster); 0
-// when the VEK time is not positive.
-double speedRatio(double peer, double vek);
+// a / b, 0 when b is not positive. Of times, peer / VEK is the speed of VEK
+// against the peer (above 1: VEK is faster).
+double ratioOf(double a, double b);
 
 struct TargetCheck {
     std::string what;  // the target with its measured value
