@@ -1,6 +1,8 @@
 #include "child_process.h"
 
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -8,6 +10,7 @@
 
 #include <cstdlib>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 
@@ -28,6 +31,17 @@ double seconds(const struct timeval &tv) {
 }
 
 const char THREADS_VARIABLE[] = "VEK_THREADS=";
+
+// Waits for the child `pid` to end, with its exit status and resource usage;
+// false when it could not be waited for.
+bool reap(pid_t pid, int *status, struct rusage *usage) {
+    std::memset(usage, 0, sizeof(*usage));
+    pid_t got;
+    do {
+        got = ::wait4(pid, status, 0, usage);
+    } while (got < 0 && errno == EINTR);
+    return got == pid;
+}
 
 } // namespace
 
@@ -72,13 +86,9 @@ ChildRun runChild(const ChildCommand &command) {
 
     int status = 0;
     struct rusage usage;
-    std::memset(&usage, 0, sizeof(usage));
-    pid_t got;
-    do {
-        got = ::wait4(pid, &status, 0, &usage);
-    } while (got < 0 && errno == EINTR);
+    const bool reaped = reap(pid, &status, &usage);
     run.wall = monotonicSeconds() - start;
-    if (got != pid) return run;
+    if (!reaped) return run;
     run.processor = seconds(usage.ru_utime) + seconds(usage.ru_stime);
     run.peakBytes = static_cast<double>(usage.ru_maxrss) * 1024.0;
     run.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
@@ -101,6 +111,36 @@ bool programExists(const std::string &name) {
         from = colon + 1;
     }
     return false;
+}
+
+bool BusyLoad::start() {
+    if (pid_ > 0) return true;
+    const pid_t parent = ::getpid();
+    std::fflush(stdout);
+    started_ = monotonicSeconds();
+    const pid_t pid = ::fork();
+    if (pid < 0) return false;
+    if (pid == 0) {
+        // Dies with the benchmark, even if that is killed before stop().
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parent) ::_exit(0);
+        volatile unsigned long spins = 0;
+        for (;;) spins = spins + 1;
+    }
+    pid_ = pid;
+    return true;
+}
+
+bool BusyLoad::stop() {
+    if (pid_ <= 0) return false;
+    ::kill(pid_, SIGKILL);
+    int status = 0;
+    struct rusage usage;
+    const bool reaped = reap(pid_, &status, &usage);
+    wall_ = monotonicSeconds() - started_;
+    processor_ = reaped ? seconds(usage.ru_utime) + seconds(usage.ru_stime) : 0;
+    pid_ = -1;
+    return true;
 }
 
 } // namespace vekbench

@@ -29,6 +29,29 @@ ChildRun runChild(const ChildCommand &command);
 // Whether a program can be found the way runChild finds it.
 bool programExists(const std::string &name);
 
+// A competing process that keeps one processor busy: a forked child spinning
+// in a loop until stop(), or until this process ends (it is killed along with
+// its parent).
+class BusyLoad {
+public:
+    BusyLoad() = default;
+    BusyLoad(const BusyLoad &) = delete;
+    BusyLoad &operator=(const BusyLoad &) = delete;
+    ~BusyLoad() { stop(); }
+
+    bool start();
+    // Kills the child and waits for it; false when none was running.
+    bool stop();
+    int pid() const { return pid_; }
+    // Of the child's life: wall-clock seconds, and processor seconds it got.
+    double wallSeconds() const { return wall_; }
+    double processorSeconds() const { return processor_; }
+
+private:
+    int pid_ = -1;
+    double started_ = 0, wall_ = 0, processor_ = 0;
+};
+
 } // namespace vekbench
 
 #endif

@@ -8,11 +8,14 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <string>
 #include <vector>
 
 #include "child_process.h"
+#include "speed_chart.h"
+#include "speed_targets.h"
 
 namespace vekbench {
 
@@ -24,8 +27,6 @@ const double BLOCK_UNIT = 8192;
 const size_t BMP_HEADERS_SIZE = 54;
 const size_t VEK_BLOCK_FACTOR_OFFSET = 6;
 
-// The eight operations of a round, in the order they run.
-enum Op { VEK1_ENCODE, VEKN_ENCODE, BZIP2_ENCODE, LBZIP2_ENCODE, VEK1_DECODE, VEKN_DECODE, BZIP2_DECODE, LBZIP2_DECODE, OPS };
 const char *const COLUMN[4] = {"VEK-1", "VEK-n", "bzip2", "lbzip2"};
 
 struct Sample {
@@ -239,10 +240,6 @@ private:
     std::string vekconv_, work_;
 };
 
-double ratio(double peer, double vek) {
-    return vek > 0 ? peer / vek : 0;
-}
-
 const char *verdict(bool met) {
     return met ? "met" : "MISSED";
 }
@@ -254,8 +251,8 @@ void printTimes(const std::vector<Picture> &all, int first, bool wall, const cha
                 "lbz/Vn");
     double total[4] = {0, 0, 0, 0};
     auto row = [&](const char *name, const double t[4]) {
-        std::printf("%-22s %8.3f %8.3f %8.3f %8.3f %7.2f %7.2f %7.2f\n", name, t[0], t[1], t[2], t[3], ratio(t[2], t[0]),
-                    ratio(t[2], t[1]), ratio(t[3], t[1]));
+        std::printf("%-22s %8.3f %8.3f %8.3f %8.3f %7.2f %7.2f %7.2f\n", name, t[0], t[1], t[2], t[3], ratioOf(t[2], t[0]),
+                    ratioOf(t[2], t[1]), ratioOf(t[3], t[1]));
     };
     for (const Picture &p : all) {
         double t[4];
@@ -268,20 +265,31 @@ void printTimes(const std::vector<Picture> &all, int first, bool wall, const cha
     row("total", total);
 }
 
-void printReport(const std::vector<Picture> &all, int rounds, double ownBytes) {
+std::vector<PictureTimes> wallTimes(const std::vector<Picture> &all) {
+    std::vector<PictureTimes> times;
+    for (const Picture &p : all) {
+        PictureTimes t;
+        t.name = p.name;
+        for (int op = 0; op < OPS; ++op) t.seconds[op] = p.result[op].wall;
+        times.push_back(t);
+    }
+    return times;
+}
+
+void printReport(const std::vector<Picture> &all, int rounds, double ownBytes, bool underLoad) {
     double bytes = 0, vekBytes = 0, bzip2Bytes = 0, lbzip2Bytes = 0;
     std::printf("\nSizes (bytes)\n%-22s %4s %10s %10s %10s %10s %7s\n", "picture", "bits", "picture", "VEK", "bzip2 -9",
                 "lbzip2 -9", "VEK/bz");
     for (const Picture &p : all) {
         std::printf("%-22s %4u %10.0f %10.0f %10.0f %10.0f %7.3f\n", p.name.c_str(), p.bits, p.bytes, p.vekBytes, p.bzip2Bytes,
-                    p.lbzip2Bytes, ratio(p.vekBytes, p.bzip2Bytes));
+                    p.lbzip2Bytes, ratioOf(p.vekBytes, p.bzip2Bytes));
         bytes += p.bytes;
         vekBytes += p.vekBytes;
         bzip2Bytes += p.bzip2Bytes;
         lbzip2Bytes += p.lbzip2Bytes;
     }
     std::printf("%-22s %4s %10.0f %10.0f %10.0f %10.0f %7.3f\n", "total", "", bytes, vekBytes, bzip2Bytes, lbzip2Bytes,
-                ratio(vekBytes, bzip2Bytes));
+                ratioOf(vekBytes, bzip2Bytes));
 
     std::printf("\nVEK-1 = vekconv with VEK_THREADS=1, VEK-n = vekconv with the default threads (VEK_THREADS unset);\n"
                 "bzip2 = bzip2 -9 / bzip2 -d, lbzip2 = lbzip2 -9 -n 2 / lbzip2 -d -n 2. Median of %d round%s;\n"
@@ -308,43 +316,25 @@ void printReport(const std::vector<Picture> &all, int rounds, double ownBytes) {
             if (p.result[op].peak > limit) memoryMet = false;
     }
 
-    // Against the targets of the speed work.
-    double sum[OPS] = {0};
-    double leastEncode = 1e30, leastDecode = 1e30;
-    std::string leastEncodeName, leastDecodeName;
-    for (const Picture &p : all) {
-        for (int op = 0; op < OPS; ++op) sum[op] += p.result[op].wall;
-        const double e = ratio(p.result[BZIP2_ENCODE].wall, p.result[VEK1_ENCODE].wall);
-        const double d = ratio(p.result[BZIP2_DECODE].wall, p.result[VEK1_DECODE].wall);
-        if (e < leastEncode) {
-            leastEncode = e;
-            leastEncodeName = p.name;
-        }
-        if (d < leastDecode) {
-            leastDecode = d;
-            leastDecodeName = p.name;
-        }
-    }
-    const double single = ratio(sum[BZIP2_ENCODE], sum[VEK1_ENCODE]);
-    const double encodeN = ratio(sum[BZIP2_ENCODE], sum[VEKN_ENCODE]);
-    const double decodeN = ratio(sum[BZIP2_DECODE], sum[VEKN_DECODE]);
-    std::printf("\nTargets (wall-clock time, %.1f MB in %zu pictures)\n", bytes / MB, all.size());
-    std::printf("  one thread: every picture encodes faster than bzip2 -9: least x = %.2f (%s): %s\n", leastEncode,
-                leastEncodeName.c_str(), verdict(leastEncode > 1));
-    std::printf("  one thread: every picture decodes at least as fast as bzip2 -d: least x = %.2f (%s): %s\n", leastDecode,
-                leastDecodeName.c_str(), verdict(leastDecode >= 1));
-    std::printf("  one thread: total encode x = %.2f against bzip2 -9 (want >= 2): %s\n", single, verdict(single >= 2));
-    std::printf("  default threads: total encode x = %.2f against bzip2 -9 (want >= 2.5): %s\n", encodeN, verdict(encodeN >= 2.5));
-    std::printf("  default threads: total decode x = %.2f against bzip2 -d (want >= 2): %s\n", decodeN, verdict(decodeN >= 2));
-    std::printf("  default threads against lbzip2 -n 2: total encode x = %.2f, total decode x = %.2f (1 = as fast)\n",
-                ratio(sum[LBZIP2_ENCODE], sum[VEKN_ENCODE]), ratio(sum[LBZIP2_DECODE], sum[VEKN_DECODE]));
+    // Against the targets of the speed work, on the wall-clock times.
+    std::printf("\nTargets (wall-clock time, %.1f MB in %zu pictures%s)\n", bytes / MB, all.size(),
+                underLoad ? ", under load" : "");
+    for (const TargetCheck &t : speedTargets(wallTimes(all))) std::printf("  %s: %s\n", t.what.c_str(), verdict(t.met));
     std::printf("  VEK peak memory within 20 x block bytes + 16 MiB on every picture: %s\n", verdict(memoryMet));
+}
+
+std::string localTime() {
+    char text[32];
+    const std::time_t now = std::time(nullptr);
+    struct tm local;
+    if (::localtime_r(&now, &local) == nullptr || std::strftime(text, sizeof(text), "%Y-%m-%d %H:%M", &local) == 0) return "";
+    return text;
 }
 
 } // namespace
 
 int runProcessBench(const std::vector<std::string> &files, const std::string &vekconv, const std::string &work,
-                    int rounds) {
+                    const ProcessBenchOptions &options) {
     for (const std::string &program : {vekconv, std::string("bzip2"), std::string("lbzip2")})
         if (!programExists(program)) {
             std::printf("%s not found%s\n", program.c_str(),
@@ -353,9 +343,19 @@ int runProcessBench(const std::vector<std::string> &files, const std::string &ve
             return 1;
         }
     const double ownBytes = ownResidentBytes();
-    std::printf("%zu pictures, %d round%s; in each round the eight runs take turns (VEK-1, VEK-n, bzip2, lbzip2 encode,\n"
-                "then the same decodes), so that a stretch where the machine runs slower costs every side alike\n",
-                files.size(), rounds, rounds == 1 ? "" : "s");
+    const int rounds = options.rounds;
+    const std::string started = localTime();
+    BusyLoad load;
+    if (options.load && !load.start()) {
+        std::printf("cannot start the load process\n");
+        return 1;
+    }
+    if (options.load)
+        std::printf("UNDER LOAD: a busy-loop process (pid %d) competes for the processors from the first round to the end\n",
+                    load.pid());
+    std::printf("%zu pictures, %d round%s, started %s; in each round the eight runs take turns (VEK-1, VEK-n, bzip2,\n"
+                "lbzip2 encode, then the same decodes), so that a stretch where the machine runs slower costs every side alike\n",
+                files.size(), rounds, rounds == 1 ? "" : "s", started.c_str());
     PictureRun runner(vekconv, work);
     std::vector<Picture> all;
     bool failed = false;
@@ -369,9 +369,24 @@ int runProcessBench(const std::vector<std::string> &files, const std::string &ve
             failed = true;
         runner.cleanUp();
     }
-    if (!all.empty()) printReport(all, rounds, ownBytes);
+    if (load.stop())
+        std::printf("The load process had %.1f s of processor time in %.1f s (%.0f %% of one processor)\n",
+                    load.processorSeconds(), load.wallSeconds(), 100 * ratioOf(load.processorSeconds(), load.wallSeconds()));
+    if (!all.empty()) printReport(all, rounds, ownBytes, options.load);
+    bool chartFailed = false;
+    if (!options.svgPath.empty()) {
+        const std::string title = "vekbench " + started + ", " + std::to_string(all.size()) + " pictures, median of " +
+                                  std::to_string(rounds) + (rounds == 1 ? " round, " : " rounds, ") +
+                                  (options.load ? "UNDER LOAD (one busy process)" : "no added load");
+        if (writeSpeedChart(options.svgPath, wallTimes(all), title)) {
+            std::printf("\nChart written to %s\n", options.svgPath.c_str());
+        } else {
+            std::printf("\ncannot write the chart to %s\n", options.svgPath.c_str());
+            chartFailed = true;
+        }
+    }
     if (failed) std::printf("\nSOME PICTURES FAILED (see above)\n");
-    return failed ? 1 : 0;
+    return failed || chartFailed ? 1 : 0;
 }
 
 } // namespace vekbench

@@ -10,11 +10,19 @@
 
 namespace vekbench {
 
-// Measures every picture in `files` with `rounds` rounds, working in the
-// folder `work`; prints the report. Returns 0 when every run succeeded and
-// every decode gave the original back.
+struct ProcessBenchOptions {
+    int rounds = 3;
+    // Keep one processor busy with a competing process while measuring.
+    bool load = false;
+    // Where to write the SVG chart of the speed ratios; none when empty.
+    std::string svgPath;
+};
+
+// Measures every picture in `files`, working in the folder `work`; prints
+// the report. Returns 0 when every run succeeded, every decode gave the
+// original back and the chart (if asked for) was written.
 int runProcessBench(const std::vector<std::string> &files, const std::string &vekconv, const std::string &work,
-                    int rounds);
+                    const ProcessBenchOptions &options);
 
 } // namespace vekbench
 

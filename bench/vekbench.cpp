@@ -1,6 +1,6 @@
 // vekbench: compression benchmark of the VEK codec next to bzip2.
 //
-//   vekbench [--repeat N] [FOLDER]
+//   vekbench [--repeat N] [--load] [--svg FILE] FOLDER
 //   vekbench [--repeat N] [--wall] [--keep DIR]
 //
 // With a FOLDER (for instance the set of real pictures that
@@ -9,7 +9,9 @@
 // memory of `vekconv e` / `vekconv d` (run once with VEK_THREADS=1 and once
 // with the default threads), `bzip2 -9` / `bzip2 -d` and `lbzip2 -9 -n 2` /
 // `lbzip2 -d -n 2`, in N rounds (default 3) where the runs take turns, each
-// keeping its median round (process_bench.cpp).
+// keeping its median round (process_bench.cpp). --load keeps one processor
+// busy with a competing process meanwhile; --svg writes a chart of each
+// picture's speed against bzip2 and lbzip2.
 //
 // Without one, a generated set (regular pictures of a few MB and an
 // adversarial set) is written to DIR (--keep) or to a temporary folder and
@@ -347,12 +349,14 @@ void printReport(const std::vector<Measure> &all) {
 }
 
 int usage() {
-    std::printf("usage: vekbench [--repeat N] [FOLDER]\n"
+    std::printf("usage: vekbench [--repeat N] [--load] [--svg FILE] FOLDER\n"
                 "       vekbench [--repeat N] [--wall] [--keep DIR]\n"
                 "  FOLDER      run vekconv, bzip2 and lbzip2 as processes on every .bmp file in it\n"
                 "              and report the median of N rounds (default: a generated set, in-process)\n"
+                "  --load      FOLDER: keep one processor busy with a competing process while measuring\n"
+                "  --svg FILE  FOLDER: write a chart of each picture's speed against bzip2 and lbzip2\n"
                 "  --keep DIR  write the generated set to DIR and keep it there\n"
-                "  --repeat N  rounds (default 3); the generated set reports the fastest\n"
+                "  --repeat N  rounds (default 3; --rounds N is the same); the generated set reports the fastest\n"
                 "  --wall      generated set: wall-clock time instead of processor time\n");
     return 2;
 }
@@ -363,11 +367,16 @@ int main(int argc, char **argv) {
     if (argc == 4 && std::strcmp(argv[1], "--encode-child") == 0) return encodeChild(argv[2], argv[3]);
 
     int runs = 3;
-    std::string folder, keep;
+    bool load = false;
+    std::string folder, keep, svg;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (arg == "--repeat" && i + 1 < argc) {
+        if ((arg == "--repeat" || arg == "--rounds") && i + 1 < argc) {
             runs = std::max(1, std::atoi(argv[++i]));
+        } else if (arg == "--load") {
+            load = true;
+        } else if (arg == "--svg" && i + 1 < argc) {
+            svg = argv[++i];
         } else if (arg == "--wall") {
             useWallClock = true;
         } else if (arg == "--keep" && i + 1 < argc) {
@@ -384,6 +393,7 @@ int main(int argc, char **argv) {
     if (selfLength <= 0) return 1;
     selfPath[selfLength] = '\0';
 
+    if (folder.empty() && (load || !svg.empty())) return usage();
     if (!folder.empty()) {
         if (useWallClock || !keep.empty()) return usage();
         const std::vector<std::string> files = bmpFiles(folder);
@@ -395,7 +405,11 @@ int main(int argc, char **argv) {
         vekconv = vekconv.substr(0, vekconv.find_last_of('/') + 1) + "vekconv";
         const std::string work = makeTempDir();
         if (work.empty()) return 1;
-        const int status = vekbench::runProcessBench(files, vekconv, work, runs);
+        vekbench::ProcessBenchOptions options;
+        options.rounds = runs;
+        options.load = load;
+        options.svgPath = svg;
+        const int status = vekbench::runProcessBench(files, vekconv, work, options);
         ::rmdir(work.c_str());
         return status;
     }
