@@ -30,7 +30,10 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <atomic>
 #include <memory>
+#include <system_error>
+#include <thread>
 #include <utility>
 
 #include "hot_path.h"
@@ -553,28 +556,40 @@ struct Region {
     int32_t bytes;  // bytes written, at the region's top
 };
 
-VEK_HOT_PATH void chainedWalk(BlockWorkspace &workspace, const uint32_t *step, uint8_t *text, int32_t n,
-                              uint32_t primary, uint8_t *scratch) {
-    const int32_t spacing = chainSpacing(n);
-    const int32_t regionSize = spacing / REGION_DIVISOR;
-    const int32_t spacedChains = (n + spacing - 1) / spacing;
-    const bool primarySpaced = primary % static_cast<uint32_t>(spacing) == 0;
-    const int32_t chainCount = spacedChains + (primarySpaced ? 0 : 1);
-    const int32_t primaryChain = primarySpaced ? static_cast<int32_t>(primary) / spacing : spacedChains;
-    // Every chain uses at most one region that is not full.
-    const int32_t regionCount = n / regionSize + chainCount;
+// The chains of one block and the regions their bytes go to. Walkers take
+// chains and regions from shared counters, so that two threads can walk the
+// chains of one block at once: each chain and each region belongs to the
+// one walker that took it, and the walkers' results meet only after both
+// have ended.
+struct ChainWalk {
+    const uint32_t *step;
+    uint8_t *scratch;
+    uint32_t primary;
+    int32_t spacing;
+    int32_t regionSize;
+    int32_t spacedChains;
+    int32_t chainCount;
+    int32_t primaryChain;
+    Chain *chains;
+    Region *regions;
+    std::atomic<int32_t> nextChain{0};
+    std::atomic<int32_t> usedRegions{0};
 
-    WorkspaceBuffer<Chain> chainTable = workspace.take<Chain>(static_cast<size_t>(chainCount));
-    WorkspaceBuffer<Region> regionTable = workspace.take<Region>(static_cast<size_t>(regionCount));
-    Chain *chains = chainTable.get();
-    Region *regions = regionTable.get();
-    auto chainOf = [&](uint32_t row) {
+    int32_t chainOf(uint32_t row) const {
         return row == primary ? primaryChain : static_cast<int32_t>(row) / spacing;
-    };
-    auto startOf = [&](int32_t chain) {
+    }
+    uint32_t startOf(int32_t chain) const {
         return chain == spacedChains ? primary : static_cast<uint32_t>(chain) * static_cast<uint32_t>(spacing);
-    };
+    }
+};
 
+// One walker: up to CHAIN_SLOTS chains in turn, until no chain is left.
+VEK_HOT_PATH void walkChains(ChainWalk &walk) {
+    const uint32_t *step = walk.step;
+    uint8_t *scratch = walk.scratch;
+    const int32_t regionSize = walk.regionSize;
+    Chain *chains = walk.chains;
+    Region *regions = walk.regions;
     struct Slot {
         uint32_t row;
         uint8_t *out;     // next byte to write, going down
@@ -584,10 +599,8 @@ VEK_HOT_PATH void chainedWalk(BlockWorkspace &workspace, const uint32_t *step, u
     };
     Slot slots[CHAIN_SLOTS];
     int active = 0;
-    int32_t nextChain = 0;
-    int32_t usedRegions = 0;
     auto openRegion = [&](Slot &s) {
-        const int32_t r = usedRegions++;
+        const int32_t r = walk.usedRegions.fetch_add(1, std::memory_order_relaxed);
         regions[r].next = -1;
         regions[r].bytes = 0;
         s.region = r;
@@ -599,10 +612,10 @@ VEK_HOT_PATH void chainedWalk(BlockWorkspace &workspace, const uint32_t *step, u
     };
     // Puts the next chain into slot s; false when none is left.
     auto startChain = [&](Slot &s) {
-        if (nextChain == chainCount) return false;
-        const int32_t c = nextChain++;
+        const int32_t c = walk.nextChain.fetch_add(1, std::memory_order_relaxed);
+        if (c >= walk.chainCount) return false;
         s.chain = c;
-        s.row = startOf(c);
+        s.row = walk.startOf(c);
         openRegion(s);
         chains[c].firstRegion = s.region;
         return true;
@@ -631,18 +644,58 @@ VEK_HOT_PATH void chainedWalk(BlockWorkspace &workspace, const uint32_t *step, u
                 --s.out;
             }
             closeRegion(s);
-            chains[s.chain].successor = chainOf(s.row);
+            chains[s.chain].successor = walk.chainOf(s.row);
             if (!startChain(s)) {
                 slots[i] = slots[--active];
                 --i;
             }
         }
     }
+}
+
+// Blocks from this size on are worth a second walker: its start and join
+// cost tens of microseconds, the walk of a block this size milliseconds.
+const int32_t SHARED_WALK_MIN = 1 << 18;
+
+void chainedWalk(BlockWorkspace &workspace, const uint32_t *step, uint8_t *text, int32_t n, uint32_t primary,
+                 uint8_t *scratch, int walkers) {
+    ChainWalk walk;
+    walk.step = step;
+    walk.scratch = scratch;
+    walk.primary = primary;
+    walk.spacing = chainSpacing(n);
+    walk.regionSize = walk.spacing / REGION_DIVISOR;
+    walk.spacedChains = (n + walk.spacing - 1) / walk.spacing;
+    const bool primarySpaced = primary % static_cast<uint32_t>(walk.spacing) == 0;
+    walk.chainCount = walk.spacedChains + (primarySpaced ? 0 : 1);
+    walk.primaryChain = primarySpaced ? static_cast<int32_t>(primary) / walk.spacing : walk.spacedChains;
+    // Every chain uses at most one region that is not full, whichever
+    // walker takes it.
+    const int32_t regionCount = n / walk.regionSize + walk.chainCount;
+
+    WorkspaceBuffer<Chain> chainTable = workspace.take<Chain>(static_cast<size_t>(walk.chainCount));
+    WorkspaceBuffer<Region> regionTable = workspace.take<Region>(static_cast<size_t>(regionCount));
+    walk.chains = chainTable.get();
+    walk.regions = regionTable.get();
+
+    std::thread second;
+    if (walkers >= 2 && n >= SHARED_WALK_MIN) {
+        try {
+            second = std::thread([&walk] { walkChains(walk); });
+        } catch (const std::system_error &) {
+            // No thread to be had: this one walks every chain.
+        }
+    }
+    walkChains(walk);
+    if (second.joinable()) second.join();
 
     // From the end of the block backwards: the primary row's chain, its
     // successor and so on until the walk is back at the primary row.
+    const Chain *chains = walk.chains;
+    const Region *regions = walk.regions;
+    const int32_t regionSize = walk.regionSize;
     int32_t end = n;
-    int32_t c = primaryChain;
+    int32_t c = walk.primaryChain;
     do {
         for (int32_t r = chains[c].firstRegion; r >= 0; r = regions[r].next) {
             const int32_t bytes = regions[r].bytes;
@@ -651,7 +704,7 @@ VEK_HOT_PATH void chainedWalk(BlockWorkspace &workspace, const uint32_t *step, u
                         static_cast<size_t>(bytes));
         }
         c = chains[c].successor;
-    } while (c != primaryChain);
+    } while (c != walk.primaryChain);
     // Where the primary row lies on a cycle shorter than the block, the walk
     // of n steps goes round it again: the bytes repeat with its length.
     repeatCycle(text, n, end);
@@ -681,7 +734,7 @@ size_t inverseScratchBytes(size_t capacity) {
     return capacity + capacity / REGION_DIVISOR + static_cast<size_t>(CHAIN_SPACING_MAX);
 }
 
-VEK_HOT_PATH void invertBlock(BlockWorkspace &workspace, const InverseCounts &columnCounts) {
+VEK_HOT_PATH void invertBlock(BlockWorkspace &workspace, const InverseCounts &columnCounts, int walkers) {
     const int32_t n = workspace.blockLast + 1;
     const uint8_t *column = workspace.lastColumn;
     // The byte counts and the places where the column changes byte, both
@@ -736,5 +789,5 @@ VEK_HOT_PATH void invertBlock(BlockWorkspace &workspace, const InverseCounts &co
         }
     }
     // The column is not needed any more: its buffer holds the regions.
-    chainedWalk(workspace, step, workspace.blockText, n, primary, workspace.lastColumn);
+    chainedWalk(workspace, step, workspace.blockText, n, primary, workspace.lastColumn, walkers);
 }

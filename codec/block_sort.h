@@ -50,7 +50,10 @@ struct InverseCounts {
 };
 
 // Rebuilds blockText[0..blockLast] from lastColumn, its counts and
-// primaryIndex, which the caller has checked to lie inside the block.
-void invertBlock(BlockWorkspace &workspace, const InverseCounts &columnCounts);
+// primaryIndex, which the caller has checked to lie inside the block. With
+// `walkers` 2, a large block's walk is shared with a second thread (for the
+// last block of a decode, when the caller's other thread has nothing left
+// to do); if none can be had, this thread walks alone.
+void invertBlock(BlockWorkspace &workspace, const InverseCounts &columnCounts, int walkers = 1);
 
 #endif

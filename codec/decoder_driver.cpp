@@ -61,8 +61,10 @@ void DecoderContext::decodeToImage(const VekFileHeader &header, ByteSource &inpu
 
 template <typename Write> void DecoderContext::decodeBlocks(uint32_t expected, Write write) {
     BlockWorkspace &workspace = workspace_;
-    // A second thread pays off from two blocks on.
-    if (operationThreads() >= 2 && expected >= workspace.capacity) {
+    // A second thread pays off from two blocks on; with one block, it shares
+    // the walk of the inverse transform.
+    const unsigned threads = operationThreads();
+    if (threads >= 2 && expected >= workspace.capacity) {
         WorkspaceBuffer<uint8_t> secondColumn = workspace.take<uint8_t>(inverseScratchBytes(workspace.capacity));
         if (decodeBlocksInPipeline(secondColumn.get(), write)) return;
     }
@@ -73,7 +75,7 @@ template <typename Write> void DecoderContext::decodeBlocks(uint32_t expected, W
         isLast = decodeColumn(decoder_, symbols_, workspace.capacity, decoded);
         workspace.blockLast = decoded.blockLast;
         workspace.primaryIndex = decoded.primaryIndex;
-        invertBlock(workspace, decoded.counts);
+        invertBlock(workspace, decoded.counts, isLast && threads >= 2 ? 2 : 1);
         write(isLast);
     } while (!isLast);
 }
@@ -103,7 +105,9 @@ template <typename Write> bool DecoderContext::decodeBlocksInPipeline(uint8_t *s
             workspace.blockLast = d.blockLast;
             workspace.primaryIndex = d.primaryIndex;
             const int isLast = lastFlags[k % BlockPipeline::SLOTS];
-            invertBlock(workspace, d.counts);
+            // The last block's walk is shared with the symbol decoder's
+            // thread, which has nothing left to do but wait.
+            invertBlock(workspace, d.counts, isLast ? 2 : 1);
             write(isLast);
             pipeline.release();
             if (isLast) return;

@@ -64,7 +64,7 @@ std::vector<int32_t> naiveOrder(const Bytes &b, bool *distinct) {
     return order;
 }
 
-Bytes invert(BlockWorkspace &workspace, const Bytes &column, int32_t primary) {
+Bytes invert(BlockWorkspace &workspace, const Bytes &column, int32_t primary, int walkers = 1) {
     allocInverseBuffers(workspace, blockCapacity(column.size()));
     std::copy(column.begin(), column.end(), workspace.lastColumn);
     workspace.blockLast = static_cast<int32_t>(column.size()) - 1;
@@ -73,7 +73,7 @@ Bytes invert(BlockWorkspace &workspace, const Bytes &column, int32_t primary) {
     InverseCounts inverse;
     std::copy(counts.bytes, counts.bytes + 256, inverse.bytes);
     inverse.changes = counts.changes;
-    invertBlock(workspace, inverse);
+    invertBlock(workspace, inverse, walkers);
     Bytes text(workspace.blockText, workspace.blockText + column.size());
     freeInverseBuffers(workspace);
     return text;
@@ -272,20 +272,27 @@ TEST(BlockSort, InverseMatchesOneWalkForEveryColumn) {
             for (uint32_t primary : {uint32_t(0), uint32_t(512), uint32_t(4096), uint32_t(n / 3), uint32_t(n - 1)}) {
                 SCOPED_TRACE("n = " + std::to_string(n) + ", alphabet " + std::to_string(alphabet) + ", primary " +
                              std::to_string(primary));
-                ASSERT_EQ(invert(*buffers, column, static_cast<int32_t>(primary)), walkInverse(column, primary));
+                const Bytes expected = walkInverse(column, primary);
+                ASSERT_EQ(invert(*buffers, column, static_cast<int32_t>(primary)), expected);
+                // Large blocks: the same with the walk shared by two threads.
+                if (n >= 300000) {
+                    ASSERT_EQ(invert(*buffers, column, static_cast<int32_t>(primary), 2), expected);
+                }
             }
         }
     }
     // Columns of repetitive blocks: long runs, and a period that splits the
     // rows into many short cycles.
-    for (size_t n : {size_t(9000), size_t(200000)}) {
+    for (size_t n : {size_t(9000), size_t(300000)}) {
         Bytes runs(n);
         for (size_t i = 0; i < n; ++i) runs[i] = static_cast<uint8_t>(i * 5 / n);
         Bytes periodic(n);
         for (size_t i = 0; i < n; ++i) periodic[i] = static_cast<uint8_t>((i * 7) % 10);
         for (const Bytes *column : {&runs, &periodic})
             for (uint32_t primary : {uint32_t(1), uint32_t(n / 2), uint32_t(n - 4096)})
-                ASSERT_EQ(invert(*buffers, *column, static_cast<int32_t>(primary)), walkInverse(*column, primary));
+                for (int walkers : {1, 2})
+                    ASSERT_EQ(invert(*buffers, *column, static_cast<int32_t>(primary), walkers),
+                              walkInverse(*column, primary));
     }
     // Real blocks, sorted and inverted.
     for (size_t n : {size_t(20000), size_t(150000)}) {
