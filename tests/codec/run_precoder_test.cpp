@@ -56,8 +56,12 @@ Bytes expand(Precoding &codec, const Bytes &block, int isLast, uint32_t expected
     codec.workspace.blockLast = static_cast<int32_t>(block.size()) - 1;
     ImageOutput out{codec.image, codec.imageLength, codec.imageCapacity, expected, codec.workspace};
     out.start();
+    // The buffers go back also when the expansion takes the failure exit.
+    struct Release {
+        BlockWorkspace &workspace;
+        ~Release() { freeInverseBuffers(workspace); }
+    } release{codec.workspace};
     expandBlock(codec.workspace, isLast, out);
-    freeInverseBuffers(codec.workspace);
     return Bytes(codec.image, codec.image + codec.imageLength);
 }
 
