@@ -27,7 +27,8 @@ struct EncoderBlock {
 
     // The block's bytes, one a byte, as the run pre-coder writes them: the
     // packed words' memory, which the sort turns into words (byte i in bits
-    // 24-31 of word i) where it compares words.
+    // 24-31 of word i) where it compares words. Bytes are all the sort of
+    // most blocks needs, and a quarter of the memory to write.
     uint8_t *bytes() { return reinterpret_cast<uint8_t *>(packedBlock.get()); }
 
     WorkMemory &memory;  // also of the sort's passing tables
