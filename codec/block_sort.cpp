@@ -1,7 +1,7 @@
 // Block sorting transform: sorts the cyclic rotations of a block and gives
 // its last column and primary index (encoder), and rebuilds a block from its
-// last column (decoder); also the layout of the buffers both use, sized from
-// the block capacity.
+// last column (decoder); also the encoder's and the decoder's blocks, whose
+// buffers are sized from the block capacity.
 //
 // The order is the one of the format's sort: blocks of up to 1024 bytes are
 // shell-sorted on bytes; longer blocks are distributed into 65,536 two-byte
@@ -184,7 +184,7 @@ int lowestBit(uint64_t word) {
 // tree over the bits keeps the search short when ranked residues are rare.
 class RankedResidues {
 public:
-    void init(BlockWorkspace &workspace, int32_t period) {
+    void init(WorkMemory &memory, int32_t period) {
         cycles_ = greatestCommonDivisor(period, 4);
         cycleLength_ = period / cycles_;
         stepInverse_ = cycleLength_ > 1 ? modularInverse(4 / cycles_, cycleLength_) : 0;
@@ -197,7 +197,7 @@ public:
             bits = words_[levels_];
             ++levels_;
         } while (bits > 1);
-        storage_ = workspace.take<uint64_t>(total);
+        storage_ = memory.take<uint64_t>(total);
         std::memset(storage_.get(), 0, total * sizeof(uint64_t));
         uint64_t *next = storage_.get();
         for (int l = 0; l < levels_; ++l) {
@@ -266,7 +266,7 @@ private:
     int levels_ = 0;
     size_t words_[MAX_LEVELS] = {};
     uint64_t *level_[MAX_LEVELS] = {};
-    WorkspaceBuffer<uint64_t> storage_;
+    WorkBuffer<uint64_t> storage_;
 };
 
 // Valid while a repetitive block is sorted: 1 if rotation p is greater than
@@ -276,24 +276,24 @@ private:
 // rotationRanks[p], the place of p in its sorted bucket once that bucket is
 // ranked, or, while p's own bucket is being sorted, the rank that decides
 // between p and the other members of its residue (NO_RANK: they are equal).
-int compareRotations(const BlockWorkspace &workspace, int32_t p, int32_t q) {
-    const uint32_t a = workspace.packedBlock[p] & ROOT_RANK_MASK;
-    const uint32_t b = workspace.packedBlock[q] & ROOT_RANK_MASK;
+int compareRotations(const EncoderBlock &block, int32_t p, int32_t q) {
+    const uint32_t a = block.packedBlock[p] & ROOT_RANK_MASK;
+    const uint32_t b = block.packedBlock[q] & ROOT_RANK_MASK;
     if (a != b) return a > b ? 1 : 0;
-    return workspace.rotationRanks[p] > workspace.rotationRanks[q] ? 1 : 0;
+    return block.rotationRanks[p] > block.rotationRanks[q] ? 1 : 0;
 }
 
-void sortBucketRange(BlockWorkspace &workspace, int32_t low, int32_t high) {
-    quicksortRange(workspace.sortIndex, low, high,
-                   [&workspace](int32_t p, int32_t q) { return compareRotations(workspace, p, q) != 0; });
+void sortBucketRange(EncoderBlock &block, int32_t low, int32_t high) {
+    quicksortRange(block.sortIndex.get(), low, high,
+                   [&block](int32_t p, int32_t q) { return compareRotations(block, p, q) != 0; });
 }
 
 // Sorts the rotations of u^k, u of length `period`, into sortIndex. The
 // packed words are rebuilt from u: block byte p is u[p mod period].
-void sortPeriodicBlock(BlockWorkspace &workspace, uint8_t *text, int32_t period) {
-    uint32_t *packed = workspace.packedBlock;
-    int32_t *index = workspace.sortIndex;
-    const int32_t n = workspace.blockLength;
+void sortPeriodicBlock(EncoderBlock &block, uint8_t *text, int32_t period) {
+    uint32_t *packed = block.packedBlock.get();
+    int32_t *index = block.sortIndex.get();
+    const int32_t n = block.blockLength;
     for (int32_t p = 0, r = 0; p < n; ++p) {
         packed[p] = static_cast<uint32_t>(text[r]) << 24;
         if (++r == period) r = 0;
@@ -310,7 +310,7 @@ void sortPeriodicBlock(BlockWorkspace &workspace, uint8_t *text, int32_t period)
 
     // Counting sort into the two-byte buckets; each bucket lists its
     // positions in increasing order.
-    int32_t *bucket = workspace.bucketTable;
+    int32_t *bucket = block.bucketTable.get();
     std::memset(bucket, 0, sizeof(int32_t) * (BUCKET_COUNT + 1));
     auto key = [&](int32_t i) {
         const int32_t next = i + 1 < n ? i + 1 : 0;
@@ -320,13 +320,13 @@ void sortPeriodicBlock(BlockWorkspace &workspace, uint8_t *text, int32_t period)
     for (uint32_t k = 0; k < BUCKET_COUNT; ++k) bucket[k + 1] += bucket[k];
     for (int32_t i = n - 1; i >= 0; --i) index[--bucket[key(i)]] = i;
 
-    WorkspaceBuffer<uint16_t> ranks = workspace.take<uint16_t>(static_cast<size_t>(n));
+    WorkBuffer<uint16_t> ranks = block.memory.take<uint16_t>(static_cast<size_t>(n));
     uint16_t *rank = ranks.get();
     RankedResidues ranked;
-    ranked.init(workspace, period);
-    workspace.rotationRanks = rank;
+    ranked.init(block.memory, period);
+    block.rotationRanks = rank;
 
-    const SortSizeClasses classes = sortSizeClasses(workspace.capacity);
+    const SortSizeClasses classes = sortSizeClasses(block.capacity);
     for (int pair = 4; pair >= 0; --pair) {
         const uint32_t smallest = classes.bounds[2 * pair];
         const uint32_t largest = classes.bounds[2 * pair + 1];
@@ -355,12 +355,12 @@ void sortPeriodicBlock(BlockWorkspace &workspace, uint8_t *text, int32_t period)
             if (ties) {
                 // Some members compare equal: their order is the one the
                 // quicksort leaves, so run it.
-                sortBucketRange(workspace, first, last);
+                sortBucketRange(block, first, last);
             } else {
                 // The comparison is a strict total order on the bucket, so
                 // every correct sort gives the quicksort's result.
                 std::sort(index + first, index + last + 1,
-                          [&](int32_t p, int32_t q) { return compareRotations(workspace, q, p) != 0; });
+                          [&](int32_t p, int32_t q) { return compareRotations(block, q, p) != 0; });
             }
 
             if (size < RANK_LIMIT) {
@@ -369,17 +369,17 @@ void sortPeriodicBlock(BlockWorkspace &workspace, uint8_t *text, int32_t period)
             }
         }
     }
-    workspace.rotationRanks = nullptr;
+    block.rotationRanks = nullptr;
 }
 
 // The sort proper: sortIndex, and lastColumn where the suffix sorter's pass
 // picked it up (columnReady).
-void sortRotations(BlockWorkspace &workspace) {
-    uint32_t *packed = workspace.packedBlock;
-    int32_t *index = workspace.sortIndex;
-    const int32_t n = workspace.blockLast + 1;
-    workspace.blockLength = n;
-    workspace.columnReady = false;
+void sortRotations(EncoderBlock &block) {
+    uint32_t *packed = block.packedBlock.get();
+    int32_t *index = block.sortIndex.get();
+    const int32_t n = block.blockLast + 1;
+    block.blockLength = n;
+    block.columnReady = false;
     // The block's bytes, one a byte, at the start of the packed words'
     // memory (as fillBlock leaves them).
     uint8_t *text = reinterpret_cast<uint8_t *>(packed);
@@ -401,23 +401,23 @@ void sortRotations(BlockWorkspace &workspace) {
         // to rotations of the block. The same pass picks the last column
         // out of the doubled block, which is smaller than the packed words
         // and so cheaper to read at random.
-        if (!sortFromLeastRotation(text + start, n, start, index, text, workspace.lastColumn))
+        if (!sortFromLeastRotation(text + start, n, start, index, text, block.lastColumn.get()))
             failureExit(VEK_FAILURE_OUT_OF_MEMORY);  // the suffix sorter's
-        workspace.columnReady = true;
+        block.columnReady = true;
         return;
     }
     // Only the root is needed from here on.
     const int32_t period = smallestPeriod(text, n, index);
-    WorkspaceBuffer<uint8_t> root = workspace.take<uint8_t>(static_cast<size_t>(period));
+    WorkBuffer<uint8_t> root = block.memory.take<uint8_t>(static_cast<size_t>(period));
     std::memcpy(root.get(), text, static_cast<size_t>(period));
-    sortPeriodicBlock(workspace, root.get(), period);
+    sortPeriodicBlock(block, root.get(), period);
 }
 
-void findPrimaryIndex(BlockWorkspace &workspace) {
-    workspace.primaryIndex = -1;
-    for (int32_t r = workspace.blockLast; r >= 0; --r) {
-        if (workspace.sortIndex[r] == 0) {
-            workspace.primaryIndex = r;
+void findPrimaryIndex(EncoderBlock &block) {
+    block.primaryIndex = -1;
+    for (int32_t r = block.blockLast; r >= 0; --r) {
+        if (block.sortIndex[r] == 0) {
+            block.primaryIndex = r;
             return;
         }
     }
@@ -426,18 +426,18 @@ void findPrimaryIndex(BlockWorkspace &workspace) {
 // The sorted block's last column into lastColumn, unless the sort has left
 // it there: gathered in one pass of independent reads (each one jumps about
 // the packed block).
-void gatherLastColumn(BlockWorkspace &workspace) {
-    if (!workspace.columnReady) {
-        const uint32_t *packed = workspace.packedBlock;
-        const int32_t length = workspace.blockLength;
-        uint8_t *gathered = workspace.lastColumn;
-        for (int32_t i = 0; i <= workspace.blockLast; ++i) {
-            int32_t p = workspace.sortIndex[i] - 1;
+void gatherLastColumn(EncoderBlock &block) {
+    if (!block.columnReady) {
+        const uint32_t *packed = block.packedBlock.get();
+        const int32_t length = block.blockLength;
+        uint8_t *gathered = block.lastColumn.get();
+        for (int32_t i = 0; i <= block.blockLast; ++i) {
+            int32_t p = block.sortIndex[i] - 1;
             if (p < 0) p += length;
             gathered[i] = static_cast<uint8_t>(packed[p] >> 24);
         }
     }
-    workspace.columnReady = false;
+    block.columnReady = false;
 }
 
 } // namespace
@@ -446,50 +446,32 @@ SortSizeClasses sortSizeClasses(size_t capacity) {
     return SortSizeClasses{{2, 15, 16, 255, 256, 4095, 4096, 65535, 65536, static_cast<uint32_t>(capacity)}};
 }
 
-VEK_HOT_PATH void sortBlock(BlockWorkspace &workspace) {
-    sortRotations(workspace);
-    findPrimaryIndex(workspace);
-    gatherLastColumn(workspace);
+VEK_HOT_PATH void sortBlock(EncoderBlock &block) {
+    sortRotations(block);
+    findPrimaryIndex(block);
+    gatherLastColumn(block);
 }
 
-void takeSortedColumn(BlockWorkspace &workspace) {
-    workspace.columnReady = false;
-    findPrimaryIndex(workspace);
-    gatherLastColumn(workspace);
+void takeSortedColumn(EncoderBlock &block) {
+    block.columnReady = false;
+    findPrimaryIndex(block);
+    gatherLastColumn(block);
 }
 
-void allocSortBuffers(BlockWorkspace &workspace, size_t capacity) {
-    workspace.capacity = capacity;
-    workspace.packedBlock = static_cast<uint32_t *>(workspace.request((capacity + PACKED_BLOCK_SLACK) * sizeof(uint32_t)));
-    workspace.sortIndex = static_cast<int32_t *>(workspace.request(capacity * sizeof(int32_t)));  // the suffix sorter's array
-    workspace.bucketTable = static_cast<int32_t *>(workspace.request((BUCKET_COUNT + 1) * sizeof(int32_t)));
-    workspace.lastColumn = static_cast<uint8_t *>(workspace.request(capacity));
-    workspace.columnReady = false;
-    if (workspace.packedBlock == nullptr || workspace.sortIndex == nullptr || workspace.bucketTable == nullptr ||
-        workspace.lastColumn == nullptr)
-        failureExit(VEK_FAILURE_OUT_OF_MEMORY);
+EncoderBlock::EncoderBlock(WorkMemory &workMemory, size_t blockCapacity)
+    : memory(workMemory), capacity(blockCapacity),
+      packedBlock(memory.tryTake<uint32_t>(capacity + PACKED_BLOCK_SLACK)),
+      sortIndex(memory.tryTake<int32_t>(capacity)),  // also the suffix sorter's array
+      bucketTable(memory.tryTake<int32_t>(BUCKET_COUNT + 1)), lastColumn(memory.tryTake<uint8_t>(capacity)) {
+    // All requests first, then one test: what was obtained is released by
+    // the members' destructors.
+    if (!packedBlock || !sortIndex || !bucketTable || !lastColumn) failureExit(VEK_FAILURE_OUT_OF_MEMORY);
 }
 
-void freeSortBuffers(BlockWorkspace &workspace) {
-    workspace.releaseBuffer(workspace.packedBlock);
-    workspace.releaseBuffer(workspace.sortIndex);
-    workspace.releaseBuffer(workspace.bucketTable);
-    workspace.releaseBuffer(workspace.lastColumn);
-}
-
-void allocInverseBuffers(BlockWorkspace &workspace, size_t capacity) {
-    workspace.capacity = capacity;
-    workspace.blockText = static_cast<uint8_t *>(workspace.request(capacity));
-    workspace.lastColumn = static_cast<uint8_t *>(workspace.request(inverseScratchBytes(capacity)));
-    workspace.sortIndex = static_cast<int32_t *>(workspace.request(capacity * sizeof(int32_t)));
-    if (workspace.blockText == nullptr || workspace.lastColumn == nullptr || workspace.sortIndex == nullptr)
-        failureExit(VEK_FAILURE_OUT_OF_MEMORY);
-}
-
-void freeInverseBuffers(BlockWorkspace &workspace) {
-    workspace.releaseBuffer(workspace.blockText);
-    workspace.releaseBuffer(workspace.lastColumn);
-    workspace.releaseBuffer(workspace.sortIndex);
+DecoderBlock::DecoderBlock(WorkMemory &workMemory, size_t blockCapacity)
+    : memory(workMemory), capacity(blockCapacity), blockText(memory.tryTake<uint8_t>(capacity)),
+      lastColumn(memory.tryTake<uint8_t>(inverseScratchBytes(capacity))), sortIndex(memory.tryTake<int32_t>(capacity)) {
+    if (!blockText || !lastColumn || !sortIndex) failureExit(VEK_FAILURE_OUT_OF_MEMORY);
 }
 
 namespace {
@@ -657,7 +639,7 @@ VEK_HOT_PATH void walkChains(ChainWalk &walk) {
 // cost tens of microseconds, the walk of a block this size milliseconds.
 const int32_t SHARED_WALK_MIN = 1 << 18;
 
-void chainedWalk(BlockWorkspace &workspace, const uint32_t *step, uint8_t *text, int32_t n, uint32_t primary,
+void chainedWalk(WorkMemory &memory, const uint32_t *step, uint8_t *text, int32_t n, uint32_t primary,
                  uint8_t *scratch, int walkers) {
     ChainWalk walk;
     walk.step = step;
@@ -673,8 +655,8 @@ void chainedWalk(BlockWorkspace &workspace, const uint32_t *step, uint8_t *text,
     // walker takes it.
     const int32_t regionCount = n / walk.regionSize + walk.chainCount;
 
-    WorkspaceBuffer<Chain> chainTable = workspace.take<Chain>(static_cast<size_t>(walk.chainCount));
-    WorkspaceBuffer<Region> regionTable = workspace.take<Region>(static_cast<size_t>(regionCount));
+    WorkBuffer<Chain> chainTable = memory.take<Chain>(static_cast<size_t>(walk.chainCount));
+    WorkBuffer<Region> regionTable = memory.take<Region>(static_cast<size_t>(regionCount));
     walk.chains = chainTable.get();
     walk.regions = regionTable.get();
 
@@ -734,9 +716,10 @@ size_t inverseScratchBytes(size_t capacity) {
     return capacity + capacity / REGION_DIVISOR + static_cast<size_t>(CHAIN_SPACING_MAX);
 }
 
-VEK_HOT_PATH void invertBlock(BlockWorkspace &workspace, const InverseCounts &columnCounts, int walkers) {
-    const int32_t n = workspace.blockLast + 1;
-    const uint8_t *column = workspace.lastColumn;
+VEK_HOT_PATH void invertBlock(DecoderBlock &block, uint8_t *lastColumn, int32_t blockLast, int32_t primaryIndex,
+                              const InverseCounts &columnCounts, int walkers) {
+    const int32_t n = blockLast + 1;
+    const uint8_t *column = lastColumn;
     // The byte counts and the places where the column changes byte, both
     // counted by the symbol decoder as it wrote the column.
     int32_t counts[256];
@@ -750,14 +733,14 @@ VEK_HOT_PATH void invertBlock(BlockWorkspace &workspace, const InverseCounts &co
     }
     // The symbol decoder guarantees 0 <= primaryIndex < n, and every step
     // lands on a row below n, so the walks stay in the block.
-    const uint32_t primary = static_cast<uint32_t>(workspace.primaryIndex);
-    uint32_t *step = reinterpret_cast<uint32_t *>(workspace.sortIndex);
+    const uint32_t primary = static_cast<uint32_t>(primaryIndex);
+    uint32_t *step = reinterpret_cast<uint32_t *>(block.sortIndex.get());
     if (n < PLAIN_WALK_LIMIT) {
         for (int32_t i = 0; i < n; ++i) {
             const uint8_t c = column[i];
             step[i] = (static_cast<uint32_t>(counts[c]++) << 8) | c;
         }
-        plainWalk(step, workspace.blockText, n, primary);
+        plainWalk(step, block.blockText.get(), n, primary);
         return;
     }
     const uint32_t spacingMask = static_cast<uint32_t>(chainSpacing(n)) - 1;
@@ -789,5 +772,5 @@ VEK_HOT_PATH void invertBlock(BlockWorkspace &workspace, const InverseCounts &co
         }
     }
     // The column is not needed any more: its buffer holds the regions.
-    chainedWalk(workspace, step, workspace.blockText, n, primary, workspace.lastColumn, walkers);
+    chainedWalk(block.memory, step, block.blockText.get(), n, primary, lastColumn, walkers);
 }

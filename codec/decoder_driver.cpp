@@ -27,12 +27,6 @@ int readStreamHeader(ByteSource &input, VekFileHeader *out) {
     return VEK_FAILURE_NONE;
 }
 
-uint32_t DecoderContext::startBlocks(const VekFileHeader &header) {
-    allocInverseBuffers(workspace_, size_t(header.blockFactor) * BLOCK_UNIT);
-    decoder_.startCoder();
-    return static_cast<uint32_t>(dataSizeOf(header));
-}
-
 void DecoderContext::decodeToFile(const VekFileHeader &header, ByteSource &input, ByteSink &output) {
     // The BMP headers follow from the .vek header: they go out first.
     BITMAPFILEHEADER file;
@@ -42,73 +36,64 @@ void DecoderContext::decodeToFile(const VekFileHeader &header, ByteSource &input
     packBitmapHeaders(file, info, headerBytes);
     decoder_.start(input, input.size() - static_cast<int64_t>(VEK_HEADER_SIZE));
     if (!output.write(headerBytes, BMP_HEADERS_SIZE)) failureExit(VEK_FAILURE_WRITE);
-    const uint32_t expected = startBlocks(header);
+    const uint32_t expected = static_cast<uint32_t>(dataSizeOf(header));
     FileOutput out(output, expected);
-    decodeBlocks(expected, [&](int isLast) { expandBlock(workspace_, isLast, out); });
+    decodeBlocks(header, [&](const uint8_t *text, int32_t blockLast, int isLast) {
+        expandBlock(text, blockLast, isLast, out);
+    });
     // A restored file holds exactly the data bytes its header announces.
     if (out.delivered() != expected) failureExit(VEK_FAILURE_DAMAGED_VEK);
-    freeInverseBuffers(workspace_);
 }
 
 void DecoderContext::decodeToImage(const VekFileHeader &header, ByteSource &input, ImageOutput &image) {
     decoder_.start(input, input.size() - static_cast<int64_t>(VEK_HEADER_SIZE));
     image.start();
-    const uint32_t expected = startBlocks(header);
-    decodeBlocks(expected, [&](int isLast) { expandBlock(workspace_, isLast, image); });
-    if (image.length != expected) failureExit(VEK_FAILURE_DAMAGED_VEK);
-    freeInverseBuffers(workspace_);
+    decodeBlocks(header, [&](const uint8_t *text, int32_t blockLast, int isLast) {
+        expandBlock(text, blockLast, isLast, image);
+    });
+    if (image.length != static_cast<uint32_t>(dataSizeOf(header))) failureExit(VEK_FAILURE_DAMAGED_VEK);
 }
 
-template <typename Write> void DecoderContext::decodeBlocks(uint32_t expected, Write write) {
-    BlockWorkspace &workspace = workspace_;
+template <typename Write> void DecoderContext::decodeBlocks(const VekFileHeader &header, Write write) {
+    DecoderBlock block(memory_, size_t(header.blockFactor) * BLOCK_UNIT);
+    decoder_.startCoder();
     // A second thread pays off from two blocks on; with one block, it shares
     // the walk of the inverse transform.
     const unsigned threads = operationThreads();
-    if (threads >= 2 && expected >= workspace.capacity) {
-        WorkspaceBuffer<uint8_t> secondColumn = workspace.take<uint8_t>(inverseScratchBytes(workspace.capacity));
-        if (decodeBlocksInPipeline(secondColumn.get(), write)) return;
+    if (threads >= 2 && dataSizeOf(header) >= block.capacity) {
+        WorkBuffer<uint8_t> secondColumn = memory_.take<uint8_t>(inverseScratchBytes(block.capacity));
+        if (decodeBlocksInPipeline(block, secondColumn.get(), write)) return;
     }
     DecodedColumn decoded;
-    decoded.column = workspace.lastColumn;
+    decoded.column = block.lastColumn.get();
     int isLast;
     do {
-        isLast = decodeColumn(decoder_, symbols_, workspace.capacity, decoded);
-        workspace.blockLast = decoded.blockLast;
-        workspace.primaryIndex = decoded.primaryIndex;
-        invertBlock(workspace, decoded.counts, isLast && threads >= 2 ? 2 : 1);
-        write(isLast);
+        isLast = decodeColumn(decoder_, symbols_, block.capacity, decoded);
+        invertBlock(block, decoded.column, decoded.blockLast, decoded.primaryIndex, decoded.counts,
+                    isLast && threads >= 2 ? 2 : 1);
+        write(block.blockText.get(), decoded.blockLast, isLast);
     } while (!isLast);
 }
 
-template <typename Write> bool DecoderContext::decodeBlocksInPipeline(uint8_t *secondColumn, Write write) {
-    BlockWorkspace &workspace = workspace_;
+template <typename Write>
+bool DecoderContext::decodeBlocksInPipeline(DecoderBlock &block, uint8_t *secondColumn, Write write) {
     DecodedColumn blocks[BlockPipeline::SLOTS];
     int lastFlags[BlockPipeline::SLOTS] = {0, 0};
-    blocks[0].column = workspace.lastColumn;
+    blocks[0].column = block.lastColumn.get();
     blocks[1].column = secondColumn;
-    // However this ends, the work buffers get their own column back (the
-    // guard outlives the second thread).
-    struct Restore {
-        BlockWorkspace &workspace;
-        uint8_t *column;
-        ~Restore() { workspace.lastColumn = column; }
-    } restore{workspace, workspace.lastColumn};
 
     BlockPipeline pipeline;
     StageThread writer(pipeline);
-    const bool started = writer.start([&workspace, &pipeline, &blocks, &lastFlags, &write] {
+    const bool started = writer.start([&block, &pipeline, &blocks, &lastFlags, &write] {
         for (uint32_t k = 0;; ++k) {
             if (!pipeline.waitForBlock(k)) return;
             DecodedColumn &d = blocks[k % BlockPipeline::SLOTS];
             if (d.ranks) ranksToColumn(d);
-            workspace.lastColumn = d.column;
-            workspace.blockLast = d.blockLast;
-            workspace.primaryIndex = d.primaryIndex;
             const int isLast = lastFlags[k % BlockPipeline::SLOTS];
             // The last block's walk is shared with the symbol decoder's
             // thread, which has nothing left to do but wait.
-            invertBlock(workspace, d.counts, isLast ? 2 : 1);
-            write(isLast);
+            invertBlock(block, d.column, d.blockLast, d.primaryIndex, d.counts, isLast ? 2 : 1);
+            write(block.blockText.get(), d.blockLast, isLast);
             pipeline.release();
             if (isLast) return;
         }
@@ -122,7 +107,7 @@ template <typename Write> bool DecoderContext::decodeBlocksInPipeline(uint8_t *s
         // Where it had to wait for a slot, the writing thread is the slower
         // one: the column then comes out at once, as the step costs this
         // thread almost nothing within the symbol loop.
-        const int isLast = decodeRanks(decoder_, symbols_, workspace.capacity, blocks[k % BlockPipeline::SLOTS], waited);
+        const int isLast = decodeRanks(decoder_, symbols_, block.capacity, blocks[k % BlockPipeline::SLOTS], waited);
         lastFlags[k % BlockPipeline::SLOTS] = isLast;
         pipeline.passTurn(k, isLast != 0);
         pipeline.publish(k);

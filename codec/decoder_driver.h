@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "arithmetic_coder.h"
+#include "block_sort.h"
 #include "byte_streams.h"
 #include "run_precoder.h"
 #include "symbol_coder.h"
@@ -19,11 +20,11 @@
 // that no encoder writes.
 int readStreamHeader(ByteSource &input, VekFileHeader *out);
 
-// The stages of one decode: the range decoder and the symbol models, over
-// the work buffers of `memory` (whose owner releases them after a failure).
+// The stages of one decode: the range decoder, the symbol models and the
+// inverse transform (its blocks' buffers from `memory`).
 class DecoderContext {
 public:
-    explicit DecoderContext(BlockWorkspace &memory) : workspace_(memory) {}
+    explicit DecoderContext(WorkMemory &memory) : memory_(memory) {}
     DecoderContext(const DecoderContext &) = delete;
     DecoderContext &operator=(const DecoderContext &) = delete;
 
@@ -34,20 +35,18 @@ public:
     void decodeToImage(const VekFileHeader &header, ByteSource &input, ImageOutput &image);
 
 private:
-    // Readies the buffers and the coder for the first block; returns the
-    // data bytes to restore.
-    uint32_t startBlocks(const VekFileHeader &header);
-    // The blocks of a decode, each written by `write(isLast)` once it is
-    // inverted: one after the other, or with block k turned from ranks into
-    // bytes, inverted and written in a second thread while the ranks of
-    // block k + 1 are decoded.
-    template <typename Write> void decodeBlocks(uint32_t expected, Write write);
+    // The blocks of a decode of `header`'s stream into `block`, each written
+    // by `write(text, blockLast, isLast)` once it is inverted: one after the
+    // other, or with block k turned from ranks into bytes, inverted and
+    // written in a second thread while the ranks of block k + 1 are decoded
+    // into a second column.
+    template <typename Write> void decodeBlocks(const VekFileHeader &header, Write write);
     // False when no second thread could be had (nothing decoded yet).
-    template <typename Write> bool decodeBlocksInPipeline(uint8_t *secondColumn, Write write);
+    template <typename Write> bool decodeBlocksInPipeline(DecoderBlock &block, uint8_t *secondColumn, Write write);
 
     RangeDecoder decoder_;
     SymbolModels symbols_;
-    BlockWorkspace &workspace_;
+    WorkMemory &memory_;
 };
 
 #endif

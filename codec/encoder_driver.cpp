@@ -107,7 +107,7 @@ uint64_t encodeBound(uint64_t bmpSize) {
 
 uint32_t EncoderContext::encode(const AcceptedBitmap &picture, ByteSource &input, ByteSink &output, uint32_t blockFactor) {
     if (blockFactor == 0) blockFactor = chooseBlockFactor(picture.dataSize);
-    allocSortBuffers(workspace_, size_t(blockFactor) * BLOCK_UNIT);
+    EncoderBlock block(memory_, size_t(blockFactor) * BLOCK_UNIT);
     VekFileHeader header = picture.header;
     header.blockFactor = static_cast<uint8_t>(blockFactor);
     uint8_t headerBytes[VEK_HEADER_SIZE];
@@ -119,12 +119,11 @@ uint32_t EncoderContext::encode(const AcceptedBitmap &picture, ByteSource &input
     precoder_.start(input, picture.dataSize);
 
     // More threads pay off from two blocks on.
-    if (operationThreads() >= 2 && static_cast<uint32_t>(picture.dataSize) >= workspace_.capacity)
-        encodeBlocksInPipeline();
+    if (operationThreads() >= 2 && static_cast<uint32_t>(picture.dataSize) >= block.capacity)
+        encodeBlocksInPipeline(block);
     else
-        encodeBlocks();
+        encodeBlocks(block);
     encoder_.finish();
-    freeSortBuffers(workspace_);
     return blockFactor;
 }
 
@@ -146,23 +145,21 @@ struct ProgressLog final : ProgressSink {
 
 } // namespace
 
-void EncoderContext::encodeBlocks() {
-    BlockWorkspace &workspace = workspace_;
+void EncoderContext::encodeBlocks(EncoderBlock &block) {
     int isLast;
     do {
-        isLast = precoder_.fillBlock(workspace, progress_);
-        sortBlock(workspace);
-        encodeColumn(encoder_, symbols_, workspace.lastColumn, workspace.blockLast, workspace.primaryIndex, isLast);
+        isLast = precoder_.fillBlock(block.bytes(), block.capacity, block.blockLast, progress_);
+        sortBlock(block);
+        encodeColumn(encoder_, symbols_, block.lastColumn.get(), block.blockLast, block.primaryIndex, isLast);
     } while (!isLast);
 }
 
 namespace {
 
-// A block handed from a sorting thread to the coding one; its column, or
-// the column's move-to-front ranks, are in the sorting thread's buffers.
+// What a sorting thread hands to the coding one besides its block, whose
+// last column (or the column's move-to-front ranks), length and primary
+// index stay in the sorting thread's EncoderBlock until the block is coded.
 struct SortedBlock {
-    int32_t blockLast;
-    int32_t primaryIndex;
     int isLast;
     bool ranks;
     ProgressLog progress;
@@ -170,48 +167,33 @@ struct SortedBlock {
 
 } // namespace
 
-void EncoderContext::encodeBlocksInPipeline() {
-    BlockWorkspace &workspace = workspace_;
-    // Two sorting threads, each with its own buffers, take the blocks in
-    // turn: the first the even ones, with the object's buffers, the second
-    // the odd ones, with a second set. They also find the move-to-front
-    // ranks, so that this thread only codes; but not for the first and the
-    // last block, which this thread waits for anyway and codes straight
-    // from the column, with the ranks found on the way.
-    BlockWorkspace lanes[BlockPipeline::SLOTS];
-    for (BlockWorkspace &lane : lanes) {
-        initWorkspace(lane);
-        lane.owner = &workspace;
-    }
-    lanes[0].packedBlock = workspace.packedBlock;
-    lanes[0].sortIndex = workspace.sortIndex;
-    lanes[0].bucketTable = workspace.bucketTable;
-    lanes[0].lastColumn = workspace.lastColumn;
-    lanes[0].capacity = workspace.capacity;
-    // The second set is released however this ends.
-    struct SecondSet {
-        BlockWorkspace &lane;
-        ~SecondSet() { freeSortBuffers(lane); }
-    } secondSet{lanes[1]};
-    allocSortBuffers(lanes[1], workspace.capacity);
+void EncoderContext::encodeBlocksInPipeline(EncoderBlock &first) {
+    // Two sorting threads, each with its own block, take the blocks in turn:
+    // the first the even ones, in `first`, the second the odd ones, in a
+    // second block. They also find the move-to-front ranks, so that this
+    // thread only codes; but not for the first and the last block, which
+    // this thread waits for anyway and codes straight from the column, with
+    // the ranks found on the way. (The second block is declared before the
+    // threads, so they end before it is released.)
+    EncoderBlock second(memory_, first.capacity);
+    EncoderBlock *lanes[BlockPipeline::SLOTS] = {&first, &second};
 
     SortedBlock blocks[BlockPipeline::SLOTS];
     const bool reporting = progress_ != nullptr;
 
     BlockPipeline pipeline;
-    auto sortLane = [this, &pipeline, &lanes, &blocks, reporting](uint32_t first) {
-        BlockWorkspace &lane = lanes[first];
-        for (uint32_t k = first;; k += BlockPipeline::SLOTS) {
+    auto sortLane = [this, &pipeline, &lanes, &blocks, reporting](uint32_t lane) {
+        EncoderBlock &block = *lanes[lane];
+        for (uint32_t k = lane;; k += BlockPipeline::SLOTS) {
             if (!pipeline.waitForTurn(k)) return;
             SortedBlock &b = blocks[k % BlockPipeline::SLOTS];
             b.progress.clear();
-            b.isLast = precoder_.fillBlock(lane, reporting ? &b.progress : nullptr);
+            b.isLast = precoder_.fillBlock(block.bytes(), block.capacity, block.blockLast,
+                                           reporting ? &b.progress : nullptr);
             pipeline.passTurn(k, b.isLast != 0);
-            sortBlock(lane);
+            sortBlock(block);
             b.ranks = k != 0 && !b.isLast;
-            if (b.ranks) moveToFrontRanks(lane.lastColumn, lane.blockLast);
-            b.blockLast = lane.blockLast;
-            b.primaryIndex = lane.primaryIndex;
+            if (b.ranks) moveToFrontRanks(block.lastColumn.get(), block.blockLast);
             pipeline.publish(k);
             if (b.isLast) return;
         }
@@ -220,13 +202,13 @@ void EncoderContext::encodeBlocksInPipeline() {
     // either thread cannot be had, nothing has been read yet.
     StageThread odd(pipeline), even(pipeline);
     if (!odd.start([&] { sortLane(1); })) {
-        encodeBlocks();
+        encodeBlocks(first);
         return;
     }
     if (!even.start([&] { sortLane(0); })) {
         pipeline.stop();
         odd.finish();
-        encodeBlocks();
+        encodeBlocks(first);
         return;
     }
     for (uint32_t k = 0;; ++k) {
@@ -235,11 +217,11 @@ void EncoderContext::encodeBlocksInPipeline() {
         // Reported now, where one thread would have filled this block.
         if (reporting)
             for (uint32_t p = 0; p < b.progress.count; ++p) progress_->report(b.progress.values[p]);
-        const uint8_t *column = lanes[k % BlockPipeline::SLOTS].lastColumn;
+        const EncoderBlock &block = *lanes[k % BlockPipeline::SLOTS];
         if (b.ranks)
-            encodeRanks(encoder_, symbols_, column, b.blockLast, b.primaryIndex, b.isLast);
+            encodeRanks(encoder_, symbols_, block.lastColumn.get(), block.blockLast, block.primaryIndex, b.isLast);
         else
-            encodeColumn(encoder_, symbols_, column, b.blockLast, b.primaryIndex, b.isLast);
+            encodeColumn(encoder_, symbols_, block.lastColumn.get(), block.blockLast, block.primaryIndex, b.isLast);
         const int isLast = b.isLast;
         pipeline.release();
         if (isLast) break;

@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "arithmetic_coder.h"
+#include "block_sort.h"
 #include "byte_streams.h"
 #include "run_precoder.h"
 #include "symbol_coder.h"
@@ -28,13 +29,12 @@ int checkBitmapHeader(ByteSource &input, AcceptedBitmap *out);
 // bytes; 0 when no BMP file of that size is accepted.
 uint64_t encodeBound(uint64_t bmpSize);
 
-// The stages of one encode: the run pre-coder, the range encoder and the
-// symbol models, over the work buffers of `memory` (whose owner releases
-// them after a failure). Progress goes to `progress`, if set, always from
-// the caller's thread.
+// The stages of one encode: the run pre-coder, the block sort (its blocks'
+// buffers from `memory`), the range encoder and the symbol models. Progress
+// goes to `progress`, if set, always from the caller's thread.
 class EncoderContext {
 public:
-    EncoderContext(BlockWorkspace &memory, ProgressSink *progress) : workspace_(memory), progress_(progress) {}
+    EncoderContext(WorkMemory &memory, ProgressSink *progress) : memory_(memory), progress_(progress) {}
     EncoderContext(const EncoderContext &) = delete;
     EncoderContext &operator=(const EncoderContext &) = delete;
 
@@ -44,15 +44,16 @@ public:
     uint32_t encode(const AcceptedBitmap &picture, ByteSource &input, ByteSink &output, uint32_t blockFactor);
 
 private:
-    // The blocks of an encode: one after the other, or filled and sorted in
-    // two threads (blocks k + 1 and k + 2) while block k is coded.
-    void encodeBlocks();
-    void encodeBlocksInPipeline();
+    // The blocks of an encode: one after the other in `block`, or filled and
+    // sorted in two threads (blocks k + 1 and k + 2), the first one's in
+    // `block`, while block k is coded.
+    void encodeBlocks(EncoderBlock &block);
+    void encodeBlocksInPipeline(EncoderBlock &block);
 
     RunPrecoder precoder_;
     RangeEncoder encoder_;
     SymbolModels symbols_;
-    BlockWorkspace &workspace_;
+    WorkMemory &memory_;
     ProgressSink *progress_;
 };
 

@@ -82,12 +82,9 @@ uint32_t RunPrecoder::readRun() {
     return (length << 16) | v;
 }
 
-VEK_HOT_PATH int RunPrecoder::fillBlock(BlockWorkspace &workspace, ProgressSink *progress) {
-    // The bytes go into the packed words' memory one a byte: that is all
-    // the sort of most blocks needs, and a quarter of the memory to write.
-    uint8_t *text = reinterpret_cast<uint8_t *>(workspace.packedBlock);
+VEK_HOT_PATH int RunPrecoder::fillBlock(uint8_t *text, size_t capacity, int32_t &blockLast, ProgressSink *progress) {
     // The index at which the block's length reaches C - BLOCK_CLOSE_SHORTFALL.
-    const int32_t closeAt = static_cast<int32_t>(workspace.capacity - BLOCK_CLOSE_SHORTFALL) - 1;
+    const int32_t closeAt = static_cast<int32_t>(capacity - BLOCK_CLOSE_SHORTFALL) - 1;
     int32_t last = 0;
     for (;;) {
         // Short runs that end inside the buffer, straight from it: what
@@ -118,7 +115,7 @@ VEK_HOT_PATH int RunPrecoder::fillBlock(BlockWorkspace &workspace, ProgressSink 
         const uint32_t run = readRun();
         if (isRunEnd(run)) {
             text[last] = BLOCK_END_MARKER;
-            workspace.blockLast = last;
+            blockLast = last;
             return 1;
         }
         const uint32_t v = run & 0xFF;
@@ -139,7 +136,7 @@ VEK_HOT_PATH int RunPrecoder::fillBlock(BlockWorkspace &workspace, ProgressSink 
         if (last >= closeAt) break;
         ++last;
     }
-    workspace.blockLast = last;
+    blockLast = last;
     return 0;
 }
 
@@ -147,9 +144,8 @@ namespace {
 
 // Expands the runs of the decoded block into `sink`, which counts and bounds
 // the restored bytes. A count byte must lie inside the block.
-template <typename Sink> void expandRuns(const BlockWorkspace &workspace, int isLast, Sink &sink) {
-    const uint8_t *text = workspace.blockText;
-    const int32_t end = isLast ? workspace.blockLast - 1 : workspace.blockLast;
+template <typename Sink> void expandRuns(const uint8_t *text, int32_t blockLast, int isLast, Sink &sink) {
+    const int32_t end = isLast ? blockLast - 1 : blockLast;
     int previous = -1;
     int count = 0;
     int32_t i = 0;
@@ -196,7 +192,7 @@ template <typename Sink> void expandRuns(const BlockWorkspace &workspace, int is
         count = 0;
         i += 2;
     }
-    if (isLast && text[workspace.blockLast] != BLOCK_END_MARKER) failureExit(VEK_FAILURE_DAMAGED_VEK);
+    if (isLast && text[blockLast] != BLOCK_END_MARKER) failureExit(VEK_FAILURE_DAMAGED_VEK);
 }
 
 } // namespace
@@ -282,11 +278,11 @@ void ImageOutput::grow(uint32_t needed) {
     capacity = static_cast<uint32_t>(bigger);
 }
 
-VEK_HOT_PATH void expandBlock(const BlockWorkspace &workspace, int isLast, FileOutput &output) {
-    expandRuns(workspace, isLast, output);
+VEK_HOT_PATH void expandBlock(const uint8_t *text, int32_t blockLast, int isLast, FileOutput &output) {
+    expandRuns(text, blockLast, isLast, output);
     output.flush();
 }
 
-VEK_HOT_PATH void expandBlock(const BlockWorkspace &workspace, int isLast, ImageOutput &output) {
-    expandRuns(workspace, isLast, output);
+VEK_HOT_PATH void expandBlock(const uint8_t *text, int32_t blockLast, int isLast, ImageOutput &output) {
+    expandRuns(text, blockLast, isLast, output);
 }

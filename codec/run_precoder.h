@@ -6,6 +6,7 @@
 #ifndef VEK_CODEC_RUN_PRECODER_H
 #define VEK_CODEC_RUN_PRECODER_H
 
+#include <cstddef>
 #include <cstdint>
 
 #include "byte_streams.h"
@@ -29,10 +30,12 @@ protected:
 class RunPrecoder {
 public:
     void start(ByteSource &input, int32_t dataSize);
-    // Fills the packed block of `workspace` (up to its capacity) and sets its
-    // blockLast; 1 when it is the last block. After each run of four or more
-    // bytes the share of the data read so far goes to `progress` (if set).
-    int fillBlock(BlockWorkspace &workspace, ProgressSink *progress);
+    // Fills `block` (room for `capacity` bytes; a block closes before it is
+    // full) with the next block's pre-coded bytes and sets `blockLast` to the
+    // index of its last byte; 1 when it is the last block. After each run of
+    // four or more bytes the share of the data read so far goes to
+    // `progress` (if set).
+    int fillBlock(uint8_t *block, size_t capacity, int32_t &blockLast, ProgressSink *progress);
 
 private:
     uint32_t readRun();
@@ -75,7 +78,7 @@ struct ImageOutput {
     uint32_t &length;
     uint32_t &capacity;
     uint32_t expected;
-    BlockWorkspace &memory;
+    WorkMemory &memory;
     // Allocates the first part of the image (any image before is released).
     void start();
     void put(uint8_t b, uint32_t copies);
@@ -83,9 +86,9 @@ struct ImageOutput {
     void grow(uint32_t needed);
 };
 
-// Expands the runs of the block in the workspace's blockText (blockLast
-// set), checking the end marker of the last block.
-void expandBlock(const BlockWorkspace &workspace, int isLast, FileOutput &output);
-void expandBlock(const BlockWorkspace &workspace, int isLast, ImageOutput &output);
+// Expands the runs of the decoded block text[0..blockLast], checking the end
+// marker of the last block.
+void expandBlock(const uint8_t *text, int32_t blockLast, int isLast, FileOutput &output);
+void expandBlock(const uint8_t *text, int32_t blockLast, int isLast, ImageOutput &output);
 
 #endif

@@ -30,9 +30,9 @@ template <typename Result, typename Body> Result reporting(VekCodec &codec, Body
 }
 
 // Runs one encode or decode. When it takes the failure exit, runs out of
-// memory or throws anything else, the reason is recorded, the object's work
-// buffers are released, `failed` is set and the result is 0: nothing leaves
-// the library but 0.
+// memory or throws anything else, the reason is recorded (the operation's
+// buffers have been released on the way out), `failed` is set and the
+// result is 0: nothing leaves the library but 0.
 template <typename Operation> int runGuarded(VekCodec &codec, bool *failed, Operation operation) {
     *failed = false;
     try {
@@ -44,7 +44,6 @@ template <typename Operation> int runGuarded(VekCodec &codec, bool *failed, Oper
     } catch (...) {
         codec.lastFailure = VEK_FAILURE_INTERNAL;
     }
-    releaseWorkspace(codec.workspace);
     *failed = true;
     return 0;
 }
@@ -114,7 +113,6 @@ VekCodec::VekCodec() {
     std::memset(&header, 0, sizeof(header));
     std::memset(&fileHeader, 0, sizeof(fileHeader));
     std::memset(&infoHeader, 0, sizeof(infoHeader));
-    initWorkspace(workspace);
     imageLength = imageCapacity = imagePaletteSize = 0;
     lastFailure = VEK_FAILURE_NONE;
 
@@ -126,7 +124,7 @@ VekCodec::VekCodec() {
 }
 
 VekCodec::~VekCodec() {
-    workspace.release(image);
+    memory.release(image);
 }
 
 int VekCodec::getVersion() {
@@ -172,7 +170,7 @@ int VekCodec::loadStream(ByteSource &input) {
     const int result = runGuarded(*this, &failed, [&] { return decodeToMemory(checked, input); });
     if (failed) {
         // A damaged stream leaves no picture behind.
-        workspace.release(image);
+        memory.release(image);
         image = nullptr;
         imageLength = imageCapacity = 0;
     }
@@ -324,14 +322,14 @@ int VekCodec::encodeStream(ByteSource &input, ByteSink &output) {
     if (!accepted(checkBitmapHeader(input, &picture))) return 0;
     header = picture.header;
     PostedProgress posted(*this);
-    EncoderContext context(workspace, progressWindow != nullptr ? &posted : nullptr);
+    EncoderContext context(memory, progressWindow != nullptr ? &posted : nullptr);
     header.blockFactor = static_cast<uint8_t>(context.encode(picture, input, output, 0));
     return 1;
 }
 
 int VekCodec::decodeStream(const VekFileHeader &streamHeader, ByteSource &input, ByteSink &output) {
     header = streamHeader;
-    DecoderContext context(workspace);
+    DecoderContext context(memory);
     context.decodeToFile(streamHeader, input, output);
     restoredBitmapHeaders(streamHeader, &fileHeader, &infoHeader);
     return 1;
@@ -339,8 +337,8 @@ int VekCodec::decodeStream(const VekFileHeader &streamHeader, ByteSource &input,
 
 int VekCodec::decodeToMemory(const VekFileHeader &streamHeader, ByteSource &input) {
     header = streamHeader;
-    DecoderContext context(workspace);
-    ImageOutput out{image, imageLength, imageCapacity, static_cast<uint32_t>(dataSizeOf(streamHeader)), workspace};
+    DecoderContext context(memory);
+    ImageOutput out{image, imageLength, imageCapacity, static_cast<uint32_t>(dataSizeOf(streamHeader)), memory};
     context.decodeToImage(streamHeader, input, out);
     restoredBitmapHeaders(streamHeader, &fileHeader, &infoHeader);
     imagePaletteSize = streamHeader.paletteSize;

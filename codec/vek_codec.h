@@ -1,8 +1,8 @@
 // The codec object: the twenty slots of the interface, the reason of the
 // last failure, the loaded picture and the progress target. Each encode or
 // decode builds an encoder or decoder context (encoder_driver.h,
-// decoder_driver.h) for its length; the object's work buffers are the
-// memory every stage takes its buffers from. The public operations come
+// decoder_driver.h) for its length; the object's work memory is where every
+// stage takes its buffers from. The public operations come
 // first, in slot order.
 #ifndef VEK_CODEC_VEK_CODEC_H
 #define VEK_CODEC_VEK_CODEC_H
@@ -91,8 +91,9 @@ public:
     VekMessage progressMessage;
     VekMessageParam progressParam;
     // The memory of the object's operations: the stages' work buffers and
-    // the picture image come from here.
-    BlockWorkspace workspace;
+    // the picture image come from here. (Its failRequest is the tests' way
+    // to make any one request of an operation fail.)
+    WorkMemory memory;
     // The last percentage this object posted: 0 from construction, and it
     // carries over from one encode to the next. Only the caller's thread
     // posts, so it needs no lock.

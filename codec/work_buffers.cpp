@@ -6,13 +6,12 @@
 #include <sys/mman.h>
 #endif
 
-void WorkspaceRelease::operator()(void *p) const {
-    workspace->release(p);
+void WorkRelease::operator()(void *p) const {
+    memory->release(p);
 }
 
-void *BlockWorkspace::request(size_t bytes) {
-    if (owner != nullptr) return owner->request(bytes);
-    if (++requests == failRequest) return nullptr;
+void *WorkMemory::request(size_t bytes) {
+    if (++requests_ == failRequest) return nullptr;
     void *p = nullptr;
 #if defined(__linux__)
     // Buffers of a megabyte and more get huge pages: one fault then maps
@@ -27,53 +26,26 @@ void *BlockWorkspace::request(size_t bytes) {
         const size_t huge = (bytes + HUGE_PAGE / 2) / HUGE_PAGE * HUGE_PAGE;
         if (posix_memalign(&p, HUGE_PAGE, bytes > huge ? bytes : huge) != 0) return nullptr;
         madvise(p, huge, MADV_HUGEPAGE);
-        ++liveBlocks;
+        ++liveBlocks_;
         return p;
     }
 #endif
     p = std::malloc(bytes);
-    if (p != nullptr) ++liveBlocks;
+    if (p != nullptr) ++liveBlocks_;
     return p;
 }
 
-void *BlockWorkspace::resize(void *p, size_t bytes) {
-    if (owner != nullptr) return owner->resize(p, bytes);
-    if (++requests == failRequest) return nullptr;
+void *WorkMemory::resize(void *p, size_t bytes) {
+    if (++requests_ == failRequest) return nullptr;
     void *q = std::realloc(p, bytes);
-    if (q != nullptr && p == nullptr) ++liveBlocks;
+    if (q != nullptr && p == nullptr) ++liveBlocks_;
     return q;
 }
 
-void BlockWorkspace::release(void *p) {
-    if (owner != nullptr) return owner->release(p);
+void WorkMemory::release(void *p) {
     if (p == nullptr) return;
     std::free(p);
-    --liveBlocks;
-}
-
-void initWorkspace(BlockWorkspace &workspace) {
-    workspace.packedBlock = nullptr;
-    workspace.sortIndex = nullptr;
-    workspace.bucketTable = nullptr;
-    workspace.blockText = nullptr;
-    workspace.lastColumn = nullptr;
-    workspace.columnReady = false;
-    workspace.blockLast = workspace.blockLength = workspace.primaryIndex = 0;
-    workspace.capacity = 0;
-    workspace.rotationRanks = nullptr;
-    workspace.owner = nullptr;
-    workspace.requests = 0;
-    workspace.failRequest = 0;
-    workspace.liveBlocks = 0;
-}
-
-void releaseWorkspace(BlockWorkspace &workspace) {
-    workspace.releaseBuffer(workspace.packedBlock);
-    workspace.releaseBuffer(workspace.sortIndex);
-    workspace.releaseBuffer(workspace.bucketTable);
-    workspace.releaseBuffer(workspace.blockText);
-    workspace.releaseBuffer(workspace.lastColumn);
-    workspace.columnReady = false;
+    --liveBlocks_;
 }
 
 void failureExit(int reason) {

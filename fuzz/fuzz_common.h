@@ -113,16 +113,11 @@ struct Codec {
     VekCodecInterface *operator->() { return object; }
 };
 
-// No work buffer may outlive an operation, whatever its result, and no
-// memory but the picture image stays with the object.
+// No work buffer may outlive an operation, whatever its result: no memory
+// but the picture image stays with the object.
 inline void checkWorkspaceReleased(Codec &codec) {
-    const BlockWorkspace &w = static_cast<VekCodec *>(codec.object)->workspace;
-    FUZZ_CHECK(w.packedBlock == nullptr);
-    FUZZ_CHECK(w.sortIndex == nullptr);
-    FUZZ_CHECK(w.bucketTable == nullptr);
-    FUZZ_CHECK(w.blockText == nullptr);
-    FUZZ_CHECK(w.lastColumn == nullptr);
-    FUZZ_CHECK(w.liveBlocks == (codec->getImage() != nullptr ? 1 : 0));
+    const WorkMemory &memory = static_cast<VekCodec *>(codec.object)->memory;
+    FUZZ_CHECK(memory.liveBlocks() == (codec->getImage() != nullptr ? 1 : 0));
 }
 
 } // namespace fuzz

@@ -19,7 +19,6 @@
 
 using namespace sortpictures;
 using testsupport::blockCapacity;
-using testsupport::Workspace;
 
 namespace {
 
@@ -29,26 +28,25 @@ struct SortOutcome {
     Bytes column;
 };
 
-// Sorts `block` in the module workspace with the production or the
-// reference sort. The packed words' memory after the block's bytes starts
-// as garbage, as it may after the previous block.
-SortOutcome sortOnce(BlockWorkspace &workspace, const Bytes &block, bool reference) {
+// Sorts `block` in an encoder block with the production or the reference
+// sort. The packed words' memory after the block's bytes starts as garbage,
+// as it may after the previous block.
+SortOutcome sortOnce(WorkMemory &memory, const Bytes &block, bool reference) {
     const size_t n = block.size();
-    allocSortBuffers(workspace, blockCapacity(n));
-    uint8_t *text = reinterpret_cast<uint8_t *>(workspace.packedBlock);
+    EncoderBlock sorted(memory, blockCapacity(n));
+    uint8_t *text = sorted.bytes();
     for (size_t i = 0; i < 4 * n; ++i) text[i] = static_cast<uint8_t>((i * 2654435761u) >> 24);
     std::copy(block.begin(), block.end(), text);
-    workspace.blockLast = static_cast<int32_t>(n) - 1;
+    sorted.blockLast = static_cast<int32_t>(n) - 1;
     if (reference) {
-        referenceSortBlock(workspace, sortSizeClasses(workspace.capacity).bounds);
-        takeSortedColumn(workspace);
+        referenceSortBlock(sorted, sortSizeClasses(sorted.capacity).bounds);
+        takeSortedColumn(sorted);
     } else {
-        sortBlock(workspace);
+        sortBlock(sorted);
     }
-    SortOutcome out{std::vector<int32_t>(workspace.sortIndex, workspace.sortIndex + n), workspace.primaryIndex,
-                    Bytes(workspace.lastColumn, workspace.lastColumn + n)};
-    EXPECT_EQ(workspace.blockLength, static_cast<int32_t>(n));
-    freeSortBuffers(workspace);
+    SortOutcome out{std::vector<int32_t>(sorted.sortIndex.get(), sorted.sortIndex.get() + n), sorted.primaryIndex,
+                    Bytes(sorted.lastColumn.get(), sorted.lastColumn.get() + n)};
+    EXPECT_EQ(sorted.blockLength, static_cast<int32_t>(n));
     return out;
 }
 
@@ -70,11 +68,11 @@ struct Tally {
 };
 
 // Both sorts on one block; reports the first row where they differ.
-void expectSameOrder(BlockWorkspace &buffers, const Bytes &block, const std::string &what, Tally *tally = nullptr) {
+void expectSameOrder(WorkMemory &memory, const Bytes &block, const std::string &what, Tally *tally = nullptr) {
     const size_t period = rootLength(block);
     SCOPED_TRACE(what + ": n = " + std::to_string(block.size()) + ", period " + std::to_string(period));
-    const SortOutcome expected = sortOnce(buffers, block, true);
-    const SortOutcome actual = sortOnce(buffers, block, false);
+    const SortOutcome expected = sortOnce(memory, block, true);
+    const SortOutcome actual = sortOnce(memory, block, false);
     ASSERT_EQ(actual.index.size(), expected.index.size());
     size_t row = 0;
     while (row < expected.index.size() && actual.index[row] == expected.index[row]) ++row;
@@ -99,32 +97,32 @@ Bytes pictureData(const Bytes &file) {
 } // namespace
 
 TEST(BlockSortDifferential, RandomBlocksOnBothSidesOfTheShellSortLimit) {
-    auto buffers = std::make_unique<Workspace>();
+    WorkMemory memory;
     Tally tally;
     uint32_t seed = 1;
     for (size_t n : {1u, 2u, 3u, 17u, 640u, 1023u, 1024u, 1025u, 1026u, 1031u, 1040u, 4096u, 4097u, 30011u})
         for (uint32_t alphabet : {1u, 2u, 3u, 16u, 256u})
             if (alphabet > 1 || n < 2000)  // one value: the reference compares 16 turns of an odd block
-                expectSameOrder(*buffers, randomBlock(n, seed++, alphabet), "random", &tally);
+                expectSameOrder(memory, randomBlock(n, seed++, alphabet), "random", &tally);
     // Large enough for several size classes and for a first-pass bucket.
-    for (uint32_t alphabet : {2u, 4u, 256u}) expectSameOrder(*buffers, randomBlock(300000, seed++, alphabet), "random", &tally);
+    for (uint32_t alphabet : {2u, 4u, 256u}) expectSameOrder(memory, randomBlock(300000, seed++, alphabet), "random", &tally);
     EXPECT_GT(tally.primitive, 50);
     EXPECT_GT(tally.periodic, 8);  // alphabet 1, and tiny binary blocks
 }
 
 TEST(BlockSortDifferential, PreCodedPictures) {
-    auto buffers = std::make_unique<Workspace>();
+    WorkMemory memory;
     const Bytes marker{0x7F};
-    expectSameOrder(*buffers, concat({precode(pictureData(photoPicture(200, 150, 24, 11))), marker}), "photo 24-bit");
-    expectSameOrder(*buffers, concat({precode(pictureData(photoPicture(160, 120, 32, 12))), marker}), "photo 32-bit");
-    expectSameOrder(*buffers, concat({precode(pictureData(palettePicture(300, 200, 13))), marker}), "palette");
-    expectSameOrder(*buffers, concat({precode(pictureData(screenshotPicture(400, 260, 14))), marker}), "screenshot");
-    expectSameOrder(*buffers, concat({precode(pictureData(flatColourPicture(160, 100, 16, 15))), marker}), "flat 16-bit");
-    expectSameOrder(*buffers, concat({precode(pictureData(flatColourPicture(90, 60, 24, 16))), marker}), "flat 24-bit");
+    expectSameOrder(memory, concat({precode(pictureData(photoPicture(200, 150, 24, 11))), marker}), "photo 24-bit");
+    expectSameOrder(memory, concat({precode(pictureData(photoPicture(160, 120, 32, 12))), marker}), "photo 32-bit");
+    expectSameOrder(memory, concat({precode(pictureData(palettePicture(300, 200, 13))), marker}), "palette");
+    expectSameOrder(memory, concat({precode(pictureData(screenshotPicture(400, 260, 14))), marker}), "screenshot");
+    expectSameOrder(memory, concat({precode(pictureData(flatColourPicture(160, 100, 16, 15))), marker}), "flat 16-bit");
+    expectSameOrder(memory, concat({precode(pictureData(flatColourPicture(90, 60, 24, 16))), marker}), "flat 24-bit");
     // A block cut out of a picture, without the marker, as a full block is.
     Bytes photo = precode(pictureData(photoPicture(300, 200, 24, 17)));
     photo.resize(100000);
-    expectSameOrder(*buffers, photo, "photo block");
+    expectSameOrder(memory, photo, "photo block");
 }
 
 TEST(BlockSortDifferential, RepetitiveBlocksOfSmallPeriods) {
@@ -132,7 +130,7 @@ TEST(BlockSortDifferential, RepetitiveBlocksOfSmallPeriods) {
     // pattern, one 24-bit colour (with and without the run pre-coding), at
     // lengths that the period divides (equal rotations) on both sides of
     // the shell sort limit.
-    auto buffers = std::make_unique<Workspace>();
+    WorkMemory memory;
     Tally tally;
     const std::vector<Bytes> roots = {
         {9},                           // one value
@@ -154,48 +152,48 @@ TEST(BlockSortDifferential, RepetitiveBlocksOfSmallPeriods) {
         for (size_t n : {1020u, 1024u, 1028u, 1100u, 2048u, 6000u}) {
             const size_t length = n / p * p;
             if (length > 1 && rootLength(repeatBlock(root, length)) * 2 <= length)
-                expectSameOrder(*buffers, repeatBlock(root, length), "short pattern", &tally);
+                expectSameOrder(memory, repeatBlock(root, length), "short pattern", &tally);
         }
     }
     EXPECT_GT(tally.periodic, 70);
 }
 
 TEST(BlockSortDifferential, RepetitiveBlocksOfLargePeriods) {
-    auto buffers = std::make_unique<Workspace>();
+    WorkMemory memory;
     Tally tally;
     // A 1 KB tile, random and from a small alphabet, repeated a few times.
     for (uint32_t alphabet : {4u, 256u})
-        for (size_t k : {2u, 3u, 8u}) expectSameOrder(*buffers, repeatBlock(randomBlock(1024, alphabet, alphabet), 1024 * k), "1 KB tile", &tally);
+        for (size_t k : {2u, 3u, 8u}) expectSameOrder(memory, repeatBlock(randomBlock(1024, alphabet, alphabet), 1024 * k), "1 KB tile", &tally);
     // Periods of every residue mod 4 (one, two or four walk cycles), with
     // two and more repetitions.
     for (size_t p : {97u, 98u, 100u, 304u, 513u, 1000u, 2047u, 2050u, 5000u, 20000u, 65537u})
         for (size_t k : {2u, 3u, 5u})
-            if (p * k <= 200000) expectSameOrder(*buffers, repeatBlock(randomBlock(p, static_cast<uint32_t>(p + k), 256), p * k), "random root", &tally);
+            if (p * k <= 200000) expectSameOrder(memory, repeatBlock(randomBlock(p, static_cast<uint32_t>(p + k), 256), p * k), "random root", &tally);
     // Roots that are themselves repetitive (but primitive).
     Bytes nearRoot = repeatBlock(Bytes{1, 2}, 301);
     nearRoot[150] = 3;
-    expectSameOrder(*buffers, repeatBlock(nearRoot, 301 * 12), "near-periodic root", &tally);
+    expectSameOrder(memory, repeatBlock(nearRoot, 301 * 12), "near-periodic root", &tally);
     Bytes flatRoot(700, 6);
     flatRoot[0] = 5;
-    expectSameOrder(*buffers, repeatBlock(flatRoot, 700 * 4), "flat root", &tally);
+    expectSameOrder(memory, repeatBlock(flatRoot, 700 * 4), "flat root", &tally);
     EXPECT_EQ(tally.primitive, 0);
 }
 
 TEST(BlockSortDifferential, NearlyRepetitivePrimitiveBlocks) {
     // All rotations differ, but two rotations may share a prefix of nearly
     // the whole block.
-    auto buffers = std::make_unique<Workspace>();
+    WorkMemory memory;
     Tally tally;
-    expectSameOrder(*buffers, repeatBlock(Bytes{1, 2, 3}, 3000 * 3 + 2), "(abc)^k ab", &tally);
-    expectSameOrder(*buffers, repeatBlock(Bytes{1, 2, 3}, 3000 * 3 + 1), "(abc)^k a", &tally);
+    expectSameOrder(memory, repeatBlock(Bytes{1, 2, 3}, 3000 * 3 + 2), "(abc)^k ab", &tally);
+    expectSameOrder(memory, repeatBlock(Bytes{1, 2, 3}, 3000 * 3 + 1), "(abc)^k a", &tally);
     Bytes oneChanged(5000, 9);
     oneChanged[2500] = 8;
-    expectSameOrder(*buffers, oneChanged, "one value, one byte changed", &tally);
+    expectSameOrder(memory, oneChanged, "one value, one byte changed", &tally);
     Bytes tileChanged = repeatBlock(randomBlock(1024, 31, 256), 1024 * 6);
     tileChanged[3000] ^= 1;
-    expectSameOrder(*buffers, tileChanged, "tile with one byte changed", &tally);
+    expectSameOrder(memory, tileChanged, "tile with one byte changed", &tally);
     Bytes oneLonger = concat({repeatBlock(Bytes{4, 200}, 4000), Bytes{4}});
-    expectSameOrder(*buffers, oneLonger, "alternating, odd length", &tally);
+    expectSameOrder(memory, oneLonger, "alternating, odd length", &tally);
     EXPECT_EQ(tally.periodic, 0);
 }
 
@@ -207,7 +205,7 @@ TEST(BlockSortDifferential, BucketsAroundTheRankLimitInRepetitiveBlocks) {
     // 65,534 members it is then ranked; with 65,535 it is sorted in the
     // fourth pass but never ranked, and with 65,536 it is sorted in the first
     // pass. Buckets (9, a) and (a, 9) come after it and walk into it.
-    auto buffers = std::make_unique<Workspace>();
+    WorkMemory memory;
     struct Case {
         size_t units, repeats, members;
     };
@@ -221,6 +219,6 @@ TEST(BlockSortDifferential, BucketsAroundTheRankLimitInRepetitiveBlocks) {
         size_t pairs = 0;
         for (size_t i = 0; i < block.size(); ++i) pairs += block[i] == 9 && block[(i + 1) % block.size()] == 9;
         ASSERT_EQ(pairs, c.members);
-        expectSameOrder(*buffers, block, "bucket of " + std::to_string(c.members));
+        expectSameOrder(memory, block, "bucket of " + std::to_string(c.members));
     }
 }

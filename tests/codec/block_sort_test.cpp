@@ -23,22 +23,21 @@ struct Sorted {
 
 // Sorts the rotations of `block` with the codec's sort; the column is the
 // one the sort gives.
-Sorted codecSort(BlockWorkspace &workspace, const Bytes &block) {
-    allocSortBuffers(workspace, blockCapacity(block.size()));
+Sorted codecSort(WorkMemory &memory, const Bytes &block) {
+    EncoderBlock sorted(memory, blockCapacity(block.size()));
     // Garbage after the block's bytes must not matter.
-    uint8_t *text = reinterpret_cast<uint8_t *>(workspace.packedBlock);
+    uint8_t *text = sorted.bytes();
     std::memset(text, 0xA5, 4 * block.size());
     std::copy(block.begin(), block.end(), text);
-    workspace.blockLast = static_cast<int32_t>(block.size()) - 1;
-    sortBlock(workspace);
+    sorted.blockLast = static_cast<int32_t>(block.size()) - 1;
+    sortBlock(sorted);
     Sorted s;
-    s.index.assign(workspace.sortIndex, workspace.sortIndex + block.size());
-    s.primary = workspace.primaryIndex;
-    s.column.assign(workspace.lastColumn, workspace.lastColumn + block.size());
+    s.index.assign(sorted.sortIndex.get(), sorted.sortIndex.get() + block.size());
+    s.primary = sorted.primaryIndex;
+    s.column.assign(sorted.lastColumn.get(), sorted.lastColumn.get() + block.size());
     Bytes fromIndex;
     for (int32_t p : s.index) fromIndex.push_back(block[(p + block.size() - 1) % block.size()]);
     EXPECT_TRUE(s.column == fromIndex) << "the column is the one of the sorted rotations";
-    freeSortBuffers(workspace);
     return s;
 }
 
@@ -64,26 +63,22 @@ std::vector<int32_t> naiveOrder(const Bytes &b, bool *distinct) {
     return order;
 }
 
-Bytes invert(BlockWorkspace &workspace, const Bytes &column, int32_t primary, int walkers = 1) {
-    allocInverseBuffers(workspace, blockCapacity(column.size()));
-    std::copy(column.begin(), column.end(), workspace.lastColumn);
-    workspace.blockLast = static_cast<int32_t>(column.size()) - 1;
-    workspace.primaryIndex = primary;
+Bytes invert(WorkMemory &memory, const Bytes &column, int32_t primary, int walkers = 1) {
+    DecoderBlock block(memory, blockCapacity(column.size()));
+    std::copy(column.begin(), column.end(), block.lastColumn.get());
     const ColumnCounts counts = countColumn(column);
     InverseCounts inverse;
     std::copy(counts.bytes, counts.bytes + 256, inverse.bytes);
     inverse.changes = counts.changes;
-    invertBlock(workspace, inverse, walkers);
-    Bytes text(workspace.blockText, workspace.blockText + column.size());
-    freeInverseBuffers(workspace);
-    return text;
+    invertBlock(block, block.lastColumn.get(), static_cast<int32_t>(column.size()) - 1, primary, inverse, walkers);
+    return Bytes(block.blockText.get(), block.blockText.get() + column.size());
 }
 
 // Sorts, compares with the plain order where it is unique (or checks that
 // the order is sorted where it is not), and inverts.
-void checkBlock(BlockWorkspace &buffers, const Bytes &block, const std::string &what) {
+void checkBlock(WorkMemory &memory, const Bytes &block, const std::string &what) {
     SCOPED_TRACE(what + ", n = " + std::to_string(block.size()));
-    const Sorted s = codecSort(buffers, block);
+    const Sorted s = codecSort(memory, block);
     bool distinct = false;
     const std::vector<int32_t> expected = naiveOrder(block, &distinct);
     if (distinct) {
@@ -96,7 +91,7 @@ void checkBlock(BlockWorkspace &buffers, const Bytes &block, const std::string &
     }
     ASSERT_GE(s.primary, 0);
     EXPECT_EQ(s.index[s.primary], 0);
-    EXPECT_EQ(invert(buffers, s.column, s.primary), block);
+    EXPECT_EQ(invert(memory, s.column, s.primary), block);
 }
 
 Bytes repeated(const Bytes &pattern, size_t n) {
@@ -152,51 +147,51 @@ TEST(RotationOrder, LeastRotationTellsRepetitions) {
 }
 
 TEST(BlockSort, SmallBlocksTakeTheShellSort) {
-    auto buffers = std::make_unique<Workspace>();
-    const Sorted one = codecSort(*buffers, Bytes{0x7F});
+    WorkMemory memory;
+    const Sorted one = codecSort(memory, Bytes{0x7F});
     EXPECT_EQ(one.index, std::vector<int32_t>{0});
     EXPECT_EQ(one.primary, 0);
     EXPECT_EQ(one.column, Bytes{0x7F});
     for (size_t n : {2, 3, 5, 16, 17, 100, 364, 1023, 1024})
-        for (uint32_t alphabet : {2u, 3u, 256u}) checkBlock(*buffers, randomBytes(n, n + alphabet, alphabet), "random");
-    checkBlock(*buffers, repeated(Bytes{1, 2, 3}, 900), "pattern of three");
-    checkBlock(*buffers, repeated(Bytes{7}, 1024), "one value");
+        for (uint32_t alphabet : {2u, 3u, 256u}) checkBlock(memory, randomBytes(n, n + alphabet, alphabet), "random");
+    checkBlock(memory, repeated(Bytes{1, 2, 3}, 900), "pattern of three");
+    checkBlock(memory, repeated(Bytes{7}, 1024), "one value");
 }
 
 TEST(BlockSort, PackedBlocksOfManyKinds) {
-    auto buffers = std::make_unique<Workspace>();
+    WorkMemory memory;
     for (size_t n : {1025, 1026, 1040, 4099, 70001})
-        for (uint32_t alphabet : {2u, 5u, 256u}) checkBlock(*buffers, randomBytes(n, n * alphabet, alphabet), "random");
-    checkBlock(*buffers, smoothPixels(300, 100, 24, 5), "photo-like rows");
+        for (uint32_t alphabet : {2u, 5u, 256u}) checkBlock(memory, randomBytes(n, n * alphabet, alphabet), "random");
+    checkBlock(memory, smoothPixels(300, 100, 24, 5), "photo-like rows");
     Bytes nearly = repeated(Bytes{3, 1, 4}, 3000);
     nearly.resize(2999);  // length not a multiple of the period: all rotations distinct
-    checkBlock(*buffers, nearly, "pattern cut short");
+    checkBlock(memory, nearly, "pattern cut short");
     Bytes oneChanged(3000, 9);
     oneChanged[1500] = 8;
-    checkBlock(*buffers, oneChanged, "one value with one byte changed");
-    checkBlock(*buffers, repeated(Bytes{1, 2, 3}, 3000), "pattern of three");
-    checkBlock(*buffers, repeated(randomBytes(97, 4), 97 * 40), "random tile");
+    checkBlock(memory, oneChanged, "one value with one byte changed");
+    checkBlock(memory, repeated(Bytes{1, 2, 3}, 3000), "pattern of three");
+    checkBlock(memory, repeated(randomBytes(97, 4), 97 * 40), "random tile");
     // Tiles in blocks long enough for the chained inverse: a short cycle
     // through the primary row, and one too long to be tried as short.
-    checkBlock(*buffers, repeated(randomBytes(97, 5), 97 * 100), "random tile, chained inverse");
-    checkBlock(*buffers, repeated(randomBytes(5000, 6), 5000 * 3), "long random tile, chained inverse");
+    checkBlock(memory, repeated(randomBytes(97, 5), 97 * 100), "random tile, chained inverse");
+    checkBlock(memory, repeated(randomBytes(5000, 6), 5000 * 3), "long random tile, chained inverse");
 }
 
 TEST(BlockSort, HugeBucketIsSortedInTheFirstPass) {
     // Random bytes from {0, 1}: the pair (0, 1) starts about n / 4 rotations,
     // more than 65,536, so that bucket falls into the largest size class.
-    auto buffers = std::make_unique<Workspace>();
+    WorkMemory memory;
     const Bytes block = randomBytes(300000, 11, 2);
     size_t pairs = 0;
     for (size_t i = 0; i < block.size(); ++i) pairs += block[i] == 0 && block[(i + 1) % block.size()] == 1;
     ASSERT_GT(pairs, 65536u);
-    checkBlock(*buffers, block, "binary");
+    checkBlock(memory, block, "binary");
 }
 
 TEST(BlockSort, BucketsAroundTheRankLimit) {
     // Buckets of 65,534 (ranked) and 65,535 (not ranked) members of pair
     // (0, 0), in blocks whose rotations all differ.
-    auto buffers = std::make_unique<Workspace>();
+    WorkMemory memory;
     for (size_t target : {65534u, 65535u}) {
         Bytes block = randomBytes(300000, static_cast<uint32_t>(target), 2);
         for (size_t i = 0; i < block.size(); ++i)
@@ -216,17 +211,17 @@ TEST(BlockSort, BucketsAroundTheRankLimit) {
             }
         }
         ASSERT_EQ(count(), target);
-        checkBlock(*buffers, block, "bucket of " + std::to_string(target));
+        checkBlock(memory, block, "bucket of " + std::to_string(target));
     }
 }
 
 TEST(BlockSort, InverseOfDamagedColumnStaysInsideTheBlock) {
     // Any column with a primary index inside the block inverts without
     // leaving the buffers, whatever it holds.
-    auto buffers = std::make_unique<Workspace>();
+    WorkMemory memory;
     for (uint32_t seed = 1; seed <= 20; ++seed) {
         const Bytes column = randomBytes(100 + seed * 13, seed, 1 + seed % 7);
-        const Bytes text = invert(*buffers, column, static_cast<int32_t>(seed * 5 % column.size()));
+        const Bytes text = invert(memory, column, static_cast<int32_t>(seed * 5 % column.size()));
         EXPECT_EQ(text.size(), column.size());
     }
 }
@@ -264,7 +259,7 @@ TEST(BlockSort, InverseMatchesOneWalkForEveryColumn) {
     // for any column and primary row it must give what one walk gives, also
     // where the primary row lies on a cycle shorter than the block (then the
     // walk goes round it again) and where other cycles hold no chain start.
-    auto buffers = std::make_unique<Workspace>();
+    WorkMemory memory;
     uint32_t seed = 1;
     for (size_t n : {size_t(8191), size_t(8192), size_t(8193), size_t(40000), size_t(70001), size_t(300000)}) {
         for (uint32_t alphabet : {1u, 2u, 3u, 256u}) {
@@ -273,10 +268,10 @@ TEST(BlockSort, InverseMatchesOneWalkForEveryColumn) {
                 SCOPED_TRACE("n = " + std::to_string(n) + ", alphabet " + std::to_string(alphabet) + ", primary " +
                              std::to_string(primary));
                 const Bytes expected = walkInverse(column, primary);
-                ASSERT_EQ(invert(*buffers, column, static_cast<int32_t>(primary)), expected);
+                ASSERT_EQ(invert(memory, column, static_cast<int32_t>(primary)), expected);
                 // Large blocks: the same with the walk shared by two threads.
                 if (n >= 300000) {
-                    ASSERT_EQ(invert(*buffers, column, static_cast<int32_t>(primary), 2), expected);
+                    ASSERT_EQ(invert(memory, column, static_cast<int32_t>(primary), 2), expected);
                 }
             }
         }
@@ -291,14 +286,14 @@ TEST(BlockSort, InverseMatchesOneWalkForEveryColumn) {
         for (const Bytes *column : {&runs, &periodic})
             for (uint32_t primary : {uint32_t(1), uint32_t(n / 2), uint32_t(n - 4096)})
                 for (int walkers : {1, 2})
-                    ASSERT_EQ(invert(*buffers, *column, static_cast<int32_t>(primary), walkers),
+                    ASSERT_EQ(invert(memory, *column, static_cast<int32_t>(primary), walkers),
                               walkInverse(*column, primary));
     }
     // Real blocks, sorted and inverted.
     for (size_t n : {size_t(20000), size_t(150000)}) {
         Bytes block = randomBytes(n, ++seed, 4);
-        const Sorted s = codecSort(*buffers, block);
-        EXPECT_EQ(invert(*buffers, s.column, s.primary), block);
+        const Sorted s = codecSort(memory, block);
+        EXPECT_EQ(invert(memory, s.column, s.primary), block);
         EXPECT_EQ(walkInverse(s.column, static_cast<uint32_t>(s.primary)), block);
     }
 }

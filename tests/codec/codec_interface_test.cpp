@@ -266,7 +266,7 @@ TEST(CodecObject, BadCallsAndReadErrorsNameTheirReason) {
     } catch (const VekFailure &failure) {
         EXPECT_EQ(failure.reason, VEK_FAILURE_READ);
     }
-    releaseWorkspace(codec.workspace);
+    EXPECT_TRUE(holdsNothing(codec));
     for (size_t failAt : {size_t(5), coded.size() - 3}) {
         SCOPED_TRACE(failAt);
         FailingSource stream(coded, failAt);
@@ -284,32 +284,22 @@ TEST(CodecObject, StrideRoundsTheWidthUpToFour) {
     }
 }
 
-namespace {
-
-bool workspaceEmpty(VekCodecInterface *codec) {
-    const BlockWorkspace &w = static_cast<VekCodec *>(codec)->workspace;
-    return w.packedBlock == nullptr && w.sortIndex == nullptr && w.bucketTable == nullptr && w.blockText == nullptr &&
-           w.lastColumn == nullptr;
-}
-
-} // namespace
-
 TEST(WorkBuffers, NothingStaysAllocatedBetweenOperations) {
     TempDir dir;
     const std::string bmp = dir.file("p.bmp"), vek = dir.file("p.vek"), back = dir.file("b.bmp");
     writeFile(bmp, makeBmp(300, 200, 24, Bytes(), smoothPixels(300, 200, 24, 1)));
     auto first = std::make_unique<VekCodec>();
     ASSERT_EQ(first->encodeFile(bmp.c_str(), vek.c_str()), 1);
-    EXPECT_TRUE(workspaceEmpty(first.get()));
+    EXPECT_TRUE(holdsNothing(*first));
 
     // A second object made between two operations of the first one does not
     // disturb its next operation.
     VekCodecInterface *second = VEK_Constructor();
-    EXPECT_TRUE(workspaceEmpty(second));
+    EXPECT_TRUE(holdsNothing(*static_cast<VekCodec *>(second)));
     ASSERT_EQ(first->decodeFile(vek.c_str(), back.c_str()), 1);
-    EXPECT_TRUE(workspaceEmpty(first.get()));
+    EXPECT_TRUE(holdsNothing(*first));
     ASSERT_EQ(second->loadFile(vek.c_str()), 1);
-    EXPECT_TRUE(workspaceEmpty(second));
+    EXPECT_TRUE(holdsNothing(*static_cast<VekCodec *>(second)));
     VEK_Destructor(second);
 
     // A damaged stream releases everything on its way out.
@@ -317,23 +307,22 @@ TEST(WorkBuffers, NothingStaysAllocatedBetweenOperations) {
     damaged.resize(damaged.size() / 2);
     writeFile(vek, damaged);
     EXPECT_EQ(first->decodeFile(vek.c_str(), back.c_str()), 0);
-    EXPECT_TRUE(workspaceEmpty(first.get()));
+    EXPECT_TRUE(holdsNothing(*first));
     EXPECT_EQ(first->loadFile(vek.c_str()), 0);
-    EXPECT_TRUE(workspaceEmpty(first.get()));
+    EXPECT_TRUE(holdsNothing(*first));
 }
 
-TEST(WorkBuffers, ReleaseAfterFailureFreesEverySet) {
-    auto codec = std::make_unique<VekCodec>();
-    allocSortBuffers(codec->workspace, 3 * BLOCK_UNIT);
-    ASSERT_NE(codec->workspace.packedBlock, nullptr);
-    EXPECT_THROW(failureExit(VEK_FAILURE_DAMAGED_VEK), VekFailure);
-    releaseWorkspace(codec->workspace);
-    EXPECT_TRUE(workspaceEmpty(codec.get()));
-    allocInverseBuffers(codec->workspace, 255 * BLOCK_UNIT);
-    ASSERT_NE(codec->workspace.blockText, nullptr);
-    releaseWorkspace(codec->workspace);
-    EXPECT_TRUE(workspaceEmpty(codec.get()));
-    EXPECT_EQ(codec->workspace.liveBlocks, 0);
+TEST(WorkBuffers, BlocksFreeTheirBuffersOnTheFailurePath) {
+    WorkMemory memory;
+    try {
+        EncoderBlock encoder(memory, 3 * BLOCK_UNIT);
+        DecoderBlock decoder(memory, 255 * BLOCK_UNIT);
+        EXPECT_EQ(memory.liveBlocks(), 7);
+        failureExit(VEK_FAILURE_DAMAGED_VEK);
+    } catch (const VekFailure &failure) {
+        EXPECT_EQ(failure.reason, VEK_FAILURE_DAMAGED_VEK);
+    }
+    EXPECT_EQ(memory.liveBlocks(), 0);
 }
 
 namespace {
@@ -382,20 +371,20 @@ TEST(WorkBuffers, OutOfMemoryAtAnyRequestFailsCleanly) {
         Bytes coded;
         ASSERT_EQ(encode(*probe, &coded), 1);
         const uint32_t codedSize = static_cast<uint32_t>(coded.size());
-        const uint32_t encodeRequests = probe->workspace.requests;
+        const uint32_t encodeRequests = probe->memory.requests();
         Bytes restored(probe->getDecodedSize(coded.data(), codedSize));
         uint32_t restoredSize = static_cast<uint32_t>(restored.size());
         ASSERT_EQ(probe->decodeMemory(coded.data(), codedSize, restored.data(), &restoredSize), 1);
-        const uint32_t decodeRequests = probe->workspace.requests - encodeRequests;
+        const uint32_t decodeRequests = probe->memory.requests() - encodeRequests;
         ASSERT_EQ(probe->loadMemory(coded.data(), codedSize), 1);
-        const uint32_t loadRequests = probe->workspace.requests - encodeRequests - decodeRequests;
+        const uint32_t loadRequests = probe->memory.requests() - encodeRequests - decodeRequests;
         EXPECT_GE(encodeRequests, 4u) << "at least the four work buffers";
         EXPECT_GE(decodeRequests, 3u) << "at least the three work buffers";
         EXPECT_GE(loadRequests, decodeRequests + 1) << "and the picture image";
 
         for (uint32_t k = 1; k <= encodeRequests; ++k) {
             auto codec = fresh();
-            codec->workspace.failRequest = k;
+            codec->memory.failRequest = k;
             Bytes out;
             EXPECT_EQ(encode(*codec, &out), 0) << "request " << k;
             EXPECT_EQ(codec->getLastFailure(), VEK_FAILURE_OUT_OF_MEMORY) << "request " << k;
@@ -405,7 +394,7 @@ TEST(WorkBuffers, OutOfMemoryAtAnyRequestFailsCleanly) {
         }
         for (uint32_t k = 1; k <= loadRequests; ++k) {
             auto codec = fresh();
-            codec->workspace.failRequest = k;
+            codec->memory.failRequest = k;
             Bytes out(restored.size());
             uint32_t size = restoredSize;
             if (k <= decodeRequests) {
@@ -414,7 +403,7 @@ TEST(WorkBuffers, OutOfMemoryAtAnyRequestFailsCleanly) {
                 EXPECT_TRUE(holdsNothing(*codec)) << "request " << k;
                 EXPECT_EQ(codec->decodeMemory(coded.data(), codedSize, out.data(), &size), 1);
                 EXPECT_EQ(out, restored);
-                codec->workspace.failRequest = codec->workspace.requests + k;
+                codec->memory.failRequest = codec->memory.requests() + k;
             }
             EXPECT_EQ(codec->loadMemory(coded.data(), codedSize), 0) << "request " << k;
             EXPECT_EQ(codec->getLastFailure(), VEK_FAILURE_OUT_OF_MEMORY) << "request " << k;

@@ -3,12 +3,12 @@
 #include <cstring>
 #include <utility>
 
-#include "work_buffers.h"
+#include "block_sort.h"
 
 namespace {
 
-// The workspace being sorted.
-BlockWorkspace *active = nullptr;
+// The block being sorted.
+EncoderBlock *active = nullptr;
 
 
 const int32_t SHELL_SORT_LIMIT = 1024;
@@ -56,7 +56,7 @@ void shellSort(const uint32_t *packed, int32_t *index, int32_t n) {
 // after the walk returns to its start.
 int compareRotations(int32_t p, int32_t q) {
     ++comparisons;
-    const uint32_t *packed = active->packedBlock;
+    const uint32_t *packed = active->packedBlock.get();
     const int32_t n = active->blockLength;
     const int32_t start = p;
     for (;;) {
@@ -74,7 +74,7 @@ int compareRotations(int32_t p, int32_t q) {
 }
 
 void sortBucketRange(int32_t low, int32_t high) {
-    int32_t *index = active->sortIndex;
+    int32_t *index = active->sortIndex.get();
     int32_t stack[2 * QUICKSORT_STACK];
     int32_t depth = 0;
     for (;;) {
@@ -132,15 +132,15 @@ uint64_t referenceComparisonCount() {
     return comparisons;
 }
 
-void referenceSortBlock(BlockWorkspace &workspace, const uint32_t sizeClasses[10]) {
-    active = &workspace;
+void referenceSortBlock(EncoderBlock &block, const uint32_t sizeClasses[10]) {
+    active = &block;
     comparisons = 0;
-    uint32_t *packed = active->packedBlock;
-    int32_t *index = active->sortIndex;
+    uint32_t *packed = active->packedBlock.get();
+    int32_t *index = active->sortIndex.get();
     const int32_t n = active->blockLast + 1;
     active->blockLength = n;
-    // The block as fillBlock leaves it, one a byte, into the words.
-    const uint8_t *text = reinterpret_cast<const uint8_t *>(packed);
+    // The block's bytes, one a byte, into the words.
+    const uint8_t *text = active->bytes();
     for (int32_t i = n - 1; i >= 0; --i) packed[i] = static_cast<uint32_t>(text[i]) << 24;
     if (n <= SHELL_SORT_LIMIT) {
         shellSort(packed, index, n);
@@ -153,7 +153,7 @@ void referenceSortBlock(BlockWorkspace &workspace, const uint32_t sizeClasses[10
         packed[i] = (packed[i] & 0xFF000000u) | ((packed[i1] >> 24) << 16) | ((packed[i2] >> 24) << 8) |
                     (packed[i3] >> 24);
     }
-    int32_t *bucket = active->bucketTable;
+    int32_t *bucket = active->bucketTable.get();
     std::memset(bucket, 0, sizeof(int32_t) * (BUCKET_COUNT + 1));
     for (int32_t i = 0; i < n; ++i) ++bucket[packed[i] >> 16];
     for (uint32_t k = 0; k < BUCKET_COUNT; ++k) bucket[k + 1] += bucket[k];

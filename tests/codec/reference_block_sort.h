@@ -12,14 +12,12 @@
 
 #include <cstdint>
 
-struct BlockWorkspace;
+struct EncoderBlock;
 
-// Sorts the rotations of the block in the workspace's packedBlock (one a
-// byte, as fillBlock leaves them; blockLast set) into its sortIndex and sets
-// blockLength, like the
-// sort of block_sort.h. `sizeClasses` holds the five (smallest, largest)
+// Sorts the rotations of the encoder block's bytes (blockLast set) into its
+// sortIndex and sets blockLength, like the sort of block_sort.h. `sizeClasses` holds the five (smallest, largest)
 // pairs of bucket sizes, pair 5 last.
-void referenceSortBlock(BlockWorkspace &workspace, const uint32_t sizeClasses[10]);
+void referenceSortBlock(EncoderBlock &block, const uint32_t sizeClasses[10]);
 
 // Number of rotation comparisons made by the last packed-path reference sort.
 uint64_t referenceComparisonCount();

@@ -111,9 +111,7 @@ private:
 
 // No work buffer is held, and no memory but the picture image.
 bool workspaceReleased(const Codec &codec) {
-    const BlockWorkspace &w = codec.object().workspace;
-    return w.packedBlock == nullptr && w.sortIndex == nullptr && w.bucketTable == nullptr && w.blockText == nullptr &&
-           w.lastColumn == nullptr && w.liveBlocks == (codec->getImage() != nullptr ? 1 : 0);
+    return holdsNothing(codec.object());
 }
 
 Bytes imageOf(Codec &codec) {

@@ -6,7 +6,6 @@
 #include <memory>
 #include <random>
 
-#include "block_sort.h"
 #include "run_precoder.h"
 #include "test_support.h"
 
@@ -19,49 +18,41 @@ struct Block {
     int isLast;
 };
 
-// The run pre-coder's stages with their own buffers and picture image.
+// The run pre-coder's stages with their own memory and picture image.
 struct Precoding {
     RunPrecoder precoder;
-    Workspace workspace;
+    WorkMemory memory;
     uint8_t *image = nullptr;
     uint32_t imageLength = 0, imageCapacity = 0;
     Precoding() = default;
     Precoding(const Precoding &) = delete;
     Precoding &operator=(const Precoding &) = delete;
-    ~Precoding() { workspace.release(image); }
+    ~Precoding() { memory.release(image); }
 };
 
 // Pre-codes `data` into blocks of the given block factor.
 std::vector<Block> precode(Precoding &codec, const Bytes &data, uint32_t blockFactor, ProgressSink *progress = nullptr) {
     MemorySource in(data.data(), data.size());
     codec.precoder.start(in, static_cast<int32_t>(data.size()));
-    allocSortBuffers(codec.workspace, size_t(blockFactor) * BLOCK_UNIT);
+    // Exactly the capacity: a block that passed it would write out of bounds.
+    Bytes buffer(size_t(blockFactor) * BLOCK_UNIT);
     std::vector<Block> blocks;
     int isLast;
     do {
-        isLast = codec.precoder.fillBlock(codec.workspace, progress);
+        int32_t blockLast = -1;
+        isLast = codec.precoder.fillBlock(buffer.data(), buffer.size(), blockLast, progress);
         Block b{Bytes(), isLast};
-        const uint8_t *text = reinterpret_cast<const uint8_t *>(codec.workspace.packedBlock);
-        b.bytes.assign(text, text + codec.workspace.blockLast + 1);
+        b.bytes.assign(buffer.begin(), buffer.begin() + blockLast + 1);
         blocks.push_back(b);
     } while (!isLast && blocks.size() < 1000);
-    freeSortBuffers(codec.workspace);
     return blocks;
 }
 
 // Expands one decoded block into a fresh image and returns what it delivered.
 Bytes expand(Precoding &codec, const Bytes &block, int isLast, uint32_t expected = 1u << 20) {
-    allocInverseBuffers(codec.workspace, BLOCK_UNIT);
-    std::copy(block.begin(), block.end(), codec.workspace.blockText);
-    codec.workspace.blockLast = static_cast<int32_t>(block.size()) - 1;
-    ImageOutput out{codec.image, codec.imageLength, codec.imageCapacity, expected, codec.workspace};
+    ImageOutput out{codec.image, codec.imageLength, codec.imageCapacity, expected, codec.memory};
     out.start();
-    // The buffers go back also when the expansion takes the failure exit.
-    struct Release {
-        BlockWorkspace &workspace;
-        ~Release() { freeInverseBuffers(workspace); }
-    } release{codec.workspace};
-    expandBlock(codec.workspace, isLast, out);
+    expandBlock(block.data(), static_cast<int32_t>(block.size()) - 1, isLast, out);
     return Bytes(codec.image, codec.image + codec.imageLength);
 }
 

@@ -54,7 +54,7 @@ Bytes encodeWithReferenceSort(const Bytes &bmp) {
         RunPrecoder precoder;
         RangeEncoder encoder;
         SymbolModels models;
-        testsupport::Workspace workspace;
+        WorkMemory memory;
     };
     auto stages = std::make_unique<Stages>();
     MemorySource input(bmp.data(), bmp.size());
@@ -64,22 +64,20 @@ Bytes encodeWithReferenceSort(const Bytes &bmp) {
     EXPECT_EQ(checkBitmapHeader(input, &picture), VEK_FAILURE_NONE);
     VekFileHeader header = picture.header;
     header.blockFactor = static_cast<uint8_t>(chooseBlockFactor(picture.dataSize));
-    BlockWorkspace &workspace = stages->workspace;
-    allocSortBuffers(workspace, size_t(header.blockFactor) * BLOCK_UNIT);
+    EncoderBlock block(stages->memory, size_t(header.blockFactor) * BLOCK_UNIT);
     uint8_t headerBytes[VEK_HEADER_SIZE];
     packVekHeader(header, headerBytes);
     stages->encoder.start(output, headerBytes, VEK_HEADER_SIZE);
     stages->precoder.start(input, picture.dataSize);
     int isLast;
     do {
-        isLast = stages->precoder.fillBlock(workspace, nullptr);
-        referenceSortBlock(workspace, sortSizeClasses(workspace.capacity).bounds);
-        takeSortedColumn(workspace);
-        encodeColumn(stages->encoder, stages->models, workspace.lastColumn, workspace.blockLast,
-                     workspace.primaryIndex, isLast);
+        isLast = stages->precoder.fillBlock(block.bytes(), block.capacity, block.blockLast, nullptr);
+        referenceSortBlock(block, sortSizeClasses(block.capacity).bounds);
+        takeSortedColumn(block);
+        encodeColumn(stages->encoder, stages->models, block.lastColumn.get(), block.blockLast, block.primaryIndex,
+                     isLast);
     } while (!isLast);
     stages->encoder.finish();
-    freeSortBuffers(workspace);
     coded.resize(output.length());
     return coded;
 }

@@ -41,11 +41,10 @@ int encodeInBlocks(VekCodec &codec, const Bytes &picture, uint32_t blockFactor, 
     AcceptedBitmap accepted;
     if (checkBitmapHeader(input, &accepted) != VEK_FAILURE_NONE) return 0;
     try {
-        EncoderContext context(codec.workspace, progress);
+        EncoderContext context(codec.memory, progress);
         context.encode(accepted, input, output, blockFactor);
     } catch (const VekFailure &failure) {
         codec.lastFailure = failure.reason;
-        releaseWorkspace(codec.workspace);
         return 0;
     }
     coded->resize(output.length());
@@ -57,10 +56,7 @@ size_t blockCapacity(size_t n) {
 }
 
 bool holdsNothing(const VekCodec &codec) {
-    const BlockWorkspace &w = codec.workspace;
-    return w.packedBlock == nullptr && w.sortIndex == nullptr && w.bucketTable == nullptr && w.blockText == nullptr &&
-           w.lastColumn == nullptr && w.rotationRanks == nullptr &&
-           w.liveBlocks == (codec.image != nullptr ? 1 : 0);
+    return codec.memory.liveBlocks() == (codec.image != nullptr ? 1 : 0);
 }
 
 ByteSink &StreamBuffer::sink() {

@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "byte_streams.h"
-#include "work_buffers.h"
 
 class ProgressSink;
 class VekCodec;
@@ -38,25 +37,16 @@ private:
     std::string path_;
 };
 
-// A set of work buffers of a stage's own, released on destruction.
-struct Workspace : BlockWorkspace {
-    Workspace() { initWorkspace(*this); }
-    ~Workspace() { releaseWorkspace(*this); }
-    Workspace(const Workspace &) = delete;
-    Workspace &operator=(const Workspace &) = delete;
-};
-
 // The capacity of the blocks (whole units of BLOCK_UNIT) that hold n bytes.
 size_t blockCapacity(size_t n);
 
-// No work buffer is held by the object, and no memory but its picture.
+// The object holds no memory but its picture.
 bool holdsNothing(const VekCodec &codec);
 
 // Encodes a BMP picture in memory as the object's encodeMemory does, but in
 // blocks of `blockFactor` units (more blocks than its size would give): an
 // encoder context over the object's memory, progress to `progress` if set.
-// A failure is recorded as the object's last failure and its buffers are
-// released; the result is then 0.
+// A failure is recorded as the object's last failure; the result is then 0.
 int encodeInBlocks(VekCodec &codec, const Bytes &picture, uint32_t blockFactor, Bytes *coded,
                    ProgressSink *progress = nullptr);
 
