@@ -278,26 +278,21 @@ inline uint32_t doublings(uint32_t range) {
 
 } // namespace coder
 
-// The registers of an encoder in locals. The stream bits collect in a
-// 64-bit word and leave it a few bytes at a time; store() hands back the
-// encoder's own state, where at most one byte's bits wait (a byte is stored
-// once the bit after it arrives).
-struct EncoderRegisters {
+// The stream bits on their way to the encoder's buffer, in locals: they
+// collect in a 64-bit word and leave it a few bytes at a time. store() hands
+// back the encoder's own fields, where at most one byte's bits wait (a byte
+// is stored once the bit after it arrives).
+struct StreamBits {
     RangeEncoder &codec;
-    uint32_t low, range, pending;
     uint64_t bits;    // stream bits not yet stored, newest in bit 0
     uint32_t filled;  // number of them
 
-    explicit EncoderRegisters(RangeEncoder &c)
-        : codec(c), low(c.low), range(c.range), pending(c.pending), bits(0), filled(8 - c.bitsLeft) {
+    explicit StreamBits(RangeEncoder &c) : codec(c), bits(0), filled(8 - c.bitsLeft) {
         bits = c.bitBuffer & ((1u << filled) - 1);
     }
 
     void store() {
         storeBytes();
-        codec.low = low;
-        codec.range = range;
-        codec.pending = pending;
         codec.bitBuffer = static_cast<uint32_t>(bits);
         codec.bitsLeft = 8 - filled;
     }
@@ -320,13 +315,68 @@ struct EncoderRegisters {
         if (filled > 32) storeBytes();
     }
 
-    // Puts out the `count` top bits of low, with the held-back bits after the
-    // first of them.
-    void emitWithPending(uint32_t top, uint32_t count);
+    // Appends `count` copies of `bit` (any count).
+    void appendRun(uint32_t bit, uint32_t count);
+};
 
-    template <coder::ModelShape Shape = coder::ANY_MODEL>
+// The registers of an encoder in locals, for the symbols of a block (models
+// whose totals lie within the reciprocal table). The interval's low end
+// takes its additions in a 64-bit word with the stream bits above it, so
+// that a carry runs into those bits by itself: a symbol is an addition, a
+// multiplication and a shift. The stream bits pass on 24 at a time; of
+// those passed on, a carry can still reach the last 0 bit and the 1 bits
+// after it (turning them into a 1 and 0s), and these wait until a later 0
+// bit or a carry settles them. The interval never widens, so all the bits
+// passed on take one carry at most. The encoder's own fields hold the same
+// stream in the held-back bit form (encodeSymbol); the constructor and
+// store() convert.
+struct EncoderRegisters {
+    StreamBits out;
+    // Bits 0-25: the interval's low end; above them the `fresh` stream bits
+    // not yet passed on; above those the carry into the bits passed on.
+    uint64_t low;
+    uint32_t range;
+    uint32_t fresh;
+    uint32_t held;  // 1 when a 0 bit waits for a possible carry, with
+    uint32_t ones;  // this many 1 bits after it
+
+    // Fresh bits pass on once there are this many: with at most 13
+    // doublings a symbol (range above 2^24 / 4096 before them), low then
+    // holds at most 26 + 23 + 13 bits and the carry.
+    static const uint32_t PASS_BITS = 24;
+
+    explicit EncoderRegisters(RangeEncoder &c);
+    // Settles the bits a carry can no longer reach and hands the encoder
+    // back its fields.
+    void store();
+
+    // Passes the top m (at most PASS_BITS) fresh bits on, with the carry.
+    inline __attribute__((always_inline)) void passOn(uint32_t m) {
+        const uint32_t below = coder::CODE_BITS + fresh - m;
+        const uint64_t top = low >> below;  // the carry, then the m bits
+        low &= (uint64_t(1) << below) - 1;
+        fresh -= m;
+        const uint32_t carry = static_cast<uint32_t>(top >> m);
+        const uint32_t chunk = static_cast<uint32_t>(top) & ((1u << m) - 1);
+        // The 1 bits at the chunk's end (m when it is all 1 bits).
+        const uint32_t trailing = static_cast<uint32_t>(__builtin_ctz(~chunk | (1u << m)));
+        const uint32_t settled = ones + m - trailing;
+        if (trailing < m && held && settled <= StreamBits::MAX_APPEND) {
+            // The waiting 0 and 1 bits with the carry added, then the chunk
+            // up to its last 0 bit, which waits now with the 1 bits after it.
+            const uint32_t waiting = (1u << ones) - 1 + carry;
+            out.append((waiting << (m - trailing - 1)) | (chunk >> (trailing + 1)), settled);
+            ones = trailing;
+        } else {
+            passOnSlowly(carry, chunk, m, trailing);
+        }
+    }
+    void passOnSlowly(uint32_t carry, uint32_t chunk, uint32_t m, uint32_t trailing);
+
+    template <coder::ModelShape Shape>
     inline __attribute__((always_inline)) void encode(FrequencyModel &model, uint32_t symbol) {
         using namespace coder;
+        static_assert(Shape != ANY_MODEL, "totals beyond the reciprocal table could take more doublings");
         const uint32_t cumLow = cumulativeCount<Shape>(model, symbol - 1);
         const uint32_t count = model.freq[symbol];
         const uint32_t q = divideByTotal<Shape>(range, model.total);
@@ -335,40 +385,11 @@ struct EncoderRegisters {
             range = q * count;
         else
             range -= q * cumLow;
-
-        // Double the interval until range passes QUARTER, all doublings at
-        // once and without branches. One doubling at a time would emit a bit
-        // (and the bits held back until then) while the interval lies in one
-        // half, and hold one back while it straddles the middle. Once it
-        // straddles, every further doubling straddles too (low lands in the
-        // lower half, the top in the upper half), so the steps are: first
-        // the emits, as many as the leading bits low and top share (at most
-        // the doublings), then the straddles.
         const uint32_t shift = doublings(range);
-        const uint32_t top = low + range - 1;  // below 2^26, above low
-        const uint32_t differ = (low ^ top) | 1;
-        const uint32_t common = static_cast<uint32_t>(__builtin_clz(differ)) - (32 - CODE_BITS);
-        const uint32_t emits = common < shift ? common : shift;
-        if (emits != 0) {
-            // The emitted bits, with the held-back bits (the complement of
-            // the first) after the first one: the first bit b followed by
-            // `pending` copies of 1 - b is (2^pending - 1 + b), so the bits
-            // are the emitted ones plus 2^pending - 1 in place of the first.
-            const uint32_t emitted = low >> (CODE_BITS - emits);
-            if (pending + emits <= MAX_APPEND) {
-                append(emitted + (((1u << pending) - 1) << (emits - 1)), pending + emits);
-                pending = 0;
-            } else {
-                emitWithPending(emitted, emits);
-            }
-        }
-        // The emits shift out the top bits; each straddle then takes QUARTER
-        // off a low in [QUARTER, HALF) and doubles it, which leaves the low
-        // 25 bits of the doubled low.
-        const uint32_t straddles = shift - emits;
-        pending += straddles;
-        low = (low << shift) & (straddles != 0 ? HALF - 1 : REGISTER - 1);
+        low <<= shift;
         range <<= shift;
+        fresh += shift;
+        if (fresh >= PASS_BITS) passOn(PASS_BITS);
         updateModel<Shape>(model, symbol);
     }
 };
