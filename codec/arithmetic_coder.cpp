@@ -83,7 +83,7 @@ struct PendingRegisters {
     }
 
     void encode(FrequencyModel &model, uint32_t symbol) {
-        const uint32_t cumLow = cumulativeCount(model, symbol - 1);
+        const uint32_t cumLow = cumulativeBelow(model, symbol);
         const uint32_t count = model.freq[symbol];
         const uint32_t q = divideByTotal(range, model.total);
         low += q * cumLow;

@@ -176,16 +176,19 @@ inline uint32_t groupCount(const FrequencyModel &model) { return model.symbolCou
 void rebuildCumulative(FrequencyModel &model);
 
 // Which models a call site codes with, so that steps can be left out:
-// MAIN_MODEL for fewer than GROUP symbols (one group: the main model of the
-// symbol coder), BUCKET_MODEL for the other models of the symbol coder, ANY_MODEL
-// for any model. The symbol coder's totals stay within the reciprocal
-// table (checked where its models are set up).
+// MAIN_MODEL for at most 12 symbols (one group, of which the decoder
+// compares entries 0 to 11: the main model of the symbol coder),
+// BUCKET_MODEL for the other models of the symbol coder, ANY_MODEL for any
+// model. The symbol coder's totals stay within the reciprocal table
+// (checked where its models are set up).
 enum ModelShape { MAIN_MODEL, BUCKET_MODEL, ANY_MODEL };
 
-// freq[1] + ... + freq[symbol].
-template <ModelShape Shape = ANY_MODEL> inline uint32_t cumulativeCount(const FrequencyModel &model, uint32_t symbol) {
-    if (Shape == MAIN_MODEL) return static_cast<uint32_t>(model.cum[symbol]);
-    return static_cast<uint32_t>(model.groupBase[symbol / GROUP]) + static_cast<uint32_t>(model.cum[symbol]);
+// freq[1] + ... + freq[symbol - 1], for symbol >= 1 (the index is signed
+// so that the - 1 can go into the address).
+template <ModelShape Shape = ANY_MODEL> inline uint32_t cumulativeBelow(const FrequencyModel &model, uint32_t symbol) {
+    const int64_t k = static_cast<int64_t>(symbol) - 1;
+    if (Shape == MAIN_MODEL) return static_cast<uint32_t>(model.cum[k]);
+    return static_cast<uint32_t>(model.groupBase[static_cast<uint64_t>(k) / GROUP]) + static_cast<uint32_t>(model.cum[k]);
 }
 
 // The count update after coding `symbol` (both directions), with the halving
@@ -236,6 +239,58 @@ inline __attribute__((always_inline)) uint32_t symbolCovering(const FrequencyMod
     return group * GROUP + countAtMost(model.cum + group * GROUP, GROUP / LANES, within);
 }
 
+// The decoder's symbol without the division code / q: s is the first symbol
+// with q * cum[s] > code (cum[s] > code / q is cum[s] > floor(code / q)),
+// and n when none of 1 .. n - 1 is, for models of at most GROUP symbols,
+// whose cumulative counts are the entries 0 .. 15 of cum[] alone. The
+// products of the entries below n stay below range < 2^26; code is cut to
+// 2^26 (it passes that only in damaged data), so that the comparisons can be
+// signed. `quads` groups of four entries are compared (enough to cover
+// entries 1 .. n - 1). The products are 32-bit vector multiplications (one
+// instruction from SSE4.1 on, a few on the baseline).
+#if defined(__SSE2__)
+typedef uint32_t Quad __attribute__((vector_size(16)));
+
+// Entries 4k .. 4k + 3 of cum as 32-bit lanes, times q, compared with the
+// cut code: all ones where the product is greater.
+template <uint32_t K>
+inline __attribute__((always_inline)) __m128i productsAbove(const int16_t *cum, const Quad &factor, __m128i limit) {
+    const __m128i entries = _mm_load_si128(reinterpret_cast<const __m128i *>(cum + (K / 2) * 8));
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i widened = K % 2 == 0 ? _mm_unpacklo_epi16(entries, zero) : _mm_unpackhi_epi16(entries, zero);
+    return _mm_cmpgt_epi32(reinterpret_cast<__m128i>(reinterpret_cast<Quad>(widened) * factor), limit);
+}
+
+template <uint32_t Quads>
+inline __attribute__((always_inline)) uint32_t firstAbove(const int16_t *cum, uint32_t q, uint32_t code, uint32_t n) {
+    static_assert(Quads >= 2 && Quads <= 4, "two to four quads of entries");
+    const Quad factor = Quad{} + q;
+    const __m128i limit = _mm_set1_epi32(static_cast<int32_t>(code < REGISTER ? code : REGISTER));
+    const __m128i none = _mm_set1_epi32(-1);
+    const __m128i low = _mm_packs_epi32(productsAbove<0>(cum, factor, limit), productsAbove<1>(cum, factor, limit));
+    const __m128i high = Quads == 2 ? none
+                         : _mm_packs_epi32(productsAbove<2>(cum, factor, limit),
+                                           Quads == 3 ? none : productsAbove<3>(cum, factor, limit));
+    const uint32_t mask = static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(low, high)));
+    return static_cast<uint32_t>(__builtin_ctz(mask | (1u << n)));
+}
+#endif
+
+// The symbol the decoder reads from code with q = range / total.
+template <ModelShape Shape = ANY_MODEL>
+inline __attribute__((always_inline)) uint32_t decodedSymbol(const FrequencyModel &model, uint32_t q, uint32_t code) {
+#if defined(__SSE2__)
+    if (Shape == MAIN_MODEL) return firstAbove<3>(model.cum, q, code, model.symbolCount);
+    if (Shape == BUCKET_MODEL && model.symbolCount <= GROUP)
+        return firstAbove<4>(model.cum, q, code, model.symbolCount);
+#endif
+    // The symbol whose scaled range holds code: it covers t = code / q (the
+    // last symbol when t reaches the total).
+    uint32_t t = code / q;
+    if (t > model.total - 1) t = model.total - 1;
+    return symbolCovering<Shape>(model, t);
+}
+
 // Puts the stream bits of the `take` stored bytes at `bytes` (1 to 8; eight
 // bytes must be readable there) into a bit reservoir below the `count` bits
 // it holds, where 8 * take + count <= 64. Stored bytes are the complements
@@ -274,6 +329,14 @@ template <ModelShape Shape = ANY_MODEL> inline uint32_t divideByTotal(uint32_t r
 inline uint32_t doublings(uint32_t range) {
     const uint64_t x = range - 1;
     return static_cast<uint32_t>(__builtin_clzll((x << 1) | 1)) - 38;
+}
+
+// The same for the models whose totals lie within the reciprocal table,
+// where range is at least 2^24 / 4096 = 4096 and x is never 0: the leading
+// zeros of x in 32 bits, less the 7 above bit 24.
+template <ModelShape Shape> inline uint32_t doublings(uint32_t range) {
+    if (Shape == ANY_MODEL) return doublings(range);
+    return static_cast<uint32_t>(__builtin_clz(range - 1)) - 7;
 }
 
 } // namespace coder
@@ -377,7 +440,7 @@ struct EncoderRegisters {
     inline __attribute__((always_inline)) void encode(FrequencyModel &model, uint32_t symbol) {
         using namespace coder;
         static_assert(Shape != ANY_MODEL, "totals beyond the reciprocal table could take more doublings");
-        const uint32_t cumLow = cumulativeCount<Shape>(model, symbol - 1);
+        const uint32_t cumLow = cumulativeBelow<Shape>(model, symbol);
         const uint32_t count = model.freq[symbol];
         const uint32_t q = divideByTotal<Shape>(range, model.total);
         low += q * cumLow;
@@ -385,7 +448,7 @@ struct EncoderRegisters {
             range = q * count;
         else
             range -= q * cumLow;
-        const uint32_t shift = doublings(range);
+        const uint32_t shift = doublings<Shape>(range);
         low <<= shift;
         range <<= shift;
         fresh += shift;
@@ -440,13 +503,8 @@ struct DecoderRegisters {
         using namespace coder;
         const uint32_t total = model.total;
         const uint32_t q = divideByTotal<Shape>(range, total);
-        // The symbol whose scaled range holds code: cumHigh * q > code is
-        // cumHigh > code / q, so the symbol covers t = code / q (the last
-        // symbol when t reaches the total).
-        uint32_t t = code / q;
-        if (t > total - 1) t = total - 1;
-        const uint32_t symbol = symbolCovering<Shape>(model, t);
-        const uint32_t cumLow = cumulativeCount<Shape>(model, symbol - 1);
+        const uint32_t symbol = decodedSymbol<Shape>(model, q, code);
+        const uint32_t cumLow = cumulativeBelow<Shape>(model, symbol);
         const uint32_t count = model.freq[symbol];
         code -= q * cumLow;
         if (cumLow + count < total)
@@ -454,7 +512,7 @@ struct DecoderRegisters {
         else
             range -= q * cumLow;
         // One stream bit shifts in per doubling.
-        const uint32_t shift = doublings(range);
+        const uint32_t shift = doublings<Shape>(range);
         range <<= shift;
         code = (code << shift) + takeBits(shift);
         updateModel<Shape>(model, symbol);

@@ -23,7 +23,7 @@ enum : uint32_t {
 };
 
 const uint32_t MAIN_SYMBOLS = SYM_END;
-static_assert(MAIN_SYMBOLS < coder::GROUP, "the main model is coded as one group of symbols");
+static_assert(MAIN_SYMBOLS <= 12, "the main model is coded as one group of symbols, 12 at most");
 
 // Bucket number of rank r at index r - 1: floor(log2 r) for r = 2..255.
 struct BucketTable {

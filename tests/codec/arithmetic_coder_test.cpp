@@ -132,6 +132,41 @@ TEST(FrequencyModel, VectorCountMatchesThePlainCount) {
     }
 }
 
+TEST(FrequencyModel, DecodedSymbolWithoutDivisionMatchesTheDivision) {
+    // The decoder compares code with q times each cumulative count instead
+    // of dividing: adapted models of the symbol coder's sizes, every range,
+    // codes at and around each symbol's boundaries, and the codes of damaged
+    // data (at or beyond range, past 2^26 and 2^31), which must still give
+    // a symbol of the model, the one the division gives.
+    std::mt19937 rng(13);
+    const uint32_t sizes[] = {2, 4, 8, 11, 16, 32, 128};
+    for (uint32_t n : sizes) {
+        FrequencyModel model;
+        initModel(model, n, 3, 3200);
+        for (int trial = 0; trial < 400; ++trial) {
+            for (int k = 0; k < 30; ++k) coder::updateModel(model, 1 + (rng() % 4 == 0 ? rng() % n : rng() % (1 + n / 4)));
+            const uint32_t range = 0x1000001 + rng() % 0x1000000;
+            const uint32_t q = coder::divideByTotal(range, model.total);
+            std::vector<uint32_t> codes = {range - 1, range, q * model.total, 0x3FFFFFF, 0x4000000, 0x7FFFFFFF,
+                                           0x80000000, 0xFFFFFFFF, static_cast<uint32_t>(rng())};
+            uint32_t cum = 0;
+            for (uint32_t s = 1; s <= n; ++s) {
+                cum += model.freq[s];
+                for (uint32_t delta : {0u, 1u}) codes.push_back(q * cum - delta);
+            }
+            for (uint32_t code : codes) {
+                uint32_t t = code / q;
+                if (t > model.total - 1) t = model.total - 1;
+                const uint32_t expected = coder::symbolCovering(model, t);
+                if (n < 12) {
+                    ASSERT_EQ(coder::decodedSymbol<coder::MAIN_MODEL>(model, q, code), expected) << n << " " << code;
+                }
+                ASSERT_EQ(coder::decodedSymbol<coder::BUCKET_MODEL>(model, q, code), expected) << n << " " << code;
+            }
+        }
+    }
+}
+
 TEST(FrequencyModel, StaticModelNeverChanges) {
     auto codec = std::make_unique<Coders>();
     StreamBuffer stream;
