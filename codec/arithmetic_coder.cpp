@@ -50,16 +50,130 @@ void coder::rebuildCumulative(FrequencyModel &model) {
     for (uint32_t k = 0; k < LANES; ++k) model.incrementLanes[k] = static_cast<int16_t>(model.increment);
 }
 
-void EncoderRegisters::emitWithPending(uint32_t top, uint32_t count) {
-    const uint32_t first = top >> (count - 1);
-    append(first, 1);
-    const uint32_t held = first ^ 1;
-    while (pending > 0) {
-        const uint32_t take = pending < 24 ? pending : 24;
-        append(held ? (1u << take) - 1 : 0, take);
-        pending -= take;
+void StreamBits::appendRun(uint32_t bit, uint32_t count) {
+    while (count > 0) {
+        const uint32_t take = count < 24 ? count : 24;
+        append(bit ? (1u << take) - 1 : 0, take);
+        count -= take;
     }
-    append(top & ((1u << (count - 1)) - 1), count - 1);
+}
+
+namespace {
+
+// One symbol in the encoder's own form, where the bits whose value a later
+// carry would decide are held back as a count (`pending`): all doublings of
+// the interval at once and without branches. One doubling at a time would
+// emit a bit (and the bits held back until then) while the interval lies in
+// one half, and hold one back while it straddles the middle. Once it
+// straddles, every further doubling straddles too (low lands in the lower
+// half, the top in the upper half), so the steps are: first the emits, as
+// many as the leading bits low and top share (at most the doublings), then
+// the straddles.
+struct PendingRegisters {
+    StreamBits out;
+    uint32_t low, range, pending;
+
+    explicit PendingRegisters(RangeEncoder &c) : out(c), low(c.low), range(c.range), pending(c.pending) {}
+
+    void store() {
+        out.store();
+        out.codec.low = low;
+        out.codec.range = range;
+        out.codec.pending = pending;
+    }
+
+    void encode(FrequencyModel &model, uint32_t symbol) {
+        const uint32_t cumLow = cumulativeBelow(model, symbol);
+        const uint32_t count = model.freq[symbol];
+        const uint32_t q = divideByTotal(range, model.total);
+        low += q * cumLow;
+        if (cumLow + count < model.total)
+            range = q * count;
+        else
+            range -= q * cumLow;
+
+        const uint32_t shift = doublings(range);
+        const uint32_t top = low + range - 1;  // below 2^26, above low
+        const uint32_t differ = (low ^ top) | 1;
+        const uint32_t common = static_cast<uint32_t>(__builtin_clz(differ)) - (32 - CODE_BITS);
+        const uint32_t emits = common < shift ? common : shift;
+        if (emits != 0) {
+            // The emitted bits, with the held-back bits (the complement of
+            // the first) after the first one.
+            const uint32_t emitted = low >> (CODE_BITS - emits);
+            const uint32_t first = emitted >> (emits - 1);
+            out.append(first, 1);
+            out.appendRun(first ^ 1, pending);
+            out.append(emitted & ((1u << (emits - 1)) - 1), emits - 1);
+            pending = 0;
+        }
+        // The emits shift out the top bits; each straddle then takes QUARTER
+        // off a low in [QUARTER, HALF) and doubles it, which leaves the low
+        // 25 bits of the doubled low.
+        const uint32_t straddles = shift - emits;
+        pending += straddles;
+        low = (low << shift) & (straddles != 0 ? HALF - 1 : REGISTER - 1);
+        range <<= shift;
+        updateModel(model, symbol);
+    }
+};
+
+} // namespace
+
+// In the held-back form, p held-back bits and low stand for the stream
+// value (2^p - 1) * 2^25 + low after the bits emitted (with the p bits in
+// front of low's 26): the held 0 bit with p - 1 bits 1 after it, and low +
+// 2^25 below them, whose bit 26 is the carry into them.
+EncoderRegisters::EncoderRegisters(RangeEncoder &c)
+    : out(c), low(c.low), range(c.range), fresh(0), held(c.pending != 0), ones(0) {
+    if (held) {
+        low += coder::HALF;
+        ones = c.pending - 1;
+    }
+}
+
+void EncoderRegisters::passOnSlowly(uint32_t carry, uint32_t chunk, uint32_t m, uint32_t trailing) {
+    if (carry != 0) {
+        // Only a held 0 takes a carry (nothing else passed on can).
+        out.append(1, 1);
+        out.appendRun(0, ones);
+        held = 0;
+        ones = 0;
+    }
+    if (trailing < m) {
+        if (held) {
+            out.append(0, 1);
+            out.appendRun(1, ones);
+        }
+        out.append(chunk >> (trailing + 1), m - trailing - 1);
+        held = 1;
+        ones = trailing;
+    } else if (held) {
+        ones += m;
+    } else {
+        // 1 bits after a carry has settled the bits before them: a carry
+        // into them would be a second one.
+        out.appendRun(1, m);
+    }
+}
+
+void EncoderRegisters::store() {
+    passOn(fresh);
+    // low is below 2^26 now. With a held 0 and low's top bit set, the held
+    // bits become the held-back count; otherwise the interval (range at most
+    // 2^25) stays below 2^26 and a held 0 is settled.
+    uint32_t pending = 0;
+    if (held && low >= coder::HALF) {
+        pending = ones + 1;
+        low -= coder::HALF;
+    } else if (held) {
+        out.append(0, 1);
+        out.appendRun(1, ones);
+    }
+    out.store();
+    out.codec.low = static_cast<uint32_t>(low);
+    out.codec.range = range;
+    out.codec.pending = pending;
 }
 
 void RangeDecoder::refillReader(uint32_t needed) {
@@ -100,7 +214,7 @@ void initModel(FrequencyModel &model, uint32_t n, uint32_t increment, uint32_t l
 }
 
 void RangeEncoder::encodeSymbol(FrequencyModel &model, uint32_t symbol) {
-    EncoderRegisters registers(*this);
+    PendingRegisters registers(*this);
     registers.encode(model, symbol);
     registers.store();
 }

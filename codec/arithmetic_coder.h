@@ -176,16 +176,19 @@ inline uint32_t groupCount(const FrequencyModel &model) { return model.symbolCou
 void rebuildCumulative(FrequencyModel &model);
 
 // Which models a call site codes with, so that steps can be left out:
-// MAIN_MODEL for fewer than GROUP symbols (one group: the main model of the
-// symbol coder), BUCKET_MODEL for the other models of the symbol coder, ANY_MODEL
-// for any model. The symbol coder's totals stay within the reciprocal
-// table (checked where its models are set up).
+// MAIN_MODEL for at most 12 symbols (one group, of which the decoder
+// compares entries 0 to 11: the main model of the symbol coder),
+// BUCKET_MODEL for the other models of the symbol coder, ANY_MODEL for any
+// model. The symbol coder's totals stay within the reciprocal table
+// (checked where its models are set up).
 enum ModelShape { MAIN_MODEL, BUCKET_MODEL, ANY_MODEL };
 
-// freq[1] + ... + freq[symbol].
-template <ModelShape Shape = ANY_MODEL> inline uint32_t cumulativeCount(const FrequencyModel &model, uint32_t symbol) {
-    if (Shape == MAIN_MODEL) return static_cast<uint32_t>(model.cum[symbol]);
-    return static_cast<uint32_t>(model.groupBase[symbol / GROUP]) + static_cast<uint32_t>(model.cum[symbol]);
+// freq[1] + ... + freq[symbol - 1], for symbol >= 1 (the index is signed
+// so that the - 1 can go into the address).
+template <ModelShape Shape = ANY_MODEL> inline uint32_t cumulativeBelow(const FrequencyModel &model, uint32_t symbol) {
+    const int64_t k = static_cast<int64_t>(symbol) - 1;
+    if (Shape == MAIN_MODEL) return static_cast<uint32_t>(model.cum[k]);
+    return static_cast<uint32_t>(model.groupBase[static_cast<uint64_t>(k) / GROUP]) + static_cast<uint32_t>(model.cum[k]);
 }
 
 // The count update after coding `symbol` (both directions), with the halving
@@ -236,6 +239,58 @@ inline __attribute__((always_inline)) uint32_t symbolCovering(const FrequencyMod
     return group * GROUP + countAtMost(model.cum + group * GROUP, GROUP / LANES, within);
 }
 
+// The decoder's symbol without the division code / q: s is the first symbol
+// with q * cum[s] > code (cum[s] > code / q is cum[s] > floor(code / q)),
+// and n when none of 1 .. n - 1 is, for models of at most GROUP symbols,
+// whose cumulative counts are the entries 0 .. 15 of cum[] alone. The
+// products of the entries below n stay below range < 2^26; code is cut to
+// 2^26 (it passes that only in damaged data), so that the comparisons can be
+// signed. `quads` groups of four entries are compared (enough to cover
+// entries 1 .. n - 1). The products are 32-bit vector multiplications (one
+// instruction from SSE4.1 on, a few on the baseline).
+#if defined(__SSE2__)
+typedef uint32_t Quad __attribute__((vector_size(16)));
+
+// Entries 4k .. 4k + 3 of cum as 32-bit lanes, times q, compared with the
+// cut code: all ones where the product is greater.
+template <uint32_t K>
+inline __attribute__((always_inline)) __m128i productsAbove(const int16_t *cum, const Quad &factor, __m128i limit) {
+    const __m128i entries = _mm_load_si128(reinterpret_cast<const __m128i *>(cum + (K / 2) * 8));
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i widened = K % 2 == 0 ? _mm_unpacklo_epi16(entries, zero) : _mm_unpackhi_epi16(entries, zero);
+    return _mm_cmpgt_epi32(reinterpret_cast<__m128i>(reinterpret_cast<Quad>(widened) * factor), limit);
+}
+
+template <uint32_t Quads>
+inline __attribute__((always_inline)) uint32_t firstAbove(const int16_t *cum, uint32_t q, uint32_t code, uint32_t n) {
+    static_assert(Quads >= 2 && Quads <= 4, "two to four quads of entries");
+    const Quad factor = Quad{} + q;
+    const __m128i limit = _mm_set1_epi32(static_cast<int32_t>(code < REGISTER ? code : REGISTER));
+    const __m128i none = _mm_set1_epi32(-1);
+    const __m128i low = _mm_packs_epi32(productsAbove<0>(cum, factor, limit), productsAbove<1>(cum, factor, limit));
+    const __m128i high = Quads == 2 ? none
+                         : _mm_packs_epi32(productsAbove<2>(cum, factor, limit),
+                                           Quads == 3 ? none : productsAbove<3>(cum, factor, limit));
+    const uint32_t mask = static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(low, high)));
+    return static_cast<uint32_t>(__builtin_ctz(mask | (1u << n)));
+}
+#endif
+
+// The symbol the decoder reads from code with q = range / total.
+template <ModelShape Shape = ANY_MODEL>
+inline __attribute__((always_inline)) uint32_t decodedSymbol(const FrequencyModel &model, uint32_t q, uint32_t code) {
+#if defined(__SSE2__)
+    if (Shape == MAIN_MODEL) return firstAbove<3>(model.cum, q, code, model.symbolCount);
+    if (Shape == BUCKET_MODEL && model.symbolCount <= GROUP)
+        return firstAbove<4>(model.cum, q, code, model.symbolCount);
+#endif
+    // The symbol whose scaled range holds code: it covers t = code / q (the
+    // last symbol when t reaches the total).
+    uint32_t t = code / q;
+    if (t > model.total - 1) t = model.total - 1;
+    return symbolCovering<Shape>(model, t);
+}
+
 // Puts the stream bits of the `take` stored bytes at `bytes` (1 to 8; eight
 // bytes must be readable there) into a bit reservoir below the `count` bits
 // it holds, where 8 * take + count <= 64. Stored bytes are the complements
@@ -276,28 +331,31 @@ inline uint32_t doublings(uint32_t range) {
     return static_cast<uint32_t>(__builtin_clzll((x << 1) | 1)) - 38;
 }
 
+// The same for the models whose totals lie within the reciprocal table,
+// where range is at least 2^24 / 4096 = 4096 and x is never 0: the leading
+// zeros of x in 32 bits, less the 7 above bit 24.
+template <ModelShape Shape> inline uint32_t doublings(uint32_t range) {
+    if (Shape == ANY_MODEL) return doublings(range);
+    return static_cast<uint32_t>(__builtin_clz(range - 1)) - 7;
+}
+
 } // namespace coder
 
-// The registers of an encoder in locals. The stream bits collect in a
-// 64-bit word and leave it a few bytes at a time; store() hands back the
-// encoder's own state, where at most one byte's bits wait (a byte is stored
-// once the bit after it arrives).
-struct EncoderRegisters {
+// The stream bits on their way to the encoder's buffer, in locals: they
+// collect in a 64-bit word and leave it a few bytes at a time. store() hands
+// back the encoder's own fields, where at most one byte's bits wait (a byte
+// is stored once the bit after it arrives).
+struct StreamBits {
     RangeEncoder &codec;
-    uint32_t low, range, pending;
     uint64_t bits;    // stream bits not yet stored, newest in bit 0
     uint32_t filled;  // number of them
 
-    explicit EncoderRegisters(RangeEncoder &c)
-        : codec(c), low(c.low), range(c.range), pending(c.pending), bits(0), filled(8 - c.bitsLeft) {
+    explicit StreamBits(RangeEncoder &c) : codec(c), bits(0), filled(8 - c.bitsLeft) {
         bits = c.bitBuffer & ((1u << filled) - 1);
     }
 
     void store() {
         storeBytes();
-        codec.low = low;
-        codec.range = range;
-        codec.pending = pending;
         codec.bitBuffer = static_cast<uint32_t>(bits);
         codec.bitsLeft = 8 - filled;
     }
@@ -320,14 +378,69 @@ struct EncoderRegisters {
         if (filled > 32) storeBytes();
     }
 
-    // Puts out the `count` top bits of low, with the held-back bits after the
-    // first of them.
-    void emitWithPending(uint32_t top, uint32_t count);
+    // Appends `count` copies of `bit` (any count).
+    void appendRun(uint32_t bit, uint32_t count);
+};
 
-    template <coder::ModelShape Shape = coder::ANY_MODEL>
+// The registers of an encoder in locals, for the symbols of a block (models
+// whose totals lie within the reciprocal table). The interval's low end
+// takes its additions in a 64-bit word with the stream bits above it, so
+// that a carry runs into those bits by itself: a symbol is an addition, a
+// multiplication and a shift. The stream bits pass on 24 at a time; of
+// those passed on, a carry can still reach the last 0 bit and the 1 bits
+// after it (turning them into a 1 and 0s), and these wait until a later 0
+// bit or a carry settles them. The interval never widens, so all the bits
+// passed on take one carry at most. The encoder's own fields hold the same
+// stream in the held-back bit form (encodeSymbol); the constructor and
+// store() convert.
+struct EncoderRegisters {
+    StreamBits out;
+    // Bits 0-25: the interval's low end; above them the `fresh` stream bits
+    // not yet passed on; above those the carry into the bits passed on.
+    uint64_t low;
+    uint32_t range;
+    uint32_t fresh;
+    uint32_t held;  // 1 when a 0 bit waits for a possible carry, with
+    uint32_t ones;  // this many 1 bits after it
+
+    // Fresh bits pass on once there are this many: with at most 13
+    // doublings a symbol (range above 2^24 / 4096 before them), low then
+    // holds at most 26 + 23 + 13 bits and the carry.
+    static const uint32_t PASS_BITS = 24;
+
+    explicit EncoderRegisters(RangeEncoder &c);
+    // Settles the bits a carry can no longer reach and hands the encoder
+    // back its fields.
+    void store();
+
+    // Passes the top m (at most PASS_BITS) fresh bits on, with the carry.
+    inline __attribute__((always_inline)) void passOn(uint32_t m) {
+        const uint32_t below = coder::CODE_BITS + fresh - m;
+        const uint64_t top = low >> below;  // the carry, then the m bits
+        low &= (uint64_t(1) << below) - 1;
+        fresh -= m;
+        const uint32_t carry = static_cast<uint32_t>(top >> m);
+        const uint32_t chunk = static_cast<uint32_t>(top) & ((1u << m) - 1);
+        // The 1 bits at the chunk's end (m when it is all 1 bits).
+        const uint32_t trailing = static_cast<uint32_t>(__builtin_ctz(~chunk | (1u << m)));
+        const uint32_t settled = ones + m - trailing;
+        if (trailing < m && held && settled <= StreamBits::MAX_APPEND) {
+            // The waiting 0 and 1 bits with the carry added, then the chunk
+            // up to its last 0 bit, which waits now with the 1 bits after it.
+            const uint32_t waiting = (1u << ones) - 1 + carry;
+            out.append((waiting << (m - trailing - 1)) | (chunk >> (trailing + 1)), settled);
+            ones = trailing;
+        } else {
+            passOnSlowly(carry, chunk, m, trailing);
+        }
+    }
+    void passOnSlowly(uint32_t carry, uint32_t chunk, uint32_t m, uint32_t trailing);
+
+    template <coder::ModelShape Shape>
     inline __attribute__((always_inline)) void encode(FrequencyModel &model, uint32_t symbol) {
         using namespace coder;
-        const uint32_t cumLow = cumulativeCount<Shape>(model, symbol - 1);
+        static_assert(Shape != ANY_MODEL, "totals beyond the reciprocal table could take more doublings");
+        const uint32_t cumLow = cumulativeBelow<Shape>(model, symbol);
         const uint32_t count = model.freq[symbol];
         const uint32_t q = divideByTotal<Shape>(range, model.total);
         low += q * cumLow;
@@ -335,40 +448,11 @@ struct EncoderRegisters {
             range = q * count;
         else
             range -= q * cumLow;
-
-        // Double the interval until range passes QUARTER, all doublings at
-        // once and without branches. One doubling at a time would emit a bit
-        // (and the bits held back until then) while the interval lies in one
-        // half, and hold one back while it straddles the middle. Once it
-        // straddles, every further doubling straddles too (low lands in the
-        // lower half, the top in the upper half), so the steps are: first
-        // the emits, as many as the leading bits low and top share (at most
-        // the doublings), then the straddles.
-        const uint32_t shift = doublings(range);
-        const uint32_t top = low + range - 1;  // below 2^26, above low
-        const uint32_t differ = (low ^ top) | 1;
-        const uint32_t common = static_cast<uint32_t>(__builtin_clz(differ)) - (32 - CODE_BITS);
-        const uint32_t emits = common < shift ? common : shift;
-        if (emits != 0) {
-            // The emitted bits, with the held-back bits (the complement of
-            // the first) after the first one: the first bit b followed by
-            // `pending` copies of 1 - b is (2^pending - 1 + b), so the bits
-            // are the emitted ones plus 2^pending - 1 in place of the first.
-            const uint32_t emitted = low >> (CODE_BITS - emits);
-            if (pending + emits <= MAX_APPEND) {
-                append(emitted + (((1u << pending) - 1) << (emits - 1)), pending + emits);
-                pending = 0;
-            } else {
-                emitWithPending(emitted, emits);
-            }
-        }
-        // The emits shift out the top bits; each straddle then takes QUARTER
-        // off a low in [QUARTER, HALF) and doubles it, which leaves the low
-        // 25 bits of the doubled low.
-        const uint32_t straddles = shift - emits;
-        pending += straddles;
-        low = (low << shift) & (straddles != 0 ? HALF - 1 : REGISTER - 1);
+        const uint32_t shift = doublings<Shape>(range);
+        low <<= shift;
         range <<= shift;
+        fresh += shift;
+        if (fresh >= PASS_BITS) passOn(PASS_BITS);
         updateModel<Shape>(model, symbol);
     }
 };
@@ -419,13 +503,8 @@ struct DecoderRegisters {
         using namespace coder;
         const uint32_t total = model.total;
         const uint32_t q = divideByTotal<Shape>(range, total);
-        // The symbol whose scaled range holds code: cumHigh * q > code is
-        // cumHigh > code / q, so the symbol covers t = code / q (the last
-        // symbol when t reaches the total).
-        uint32_t t = code / q;
-        if (t > total - 1) t = total - 1;
-        const uint32_t symbol = symbolCovering<Shape>(model, t);
-        const uint32_t cumLow = cumulativeCount<Shape>(model, symbol - 1);
+        const uint32_t symbol = decodedSymbol<Shape>(model, q, code);
+        const uint32_t cumLow = cumulativeBelow<Shape>(model, symbol);
         const uint32_t count = model.freq[symbol];
         code -= q * cumLow;
         if (cumLow + count < total)
@@ -433,7 +512,7 @@ struct DecoderRegisters {
         else
             range -= q * cumLow;
         // One stream bit shifts in per doubling.
-        const uint32_t shift = doublings(range);
+        const uint32_t shift = doublings<Shape>(range);
         range <<= shift;
         code = (code << shift) + takeBits(shift);
         updateModel<Shape>(model, symbol);

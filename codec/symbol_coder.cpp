@@ -23,7 +23,7 @@ enum : uint32_t {
 };
 
 const uint32_t MAIN_SYMBOLS = SYM_END;
-static_assert(MAIN_SYMBOLS < coder::GROUP, "the main model is coded as one group of symbols");
+static_assert(MAIN_SYMBOLS <= 12, "the main model is coded as one group of symbols, 12 at most");
 
 // Bucket number of rank r at index r - 1: floor(log2 r) for r = 2..255.
 struct BucketTable {
@@ -191,9 +191,11 @@ namespace {
 // Codes a block's ranks, `rankAt(i)` for i = 0 .. blockLast (0 for the byte
 // at the front of the list), after its start value: zero runs in bijective
 // base 2, rank 1 alone, greater ranks as their bucket and the offset in it.
-template <typename RankAt>
+// `zerosFrom(i)`, after a rank 0 at i, tells how many ranks from i on are 0
+// (at least 1), so that a run can be passed over at once.
+template <typename RankAt, typename ZerosFrom>
 inline __attribute__((always_inline)) void codeRanks(RangeEncoder &encoder, SymbolModels &models, int32_t blockLast,
-                                                     int32_t primary, int isLast, RankAt rankAt) {
+                                                     int32_t primary, int isLast, RankAt rankAt, ZerosFrom zerosFrom) {
     encoder.encodeValue32(isLast ? ~static_cast<uint32_t>(primary) : static_cast<uint32_t>(primary + 1));
     models.reset();
     EncoderRegisters coder(encoder);
@@ -202,7 +204,9 @@ inline __attribute__((always_inline)) void codeRanks(RangeEncoder &encoder, Symb
     for (int32_t i = 0; i <= blockLast; ++i) {
         const uint32_t rank = rankAt(i);
         if (rank == 0) {
-            ++run;
+            const int32_t zeros = zerosFrom(i);
+            run += static_cast<uint32_t>(zeros);
+            i += zeros - 1;
             continue;
         }
         if (run > 0) {
@@ -222,13 +226,34 @@ inline __attribute__((always_inline)) void codeRanks(RangeEncoder &encoder, Symb
     coder.store();
 }
 
+// The number of zero ranks from i (a zero) on, below `end`: eight at a
+// time while whole words fit.
+inline int32_t zeroRanksFrom(const uint8_t *ranks, int32_t i, int32_t end) {
+    int32_t at = i + 1;
+    for (; at + 8 <= end; at += 8) {
+        uint64_t word;
+        std::memcpy(&word, ranks + at, sizeof(word));
+        if (word != 0) {
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+            return at - i + __builtin_ctzll(word) / 8;
+#else
+            return at - i + __builtin_clzll(word) / 8;
+#endif
+        }
+    }
+    while (at < end && ranks[at] == 0) ++at;
+    return at - i;
+}
+
 } // namespace
 
 VEK_HOT_PATH void encodeColumn(RangeEncoder &encoder, SymbolModels &models, const uint8_t *column, int32_t blockLast,
                                int32_t primary, int isLast) {
     // Ranks found as they are coded.
     MoveToFrontPlaces list;
-    codeRanks(encoder, models, blockLast, primary, isLast, [&](int32_t i) -> uint32_t { return list.rankOf(column[i]); });
+    codeRanks(
+        encoder, models, blockLast, primary, isLast, [&](int32_t i) -> uint32_t { return list.rankOf(column[i]); },
+        [](int32_t) { return 1; });
 }
 
 VEK_HOT_PATH void moveToFrontRanks(uint8_t *column, int32_t blockLast) {
@@ -238,7 +263,9 @@ VEK_HOT_PATH void moveToFrontRanks(uint8_t *column, int32_t blockLast) {
 
 VEK_HOT_PATH void encodeRanks(RangeEncoder &encoder, SymbolModels &models, const uint8_t *ranks, int32_t blockLast,
                               int32_t primary, int isLast) {
-    codeRanks(encoder, models, blockLast, primary, isLast, [ranks](int32_t i) -> uint32_t { return ranks[i]; });
+    codeRanks(
+        encoder, models, blockLast, primary, isLast, [ranks](int32_t i) -> uint32_t { return ranks[i]; },
+        [ranks, blockLast](int32_t i) { return zeroRanksFrom(ranks, i, blockLast + 1); });
 }
 
 namespace {

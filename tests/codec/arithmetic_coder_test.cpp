@@ -132,6 +132,41 @@ TEST(FrequencyModel, VectorCountMatchesThePlainCount) {
     }
 }
 
+TEST(FrequencyModel, DecodedSymbolWithoutDivisionMatchesTheDivision) {
+    // The decoder compares code with q times each cumulative count instead
+    // of dividing: adapted models of the symbol coder's sizes, every range,
+    // codes at and around each symbol's boundaries, and the codes of damaged
+    // data (at or beyond range, past 2^26 and 2^31), which must still give
+    // a symbol of the model, the one the division gives.
+    std::mt19937 rng(13);
+    const uint32_t sizes[] = {2, 4, 8, 11, 16, 32, 128};
+    for (uint32_t n : sizes) {
+        FrequencyModel model;
+        initModel(model, n, 3, 3200);
+        for (int trial = 0; trial < 400; ++trial) {
+            for (int k = 0; k < 30; ++k) coder::updateModel(model, 1 + (rng() % 4 == 0 ? rng() % n : rng() % (1 + n / 4)));
+            const uint32_t range = 0x1000001 + rng() % 0x1000000;
+            const uint32_t q = coder::divideByTotal(range, model.total);
+            std::vector<uint32_t> codes = {range - 1, range, q * model.total, 0x3FFFFFF, 0x4000000, 0x7FFFFFFF,
+                                           0x80000000, 0xFFFFFFFF, static_cast<uint32_t>(rng())};
+            uint32_t cum = 0;
+            for (uint32_t s = 1; s <= n; ++s) {
+                cum += model.freq[s];
+                for (uint32_t delta : {0u, 1u}) codes.push_back(q * cum - delta);
+            }
+            for (uint32_t code : codes) {
+                uint32_t t = code / q;
+                if (t > model.total - 1) t = model.total - 1;
+                const uint32_t expected = coder::symbolCovering(model, t);
+                if (n < 12) {
+                    ASSERT_EQ(coder::decodedSymbol<coder::MAIN_MODEL>(model, q, code), expected) << n << " " << code;
+                }
+                ASSERT_EQ(coder::decodedSymbol<coder::BUCKET_MODEL>(model, q, code), expected) << n << " " << code;
+            }
+        }
+    }
+}
+
 TEST(FrequencyModel, StaticModelNeverChanges) {
     auto codec = std::make_unique<Coders>();
     StreamBuffer stream;
@@ -361,4 +396,53 @@ TEST(ArithmeticCoder, RenormalisationFromAnyStateMatchesOneDoublingAtATime) {
     ASSERT_EQ(coded.size(), expected.size());
     EXPECT_TRUE(coded == expected);
     EXPECT_GT(coded.size(), 3 * 65536u) << "the output buffer is written out several times";
+}
+
+TEST(ArithmeticCoder, BlockRegistersGiveThePlainCodersBytes) {
+    // The registers of the block loop let carries run into the stream bits
+    // already passed on instead of holding bits back. From arbitrary states,
+    // many with long held-back runs (carries across dozens of bytes, or runs
+    // settled without one), and handing the state back in the middle, they
+    // must give the plain coder's bytes.
+    std::mt19937 rng(11);
+    const uint32_t sizes[] = {2, 11, 128};
+    const uint32_t increments[] = {12, 8, 1};
+    const uint32_t limits[] = {900, 900, 3200};
+    auto codec = std::make_unique<Coders>();
+    for (int trial = 0; trial < 3000; ++trial) {
+        PlainEncoder plain;
+        std::vector<PlainModel> plainModels;
+        std::vector<FrequencyModel> models(3);
+        for (size_t m = 0; m < 3; ++m) {
+            plainModels.emplace_back(sizes[m], increments[m], limits[m]);
+            initModel(models[m], sizes[m], increments[m], limits[m]);
+        }
+        const uint32_t range = 0x1000001 + rng() % 0x1000000;
+        const uint32_t low = rng() % (0x4000000 - range + 1);
+        const uint32_t pending = rng() % 2 == 0 ? rng() % 400 : rng() % 3;
+        // Mostly one end of the model or the other, which keeps the interval
+        // near a boundary for long stretches.
+        std::vector<std::pair<size_t, uint32_t>> symbols;
+        for (int k = 0; k < 200; ++k) {
+            const size_t m = rng() % 3;
+            const uint32_t r = rng() % 8;
+            symbols.emplace_back(m, r < 3 ? 1 : r < 6 ? sizes[m] : 1 + rng() % sizes[m]);
+        }
+        StreamBuffer stream;
+        const Bytes coded = encodeToBytes(*codec, stream, [&](RangeEncoder &c) {
+            plain.low = c.low = low;
+            plain.range = c.range = range;
+            plain.pending = c.pending = pending;
+            const size_t handBack = rng() % symbols.size();
+            for (size_t part = 0; part < 2; ++part) {
+                EncoderRegisters registers(c);
+                for (size_t k = part == 0 ? 0 : handBack; k < (part == 0 ? handBack : symbols.size()); ++k)
+                    registers.encode<coder::BUCKET_MODEL>(models[symbols[k].first], symbols[k].second);
+                registers.store();
+            }
+        });
+        for (const auto &s : symbols) plain.encode(plainModels[s.first], s.second);
+        const Bytes expected = plain.finish();
+        ASSERT_EQ(coded, expected) << "trial " << trial;
+    }
 }

@@ -132,17 +132,35 @@ TEST(SymbolCoder, SymbolSequenceOfRanksRunsAndBuckets) {
 }
 
 TEST(SymbolCoder, RunLengthDigitsRoundTrip) {
-    // Runs of every length up to 300 and a few large ones, each followed by
-    // a rank-1 byte, in blocks that are and are not the last.
+    // Runs of lengths around the eight-byte words that the encoder from
+    // ranks passes over at once, and a few large ones, each followed by a
+    // rank-1 byte or reaching the block's end, in blocks that are and are
+    // not the last. The encoder from ranks gives the same bytes.
     auto codec = std::make_unique<Coders>();
     StreamBuffer stream;
     std::vector<BlockSpec> blocks;
-    for (uint32_t n : {1u, 2u, 3u, 4u, 5u, 6u, 7u, 14u, 255u, 256u, 300u, 4095u, 16383u}) {
-        Bytes column(n, 0);
-        column.push_back(1);
-        blocks.push_back({column, static_cast<int32_t>(n / 2), n == 16383u});
+    const uint32_t lengths[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 14, 15, 16, 17, 23, 24, 25, 255, 256, 300, 4095, 16383};
+    for (uint32_t n : lengths) {
+        for (bool toEnd : {false, true}) {
+            Bytes column(n, 0);
+            if (toEnd)
+                column.insert(column.begin(), 7);
+            else
+                column.push_back(1);
+            blocks.push_back({column, static_cast<int32_t>(n / 2), n == 16383u && toEnd});
+        }
     }
-    encodeBlocks(*codec, stream, blocks);
+    const Bytes coded = encodeBlocks(*codec, stream, blocks);
+    StreamBuffer fromRanks;
+    codec->encoder.start(fromRanks.sink(), ZERO_HEADER, VEK_HEADER_SIZE);
+    for (const BlockSpec &b : blocks) {
+        Bytes ranks = b.column;
+        const int32_t last = static_cast<int32_t>(ranks.size()) - 1;
+        moveToFrontRanks(ranks.data(), last);
+        encodeRanks(codec->encoder, codec->models, ranks.data(), last, b.primary, b.isLast);
+    }
+    codec->encoder.finish();
+    EXPECT_TRUE(Bytes(fromRanks.bytes().begin() + VEK_HEADER_SIZE, fromRanks.bytes().end()) == coded);
     Decoding d(*codec, stream, 2);
     for (const BlockSpec &b : blocks) {
         ASSERT_EQ(d.block(), b.isLast);
