@@ -2,17 +2,28 @@
 
 #include <cstdlib>
 
-unsigned operationThreads() {
+ThreadSetting operationThreads() {
     const unsigned STAGES = 2;
     const char *setting = std::getenv("VEK_THREADS");
     if (setting != nullptr && *setting != '\0') {
         char *end = nullptr;
         const long n = std::strtol(setting, &end, 10);
-        if (*end == '\0' && n >= 1) return n < static_cast<long>(STAGES) ? static_cast<unsigned>(n) : STAGES;
+        if (*end == '\0' && n >= 1) return {n < static_cast<long>(STAGES) ? static_cast<unsigned>(n) : STAGES, true};
     }
     const unsigned processors = std::thread::hardware_concurrency();
-    if (processors == 0) return 1;
-    return processors < STAGES ? processors : STAGES;
+    if (processors == 0) return {1, false};
+    return {processors < STAGES ? processors : STAGES, false};
+}
+
+ProcessorCheck::Verdict ProcessorCheck::verdict() const {
+    // Idle time is counted in steps of 10 ms on each processor: over 50 ms
+    // the share of a processor is known within about 0.4, and the verdict
+    // falls between one processor (1) and two (2).
+    const double SHORTEST = 0.05;
+    if (read_ == nullptr) return UNKNOWN;
+    const double free = platform::processorsFreeForProcess(start_, read_(), SHORTEST);
+    if (free < 0) return UNKNOWN;
+    return free >= 1.5 ? FREE : BUSY;
 }
 
 bool BlockPipeline::waitForTurn(uint32_t block, bool *waited) {

@@ -20,10 +20,41 @@
 #include <system_error>
 #include <thread>
 
+#include "processor_load.h"
+
 // Threads an operation works with: the environment variable VEK_THREADS
 // when it holds a number from 1 on, otherwise the number of processors; at
-// most 2. With 1 the operation runs in the caller's thread alone.
-unsigned operationThreads();
+// most 2. With 1 the operation runs in the caller's thread alone. `fixed`
+// when VEK_THREADS chose: the number is then used as it is, while by default
+// a decode takes its second thread only where a processor is free for it
+// (ProcessorCheck).
+struct ThreadSetting {
+    unsigned threads;
+    bool fixed;
+};
+ThreadSetting operationThreads();
+
+// Whether the processors leave room for a second thread of an operation,
+// told from the processors' idle time and this process's own time since
+// the check was made. Where other work keeps the other processor busy, the
+// second thread takes its time from the first one's processor, and the
+// operation ends later than in one thread.
+class ProcessorCheck {
+public:
+    enum Verdict { UNKNOWN, FREE, BUSY };
+    // Where the readings come from: the system's, a test's, or none.
+    typedef platform::LoadReading (*Reader)();
+    explicit ProcessorCheck(Reader read = platform::readProcessorLoad)
+        : read_(read), start_(read != nullptr ? read() : platform::LoadReading()) {}
+    // UNKNOWN until the stretch since the start is long enough to tell (or
+    // where there are no readings); then FREE where this process had room
+    // for two threads on average, BUSY where it had less.
+    Verdict verdict() const;
+
+private:
+    Reader read_;
+    platform::LoadReading start_;
+};
 
 class BlockPipeline {
 public:

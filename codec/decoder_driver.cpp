@@ -58,29 +58,36 @@ template <typename Write> void DecoderContext::decodeBlocks(const VekFileHeader 
     DecoderBlock block(memory_, size_t(header.blockFactor) * BLOCK_UNIT);
     decoder_.startCoder();
     // A second thread pays off from two blocks on; with one block, it shares
-    // the walk of the inverse transform.
-    const unsigned threads = operationThreads();
-    if (threads >= 2 && dataSizeOf(header) >= block.capacity) {
-        WorkBuffer<uint8_t> secondColumn = memory_.take<uint8_t>(inverseScratchBytes(block.capacity));
-        if (decodeBlocksInPipeline(block, secondColumn.get(), write)) return;
-    }
+    // the walk of the inverse transform of a large last block. Where other
+    // work keeps the processors busy, it only takes time from this thread:
+    // by default it starts once the decode of the blocks before has shown a
+    // processor free (the first block is decoded in this thread alone, so
+    // the check sees this thread and the machine's other work only).
+    const bool twoThreads = threads_.threads >= 2;
+    const ProcessorCheck processors(twoThreads && !threads_.fixed ? readLoad_ : nullptr);
+    ProcessorCheck::Verdict verdict = threads_.fixed ? ProcessorCheck::FREE : ProcessorCheck::UNKNOWN;
+    const bool pipelined = twoThreads && dataSizeOf(header) >= block.capacity;
     DecodedColumn decoded;
     decoded.column = block.lastColumn.get();
-    int isLast;
-    do {
-        isLast = decodeColumn(decoder_, symbols_, block.capacity, decoded);
+    for (;;) {
+        const int isLast = decodeColumn(decoder_, symbols_, block.capacity, decoded);
+        if (twoThreads && verdict == ProcessorCheck::UNKNOWN) verdict = processors.verdict();
+        const bool free = verdict == ProcessorCheck::FREE;
+        if (!isLast && pipelined && free && decodeBlocksInPipeline(block, decoded, write)) return;
         invertBlock(block, decoded.column, decoded.blockLast, decoded.primaryIndex, decoded.counts,
-                    isLast && threads >= 2 ? 2 : 1);
+                    isLast && free ? 2 : 1);
         write(block.blockText.get(), decoded.blockLast, isLast);
-    } while (!isLast);
+        if (isLast) return;
+    }
 }
 
 template <typename Write>
-bool DecoderContext::decodeBlocksInPipeline(DecoderBlock &block, uint8_t *secondColumn, Write write) {
+bool DecoderContext::decodeBlocksInPipeline(DecoderBlock &block, DecodedColumn &first, Write write) {
+    WorkBuffer<uint8_t> secondColumn = memory_.take<uint8_t>(inverseScratchBytes(block.capacity));
     DecodedColumn blocks[BlockPipeline::SLOTS];
     int lastFlags[BlockPipeline::SLOTS] = {0, 0};
-    blocks[0].column = block.lastColumn.get();
-    blocks[1].column = secondColumn;
+    blocks[0] = first;
+    blocks[1].column = secondColumn.get();
 
     BlockPipeline pipeline;
     StageThread writer(pipeline);
@@ -99,6 +106,7 @@ bool DecoderContext::decodeBlocksInPipeline(DecoderBlock &block, uint8_t *second
         }
     });
     if (!started) return false;
+    // Block 0 of the pipeline is `first`, decoded already.
     for (uint32_t k = 0;; ++k) {
         bool waited = false;
         if (!pipeline.waitForTurn(k, &waited)) break;  // the writing thread failed
@@ -107,7 +115,8 @@ bool DecoderContext::decodeBlocksInPipeline(DecoderBlock &block, uint8_t *second
         // Where it had to wait for a slot, the writing thread is the slower
         // one: the column then comes out at once, as the step costs this
         // thread almost nothing within the symbol loop.
-        const int isLast = decodeRanks(decoder_, symbols_, block.capacity, blocks[k % BlockPipeline::SLOTS], waited);
+        const int isLast =
+            k == 0 ? 0 : decodeRanks(decoder_, symbols_, block.capacity, blocks[k % BlockPipeline::SLOTS], waited);
         lastFlags[k % BlockPipeline::SLOTS] = isLast;
         pipeline.passTurn(k, isLast != 0);
         pipeline.publish(k);

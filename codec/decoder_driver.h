@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "arithmetic_coder.h"
+#include "block_pipeline.h"
 #include "block_sort.h"
 #include "byte_streams.h"
 #include "run_precoder.h"
@@ -21,10 +22,14 @@
 int readStreamHeader(ByteSource &input, VekFileHeader *out);
 
 // The stages of one decode: the range decoder, the symbol models and the
-// inverse transform (its blocks' buffers from `memory`).
+// inverse transform (its blocks' buffers from `memory`), in `threads`
+// threads. Unless the setting is fixed, the second thread is only started
+// once `readLoad`'s readings show a processor free for it.
 class DecoderContext {
 public:
-    explicit DecoderContext(WorkMemory &memory) : memory_(memory) {}
+    explicit DecoderContext(WorkMemory &memory, ThreadSetting threads = operationThreads(),
+                            ProcessorCheck::Reader readLoad = platform::readProcessorLoad)
+        : memory_(memory), threads_(threads), readLoad_(readLoad) {}
     DecoderContext(const DecoderContext &) = delete;
     DecoderContext &operator=(const DecoderContext &) = delete;
 
@@ -37,16 +42,21 @@ public:
 private:
     // The blocks of a decode of `header`'s stream into `block`, each written
     // by `write(text, blockLast, isLast)` once it is inverted: one after the
-    // other, or with block k turned from ranks into bytes, inverted and
-    // written in a second thread while the ranks of block k + 1 are decoded
-    // into a second column.
+    // other, or, from the block at which the second thread starts, with
+    // block k turned from ranks into bytes, inverted and written in the
+    // second thread while the ranks of block k + 1 are decoded into a second
+    // column.
     template <typename Write> void decodeBlocks(const VekFileHeader &header, Write write);
-    // False when no second thread could be had (nothing decoded yet).
-    template <typename Write> bool decodeBlocksInPipeline(DecoderBlock &block, uint8_t *secondColumn, Write write);
+    // The blocks from `first` on (decoded, not yet written, not the last) in
+    // two threads; false when no second thread could be had (`first` still
+    // to be written).
+    template <typename Write> bool decodeBlocksInPipeline(DecoderBlock &block, DecodedColumn &first, Write write);
 
     RangeDecoder decoder_;
     SymbolModels symbols_;
     WorkMemory &memory_;
+    ThreadSetting threads_;
+    ProcessorCheck::Reader readLoad_;
 };
 
 #endif

@@ -119,7 +119,7 @@ uint32_t EncoderContext::encode(const AcceptedBitmap &picture, ByteSource &input
     precoder_.start(input, picture.dataSize);
 
     // More threads pay off from two blocks on.
-    if (operationThreads() >= 2 && static_cast<uint32_t>(picture.dataSize) >= block.capacity)
+    if (operationThreads().threads >= 2 && static_cast<uint32_t>(picture.dataSize) >= block.capacity)
         encodeBlocksInPipeline(block);
     else
         encodeBlocks(block);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "block_pipeline.h"
+#include "decoder_driver.h"
 #include "run_precoder.h"
 #include "test_support.h"
 #include "vek_codec.h"
@@ -87,7 +88,79 @@ int threadCount() {
     return -1;
 }
 
+// Processor load readings of a test: the first `unknownReadings` after the
+// first one come 10 ms apart (too short a stretch to tell), the later ones
+// a second apart, each with `freePerSecond` processors' worth of idle and
+// own time.
+struct LoadScript {
+    static int unknownReadings;
+    static double freePerSecond;
+    static int readings;
+    static platform::LoadReading read() {
+        static platform::LoadReading last;
+        if (readings++ == 0) last = platform::LoadReading();
+        const double step = readings <= unknownReadings + 1 ? 0.01 : 1.0;
+        last.uptime += step;
+        last.idle += step * (freePerSecond - 1);
+        last.ownTime += step;
+        last.valid = true;
+        return last;
+    }
+    static void start(int unknown, double free) {
+        unknownReadings = unknown;
+        freePerSecond = free;
+        readings = 0;
+    }
+};
+int LoadScript::unknownReadings;
+double LoadScript::freePerSecond;
+int LoadScript::readings;
+
+// Decodes a .vek stream into a BMP file's bytes through a decoder context
+// whose load readings come from LoadScript; *requests: its memory requests.
+Bytes decodeWithScript(const Bytes &coded, uint32_t *requests) {
+    MemorySource input(coded.data(), coded.size());
+    VekFileHeader header;
+    EXPECT_EQ(readStreamHeader(input, &header), VEK_FAILURE_NONE);
+    Bytes bmp(dataSizeOf(header) + BMP_HEADERS_SIZE);
+    MemorySink output(bmp.data(), bmp.size());
+    WorkMemory memory;
+    DecoderContext context(memory, ThreadSetting{2, false}, LoadScript::read);
+    context.decodeToFile(header, input, output);
+    EXPECT_EQ(memory.liveBlocks(), 0);
+    *requests = memory.requests();
+    return bmp;
+}
+
 } // namespace
+
+// A decode allowed two threads starts the second one at the block where
+// the readings first show a processor free for it, and not at all where
+// they show the processors busy with other work; the bytes are the same.
+TEST(Pipeline, BusyProcessorsLeaveTheDecodeToOneThread) {
+    const Bytes picture = runsAndPhoto(300, 200, 3);
+    VekCodec codec;
+    Bytes coded;
+    ASSERT_EQ(encodeInBlocks(codec, picture, 1, &coded), 1);
+    const Bytes data(picture.begin() + 54, picture.end());
+    const int threadsBefore = threadCount();
+    // Told after the first block, or after a later even or odd one (the
+    // pipeline's block 0 then sits in the first column buffer either way).
+    for (int unknown : {0, 1, 2, 3}) {
+        uint32_t requests[2];
+        for (int free : {1, 2}) {
+            SCOPED_TRACE(std::to_string(unknown) + " unknown readings, free " + std::to_string(free));
+            LoadScript::start(unknown, free);
+            const Bytes bmp = decodeWithScript(coded, &requests[free - 1]);
+            EXPECT_EQ(Bytes(bmp.begin() + 54, bmp.end()), data);
+            // The check goes on to the block where it can tell, and stops.
+            EXPECT_EQ(LoadScript::readings, unknown + 2);
+        }
+        // Only the two-thread decode takes the second column.
+        EXPECT_EQ(requests[1], requests[0] + 1);
+    }
+    EXPECT_EQ(threadCount(), threadsBefore) << "no thread outlives its operation";
+}
 
 TEST(Pipeline, TwoThreadsGiveTheBytesAndProgressOfOne) {
     struct Case {

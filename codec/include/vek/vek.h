@@ -15,7 +15,9 @@
 // - An encode or decode of a picture of two blocks or more (more than about
 //   2 MB of data) works with threads of its own besides the caller's: as
 //   many as the environment variable VEK_THREADS says (1: none, everything
-//   in the caller's thread), by default the number of processors, at most 2.
+//   in the caller's thread), by default the number of processors, at most 2
+//   (a decode then starts its second thread only once a processor has been
+//   seen free for it, so that it never runs slower than in one thread).
 //   They end before the operation returns; the bytes written are the same
 //   whatever their number, and progress messages are posted from the
 //   caller's thread, in the same order and with the same values.

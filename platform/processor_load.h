@@ -1,0 +1,39 @@
+// Processor load layer for the codec: how many processors this process had
+// at its disposal over a stretch of an operation, so that an operation
+// takes a second thread only where a processor is free for it. Where other
+// work keeps the processors busy, a second thread only competes with the
+// first for the same processor time, and the operation ends later than
+// with one thread.
+#ifndef VEK_PLATFORM_PROCESSOR_LOAD_H
+#define VEK_PLATFORM_PROCESSOR_LOAD_H
+
+namespace platform {
+
+// The system's idle time summed over its processors, this process's own
+// processor time (all its threads) and the time since the system started,
+// all in seconds; `valid` false where the system does not tell.
+struct LoadReading {
+    double uptime = 0;
+    double idle = 0;
+    double ownTime = 0;
+    bool valid = false;
+};
+
+LoadReading readProcessorLoad();
+
+// Processors this process had on average between two readings: those that
+// stood idle and those that ran its own threads, that is all but the ones
+// other work kept busy. -1 when that cannot be told: a reading missing, or
+// a stretch shorter than `shortest` seconds (the system counts idle time
+// in steps of 10 ms or more).
+inline double processorsFreeForProcess(const LoadReading &from, const LoadReading &to, double shortest) {
+    if (!from.valid || !to.valid) return -1;
+    const double elapsed = to.uptime - from.uptime;
+    if (elapsed < shortest || elapsed <= 0) return -1;
+    const double free = (to.idle - from.idle) + (to.ownTime - from.ownTime);
+    return free > 0 ? free / elapsed : 0;
+}
+
+} // namespace platform
+
+#endif
