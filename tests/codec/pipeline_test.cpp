@@ -3,9 +3,11 @@
 // either thread ends the operation cleanly.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "block_pipeline.h"
@@ -216,4 +218,24 @@ TEST(Pipeline, DamageMetWhileTheSecondThreadWorksEndsCleanly) {
     EXPECT_EQ(threadCount(), threadsBefore) << "no thread outlives its operation";
     uint32_t size = static_cast<uint32_t>(bmp.size());
     EXPECT_EQ(codec.decodeMemory(coded.data(), codedSize, bmp.data(), &size), 1);
+}
+
+// The system's load readings, taken 60 ms apart while this thread keeps a
+// processor busy: present where the system gives them, moving forward, and
+// within the machine's processors.
+TEST(Pipeline, ProcessorLoadReadingsAreSane) {
+    const platform::LoadReading from = platform::readProcessorLoad();
+    if (!from.valid) GTEST_SKIP() << "the system gives no load readings";
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(60);
+    volatile uint64_t spin = 0;
+    while (std::chrono::steady_clock::now() < until) spin = spin + 1;
+    const platform::LoadReading to = platform::readProcessorLoad();
+    ASSERT_TRUE(to.valid);
+    EXPECT_GE(to.uptime - from.uptime, 0.04);
+    EXPECT_LT(to.uptime - from.uptime, 60.0);
+    EXPECT_GT(to.ownTime, from.ownTime);
+    EXPECT_GE(to.idle, from.idle);
+    const double free = platform::processorsFreeForProcess(from, to, 0.04);
+    EXPECT_GE(free, 0.0);
+    EXPECT_LE(free, std::thread::hardware_concurrency() + 1.0);
 }
