@@ -5,7 +5,8 @@
 #                             with the codec's baseline loops (the normal build
 #                             runs their x86-64-v3 copies where it can)
 #   tools/test.sh --threads   the thread sanitizer on the test of codec objects
-#                             working in several threads at once, in build-tsan/
+#                             working in several threads at once and on the
+#                             pipeline's tests, in build-tsan/
 # The normal run also builds the 32-bit Windows files in build-win32/ and runs
 # the whole Windows suite under a 32-bit wine (tools/test-windows.sh); where
 # the kernel runs no 32-bit programs, the first run makes a private wine run
