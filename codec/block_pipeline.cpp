@@ -21,7 +21,7 @@ ProcessorCheck::Verdict ProcessorCheck::verdict() const {
     // falls between one processor (1) and two (2).
     const double SHORTEST = 0.05;
     if (read_ == nullptr) return UNKNOWN;
-    const double free = platform::processorsFreeForProcess(start_, read_(), SHORTEST);
+    const double free = platform::processorsFreeForThread(start_, read_(), SHORTEST);
     if (free < 0) return UNKNOWN;
     return free >= 1.5 ? FREE : BUSY;
 }

@@ -35,8 +35,8 @@ struct ThreadSetting {
 ThreadSetting operationThreads();
 
 // Whether the processors leave room for a second thread of an operation,
-// told from the processors' idle time and this process's own time since
-// the check was made. Where other work keeps the other processor busy, the
+// told from the processors' idle time and the operation's thread's own time
+// since the check was made (in that thread, while it works alone). Where other work keeps the other processor busy, the
 // second thread takes its time from the first one's processor, and the
 // operation ends later than in one thread.
 class ProcessorCheck {
@@ -47,8 +47,9 @@ public:
     explicit ProcessorCheck(Reader read = platform::readProcessorLoad)
         : read_(read), start_(read != nullptr ? read() : platform::LoadReading()) {}
     // UNKNOWN until the stretch since the start is long enough to tell (or
-    // where there are no readings); then FREE where this process had room
-    // for two threads on average, BUSY where it had less.
+    // where there are no readings); then FREE where the thread had room for
+    // two threads on average, BUSY where it had less. Called in the thread
+    // that made the check.
     Verdict verdict() const;
 
 private:

@@ -1,6 +1,6 @@
 // Processor load on POSIX systems: Linux's /proc/uptime holds the seconds
 // since boot and the idle seconds of all processors together, in steps of
-// 10 ms; the process's own time comes from its processor-time clock. Where
+// 10 ms; the thread's own time comes from its processor-time clock. Where
 // there is no /proc/uptime there is no reading.
 #include "processor_load.h"
 
@@ -12,7 +12,7 @@ namespace platform {
 LoadReading readProcessorLoad() {
     LoadReading reading;
     timespec own;
-    if (clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &own) != 0) return reading;
+    if (clock_gettime(CLOCK_THREAD_CPUTIME_ID, &own) != 0) return reading;
     std::FILE *file = std::fopen("/proc/uptime", "r");
     if (file == nullptr) return reading;
     reading.valid = std::fscanf(file, "%lf %lf", &reading.uptime, &reading.idle) == 2;

@@ -1,5 +1,5 @@
-// Processor load layer for the codec: how many processors this process had
-// at its disposal over a stretch of an operation, so that an operation
+// Processor load layer for the codec: how many processors an operation's
+// thread had at its disposal over a stretch of the operation, so that an operation
 // takes a second thread only where a processor is free for it. Where other
 // work keeps the processors busy, a second thread only competes with the
 // first for the same processor time, and the operation ends later than
@@ -9,9 +9,9 @@
 
 namespace platform {
 
-// The system's idle time summed over its processors, this process's own
-// processor time (all its threads) and the time since the system started,
-// all in seconds; `valid` false where the system does not tell.
+// The system's idle time summed over its processors, the calling thread's
+// own processor time and the time since the system started, all in
+// seconds; `valid` false where the system does not tell.
 struct LoadReading {
     double uptime = 0;
     double idle = 0;
@@ -21,12 +21,13 @@ struct LoadReading {
 
 LoadReading readProcessorLoad();
 
-// Processors this process had on average between two readings: those that
-// stood idle and those that ran its own threads, that is all but the ones
-// other work kept busy. -1 when that cannot be told: a reading missing, or
+// Processors the calling thread had on average between two readings (both
+// taken in it): those that stood idle and the one that ran it, that is all
+// but the ones other work kept busy, other threads of the same process
+// included. -1 when that cannot be told: a reading missing, or
 // a stretch shorter than `shortest` seconds (the system counts idle time
 // in steps of 10 ms or more).
-inline double processorsFreeForProcess(const LoadReading &from, const LoadReading &to, double shortest) {
+inline double processorsFreeForThread(const LoadReading &from, const LoadReading &to, double shortest) {
     if (!from.valid || !to.valid) return -1;
     const double elapsed = to.uptime - from.uptime;
     if (elapsed < shortest || elapsed <= 0) return -1;

@@ -1,5 +1,5 @@
 // Processor load on Windows: GetSystemTimes gives the idle time summed over
-// the processors, GetProcessTimes this process's own time (both in 100 ns
+// the processors, GetThreadTimes the calling thread's own time (both in 100 ns
 // units), GetTickCount64 the milliseconds since the system started.
 #include "processor_load.h"
 
@@ -20,7 +20,7 @@ LoadReading readProcessorLoad() {
     LoadReading reading;
     FILETIME idle, kernel, user, created, exited, ownKernel, ownUser;
     if (!GetSystemTimes(&idle, &kernel, &user)) return reading;
-    if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &ownKernel, &ownUser)) return reading;
+    if (!GetThreadTimes(GetCurrentThread(), &created, &exited, &ownKernel, &ownUser)) return reading;
     reading.idle = seconds(idle);
     reading.ownTime = seconds(ownKernel) + seconds(ownUser);
     reading.uptime = static_cast<double>(GetTickCount64()) / 1e3;

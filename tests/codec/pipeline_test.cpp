@@ -235,7 +235,7 @@ TEST(Pipeline, ProcessorLoadReadingsAreSane) {
     EXPECT_LT(to.uptime - from.uptime, 60.0);
     EXPECT_GT(to.ownTime, from.ownTime);
     EXPECT_GE(to.idle, from.idle);
-    const double free = platform::processorsFreeForProcess(from, to, 0.04);
+    const double free = platform::processorsFreeForThread(from, to, 0.04);
     EXPECT_GE(free, 0.0);
     EXPECT_LE(free, std::thread::hardware_concurrency() + 1.0);
 }
