@@ -270,6 +270,34 @@ VEK_HOT_PATH void encodeRanks(RangeEncoder &encoder, SymbolModels &models, const
 
 namespace {
 
+// Runs of zero ranks up to this length are stored without a call.
+const uint64_t SHORT_RUN = 32;
+
+// Sets n bytes at p to `value`: the short runs with a few overlapping
+// stores, the others with std::memset.
+inline __attribute__((always_inline)) void fillBytes(uint8_t *p, uint8_t value, uint64_t n) {
+    if (n > SHORT_RUN) {
+        std::memset(p, value, static_cast<size_t>(n));
+        return;
+    }
+    const uint64_t word = value * 0x0101010101010101ull;
+    if (n >= 8) {
+        std::memcpy(p, &word, 8);
+        std::memcpy(p + n - 8, &word, 8);
+        if (n > 16) {
+            std::memcpy(p + 8, &word, 8);
+            std::memcpy(p + n - 16, &word, 8);
+        }
+    } else if (n >= 4) {
+        std::memcpy(p, &word, 4);
+        std::memcpy(p + n - 4, &word, 4);
+    } else if (n > 0) {
+        p[0] = value;
+        p[n / 2] = value;
+        p[n - 1] = value;
+    }
+}
+
 // Where the symbol decoder puts a block: its bytes at once (moving each
 // rank's byte to the front of the list), or the ranks, turned into bytes
 // later by ranksToColumn.
@@ -283,7 +311,7 @@ struct ColumnSink {
     int32_t counts[256];
     int32_t changes;
     inline void zeros(int64_t first, uint64_t n) {
-        std::memset(column + first, list[0], static_cast<size_t>(n));
+        fillBytes(column + first, list[0], n);
         counts[list[0]] += static_cast<int32_t>(n);
     }
     inline void rank(int64_t at, uint32_t r) {
@@ -300,7 +328,7 @@ struct ColumnSink {
 
 struct RankSink {
     uint8_t *ranks;
-    inline void zeros(int64_t first, uint64_t n) { std::memset(ranks + first, 0, static_cast<size_t>(n)); }
+    inline void zeros(int64_t first, uint64_t n) { fillBytes(ranks + first, 0, n); }
     inline void rank(int64_t at, uint32_t r) { ranks[at] = static_cast<uint8_t>(r); }
 };
 
@@ -327,18 +355,21 @@ inline __attribute__((always_inline)) int decodeSymbols(RangeDecoder &decoder, S
     const int64_t capacity = static_cast<int64_t>(capacityBytes);
     int64_t last = -1;
     DecoderRegisters coder(decoder);
-    FrequencyModel &main = models.main();
-    uint32_t s = coder.decode<coder::MAIN_MODEL>(main);
+    coder::ModelLanes main(models.main());
+    uint32_t s = coder.decode(main);
     for (;;) {
         if (s == SYM_RUN_2 || s == SYM_RUN_1) {
             uint64_t n = 0;
             while (s == SYM_RUN_2 || s == SYM_RUN_1) {
                 n = 2 * n + (s == SYM_RUN_2 ? 2 : 1);
                 if (n > static_cast<uint64_t>(capacity)) failureExit(VEK_FAILURE_DAMAGED_VEK);
-                s = coder.decode<coder::MAIN_MODEL>(main);
+                s = coder.decode(main);
             }
             if (last + static_cast<int64_t>(n) >= capacity) failureExit(VEK_FAILURE_DAMAGED_VEK);
-            sink.zeros(last + 1, n);
+            if (n <= SHORT_RUN)
+                sink.zeros(last + 1, n);
+            else
+                coder.aside([&] { sink.zeros(last + 1, n); });
             last += static_cast<int64_t>(n);
             continue;
         }
@@ -346,13 +377,14 @@ inline __attribute__((always_inline)) int decodeSymbols(RangeDecoder &decoder, S
         uint32_t rank = 1;
         if (s != SYM_RANK_1) {
             const uint32_t b = s - SYM_RANK_1;
-            rank = coder.decode<coder::BUCKET_MODEL>(models.models[b]) + OFFSET_BASE[b];
+            rank = coder.decodeBucket(models.models[b]) + OFFSET_BASE[b];
         }
         if (++last >= capacity) failureExit(VEK_FAILURE_DAMAGED_VEK);
         sink.rank(last, rank);
-        s = coder.decode<coder::MAIN_MODEL>(main);
+        s = coder.decode(main);
     }
     coder.store();
+    main.store();
 
     if (last < 0) failureExit(VEK_FAILURE_DAMAGED_VEK);  // a block ends before its first byte
     if (primary > static_cast<uint64_t>(last))
