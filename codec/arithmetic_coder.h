@@ -322,6 +322,9 @@ struct SymbolSpan {
     uint32_t symbol;
     uint32_t low;   // q * cumLow
     uint32_t high;  // q * (cumLow + freq[symbol]); range for symbol n, which takes the remainder
+    // Bit k (k < 4) set when the symbol is above k: from the comparisons
+    // directly, a few steps before the symbol's number.
+    uint32_t aboveFirst;
     // Per entry (four to a quad): all ones where q times the entry is at or
     // below code, which is every entry before the symbol and every entry
     // taken as 0.
@@ -375,6 +378,7 @@ inline __attribute__((always_inline)) SymbolSpan spanOf(Ints e0, Ints e1, Ints e
     // that is not (n when all are).
     const __m128i first = _mm_packs_epi32(reinterpret_cast<__m128i>(span.atMost0), reinterpret_cast<__m128i>(span.atMost1));
     const __m128i second = _mm_packs_epi32(reinterpret_cast<__m128i>(span.atMost2), reinterpret_cast<__m128i>(span.atMost3));
+    span.aboveFirst = static_cast<uint32_t>(_mm_movemask_ps(reinterpret_cast<__m128>(span.atMost0)));
     const uint32_t mask = static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(first, second)));
     span.symbol = static_cast<uint32_t>(__builtin_ctz(~mask | (1u << n)));
     return span;
@@ -641,9 +645,22 @@ struct DecoderRegisters {
     uint32_t range, code;
     uint64_t window;  // the reader's bits, the next at bit 63
     uint32_t count;
+    uint32_t lastAbove;  // of the last symbol of the model in registers: bit k set when it is above k (k < 4)
 
     explicit DecoderRegisters(RangeDecoder &c)
-        : codec(c), range(c.range), code(c.code), window(c.readerBits), count(c.readerCount) {}
+        : codec(c), range(c.range), code(c.code), window(c.readerBits), count(c.readerCount), lastAbove(0) {}
+
+    // Whether the last symbol of the model in registers is at most k (k <
+    // 4): tells the symbol's kind to the branches that follow it sooner
+    // than the symbol's number, so that a wrong guess there costs less.
+    inline __attribute__((always_inline)) bool lastAtMost(uint32_t symbol, uint32_t k) const {
+#if defined(__SSE2__)
+        (void)symbol;
+        return ((lastAbove >> k) & 1) == 0;
+#else
+        return symbol <= k;
+#endif
+    }
 
     void store() {
         codec.range = range;
@@ -714,6 +731,7 @@ struct DecoderRegisters {
         const SymbolSpan span =
             spanOf<3>(lanes.cum0, lanes.cum1, lanes.cum2, Ints{}, lanes.model.symbolCount, q, range, code);
         const uint32_t symbol = narrow(span);
+        lastAbove = span.aboveFirst;
         lanes.total += lanes.model.increment;
         lanes.raise(span);
         if (lanes.total > lanes.model.limit) aside([&] { lanes.halve(); });

@@ -357,10 +357,11 @@ inline __attribute__((always_inline)) int decodeSymbols(RangeDecoder &decoder, S
     DecoderRegisters coder(decoder);
     coder::ModelLanes main(models.main());
     uint32_t s = coder.decode(main);
+    static_assert(SYM_RUN_2 < SYM_RUN_1 && SYM_RUN_1 + 1 == SYM_RANK_1, "run digits first, then rank 1");
     for (;;) {
-        if (s == SYM_RUN_2 || s == SYM_RUN_1) {
+        if (coder.lastAtMost(s, SYM_RUN_1)) {
             uint64_t n = 0;
-            while (s == SYM_RUN_2 || s == SYM_RUN_1) {
+            while (coder.lastAtMost(s, SYM_RUN_1)) {
                 n = 2 * n + (s == SYM_RUN_2 ? 2 : 1);
                 if (n > static_cast<uint64_t>(capacity)) failureExit(VEK_FAILURE_DAMAGED_VEK);
                 s = coder.decode(main);
@@ -375,7 +376,7 @@ inline __attribute__((always_inline)) int decodeSymbols(RangeDecoder &decoder, S
         }
         if (s == SYM_END) break;
         uint32_t rank = 1;
-        if (s != SYM_RANK_1) {
+        if (!coder.lastAtMost(s, SYM_RANK_1)) {
             const uint32_t b = s - SYM_RANK_1;
             rank = coder.decodeBucket(models.models[b]) + OFFSET_BASE[b];
         }
