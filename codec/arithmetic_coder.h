@@ -756,10 +756,14 @@ struct DecoderRegisters {
     }
 #endif
 
-    // A symbol of a bucket model of the symbol coder.
-    inline __attribute__((always_inline)) uint32_t decodeBucket(FrequencyModel &model) {
+    // A symbol of a bucket model of the symbol coder; `small` tells that the
+    // model has at most 16 symbols (from the bucket's number, known before
+    // the model is read).
+    inline __attribute__((always_inline)) uint32_t decodeBucket(FrequencyModel &model, bool small) {
 #if defined(__SSE2__)
-        if (model.symbolCount <= coder::GROUP) return decodeSmall(model);
+        if (small) return decodeSmall(model);
+#else
+        (void)small;
 #endif
         return decode<coder::BUCKET_MODEL>(model);
     }

@@ -60,6 +60,12 @@ constexpr bool totalsWithinReciprocals() {
 }
 static_assert(totalsWithinReciprocals(), "symbol model totals beyond the reciprocal table");
 
+// Buckets 1 to SMALL_BUCKETS have models of at most 16 symbols.
+const uint32_t SMALL_BUCKETS = 4;
+static_assert(SYMBOL_MODELS[SMALL_BUCKETS].symbols <= coder::GROUP &&
+                  SYMBOL_MODELS[SMALL_BUCKETS + 1].symbols > coder::GROUP,
+              "the small bucket models");
+
 void resetMoveToFront(uint8_t *list) {
     for (int k = 0; k < 256; ++k) list[k] = static_cast<uint8_t>(k);
 }
@@ -378,7 +384,7 @@ inline __attribute__((always_inline)) int decodeSymbols(RangeDecoder &decoder, S
         uint32_t rank = 1;
         if (!coder.lastAtMost(s, SYM_RANK_1)) {
             const uint32_t b = s - SYM_RANK_1;
-            rank = coder.decodeBucket(models.models[b]) + OFFSET_BASE[b];
+            rank = coder.decodeBucket(models.models[b], b <= SMALL_BUCKETS) + OFFSET_BASE[b];
         }
         if (++last >= capacity) failureExit(VEK_FAILURE_DAMAGED_VEK);
         sink.rank(last, rank);
