@@ -772,7 +772,9 @@ struct DecoderRegisters {
     inline __attribute__((always_inline)) uint32_t decode(FrequencyModel &model) {
         using namespace coder;
         const uint32_t total = model.total;
-        const uint32_t q = divideByTotal<Shape>(range, total);
+        // The symbol coder's models keep their reciprocal at hand.
+        const uint32_t q = Shape == ANY_MODEL ? divideByTotal(range, total)
+                                              : static_cast<uint32_t>((range * model.reciprocal) >> 38);
         const uint32_t symbol = decodedSymbol<Shape>(model, q, code);
         const uint32_t cumLow = cumulativeBelow<Shape>(model, symbol);
         const uint32_t count = model.freq[symbol];
