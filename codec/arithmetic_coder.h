@@ -322,8 +322,8 @@ struct SymbolSpan {
     uint32_t symbol;
     uint32_t low;   // q * cumLow
     uint32_t high;  // q * (cumLow + freq[symbol]); range for symbol n, which takes the remainder
-    // Bit k (k < 4) set when the symbol is above k: from the comparisons
-    // directly, a few steps before the symbol's number.
+    // Bit k (k < 4, k < n) set when the symbol is above k: from the
+    // comparisons directly, a few steps before the symbol's number.
     uint32_t aboveFirst;
     // Per entry (four to a quad): all ones where q times the entry is at or
     // below code, which is every entry before the symbol and every entry
