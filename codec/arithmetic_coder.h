@@ -435,6 +435,12 @@ struct ModelLanes {
 
     // Writes the counts back into the model (and its running sums afresh).
     void store() {
+        storeCounts();
+        rebuildCumulative(model);
+    }
+
+    // freq[] and total alone.
+    void storeCounts() {
         alignas(16) int32_t cum[12];
         std::memcpy(cum, &cum0, sizeof(cum0));
         std::memcpy(cum + 4, &cum1, sizeof(cum1));
@@ -443,7 +449,6 @@ struct ModelLanes {
         for (uint32_t k = 1; k < n; ++k) model.freq[k] = static_cast<uint32_t>(cum[k] - cum[k - 1]);
         model.freq[n] = total - static_cast<uint32_t>(cum[n - 1]);
         model.total = total;
-        rebuildCumulative(model);
     }
 
     inline __attribute__((always_inline)) void raise(const SymbolSpan &span) {
@@ -453,7 +458,7 @@ struct ModelLanes {
     }
 
     void halve() {
-        store();
+        storeCounts();
         halveCounts(model);
         load();
     }
