@@ -219,7 +219,6 @@ inline void halveInPlace(FrequencyModel &model) {
 }
 void halveCounts(FrequencyModel &model);
 
-
 // freq[1] + ... + freq[symbol - 1], for symbol >= 1 (the index is signed
 // so that the - 1 can go into the address).
 template <ModelShape Shape = ANY_MODEL> inline uint32_t cumulativeBelow(const FrequencyModel &model, uint32_t symbol) {
@@ -276,45 +275,18 @@ inline __attribute__((always_inline)) uint32_t symbolCovering(const FrequencyMod
     return group * GROUP + countAtMost(model.cum + group * GROUP, GROUP / LANES, within);
 }
 
-// The decoder's symbol without the division code / q: s is the first symbol
-// with q * cum[s] > code (cum[s] > code / q is cum[s] > floor(code / q)),
-// and n when none of 1 .. n - 1 is, for models of at most GROUP symbols,
-// whose cumulative counts are the entries 0 .. 15 of cum[] alone. The
+
+// The decoder's symbol without the division code / q, for models of at
+// most GROUP symbols, whose cumulative counts are the entries 0 .. 15 of
+// cum[] alone: s is the first symbol with q * cum[s] > code (cum[s] > code /
+// q is cum[s] > floor(code / q)), and n when none of 1 .. n - 1 is. The
 // products of the entries below n stay below range < 2^26; code is cut to
 // 2^26 (it passes that only in damaged data), so that the comparisons can be
-// signed. `quads` groups of four entries are compared (enough to cover
-// entries 1 .. n - 1). The products are 32-bit vector multiplications (one
-// instruction from SSE4.1 on, a few on the baseline).
-#if defined(__SSE2__)
-typedef uint32_t Quad __attribute__((vector_size(16)));
-
-// Entries 4k .. 4k + 3 of cum as 32-bit lanes, times q, compared with the
-// cut code: all ones where the product is greater.
-template <uint32_t K>
-inline __attribute__((always_inline)) __m128i productsAbove(const int16_t *cum, const Quad &factor, __m128i limit) {
-    const __m128i entries = _mm_load_si128(reinterpret_cast<const __m128i *>(cum + (K / 2) * 8));
-    const __m128i zero = _mm_setzero_si128();
-    const __m128i widened = K % 2 == 0 ? _mm_unpacklo_epi16(entries, zero) : _mm_unpackhi_epi16(entries, zero);
-    return _mm_cmpgt_epi32(reinterpret_cast<__m128i>(reinterpret_cast<Quad>(widened) * factor), limit);
-}
-
-template <uint32_t Quads>
-inline __attribute__((always_inline)) uint32_t firstAbove(const int16_t *cum, uint32_t q, uint32_t code, uint32_t n) {
-    static_assert(Quads >= 2 && Quads <= 4, "two to four quads of entries");
-    const Quad factor = Quad{} + q;
-    const __m128i limit = _mm_set1_epi32(static_cast<int32_t>(code < REGISTER ? code : REGISTER));
-    const __m128i none = _mm_set1_epi32(-1);
-    const __m128i low = _mm_packs_epi32(productsAbove<0>(cum, factor, limit), productsAbove<1>(cum, factor, limit));
-    const __m128i high = Quads == 2 ? none
-                         : _mm_packs_epi32(productsAbove<2>(cum, factor, limit),
-                                           Quads == 3 ? none : productsAbove<3>(cum, factor, limit));
-    const uint32_t mask = static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(low, high)));
-    return static_cast<uint32_t>(__builtin_ctz(mask | (1u << n)));
-}
-#endif
-
+// signed. The products are 32-bit vector multiplications (one instruction
+// from SSE4.1 on, a few on the baseline).
 #if defined(__SSE2__)
 typedef int32_t Ints __attribute__((vector_size(16)));
+typedef uint32_t Quad __attribute__((vector_size(16)));
 
 // What the decoder takes from the symbol that code falls in, for a model of
 // at most GROUP symbols.
@@ -341,8 +313,8 @@ template <int Order, typename V> inline __attribute__((always_inline)) V swapLan
 
 // The span from the cumulative counts of entries 0 .. n - 1 as 32-bit lanes
 // (`Quads` of them, entries from n on 0) without the symbol's number on the
-// way: each entry times q, compared with code (cut to 2^26 as in
-// firstAbove); the products at or below code end at the symbol's low end,
+// way: each entry times q, compared with code (cut to 2^26); the products
+// at or below code end at the symbol's low end,
 // the first one above it is the high end. Both come from a maximum and a
 // minimum across the lanes, so that the new range and code do not wait for
 // the symbol's number and a load of its counts. The entries taken as 0 add
@@ -421,12 +393,10 @@ struct ModelLanes {
     explicit ModelLanes(FrequencyModel &m) : model(m), increment(Ints{} + static_cast<int32_t>(m.increment)) { load(); }
 
     void load() {
-        const __m128i fromN0 = _mm_load_si128(reinterpret_cast<const __m128i *>(FROM_INDEX[model.symbolCount].data()));
-        const __m128i fromN1 =
-            _mm_load_si128(reinterpret_cast<const __m128i *>(FROM_INDEX[model.symbolCount].data() + 8));
-        const __m128i live0 = _mm_andnot_si128(fromN0, _mm_load_si128(reinterpret_cast<const __m128i *>(model.cum)));
-        const __m128i live1 =
-            _mm_andnot_si128(fromN1, _mm_load_si128(reinterpret_cast<const __m128i *>(model.cum + 8)));
+        const __m128i live0 = _mm_and_si128(_mm_load_si128(reinterpret_cast<const __m128i *>(model.belowN)),
+                                            _mm_load_si128(reinterpret_cast<const __m128i *>(model.cum)));
+        const __m128i live1 = _mm_and_si128(_mm_load_si128(reinterpret_cast<const __m128i *>(model.belowN + 8)),
+                                            _mm_load_si128(reinterpret_cast<const __m128i *>(model.cum + 8)));
         cum0 = widened<0>(live0);
         cum1 = widened<1>(live0);
         cum2 = widened<0>(live1);
@@ -475,11 +445,6 @@ struct ModelLanes {
 // The symbol the decoder reads from code with q = range / total.
 template <ModelShape Shape = ANY_MODEL>
 inline __attribute__((always_inline)) uint32_t decodedSymbol(const FrequencyModel &model, uint32_t q, uint32_t code) {
-#if defined(__SSE2__)
-    if (Shape == MAIN_MODEL) return firstAbove<3>(model.cum, q, code, model.symbolCount);
-    if (Shape == BUCKET_MODEL && model.symbolCount <= GROUP)
-        return firstAbove<4>(model.cum, q, code, model.symbolCount);
-#endif
     // The symbol whose scaled range holds code: it covers t = code / q (the
     // last symbol when t reaches the total).
     uint32_t t = code / q;
