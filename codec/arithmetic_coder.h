@@ -682,15 +682,7 @@ struct DecoderRegisters {
         using namespace coder;
         const uint32_t q = static_cast<uint32_t>((range * model.reciprocal) >> 38);
         const uint32_t symbol = narrow(symbolSpan<4>(model, q, range, code));
-        const uint32_t increment = model.increment;
-        model.total += increment;
-        model.freq[symbol] += increment;
-        if (model.total > model.limit) {
-            aside([&] { halveCounts(model); });
-        } else {
-            raiseFrom<BUCKET_MODEL>(model, symbol);
-            model.reciprocal = reciprocalOf<BUCKET_MODEL>(model.total);
-        }
+        adapt<BUCKET_MODEL>(model, symbol);
         return symbol;
     }
 
@@ -758,16 +750,22 @@ struct DecoderRegisters {
         range <<= shift;
         code <<= shift;
         code += takeBits(shift);
+        adapt<Shape>(model, symbol);
+        return symbol;
+    }
+
+    // The model update, with the halving's call set aside and the model's
+    // reciprocal kept.
+    template <coder::ModelShape Shape> inline __attribute__((always_inline)) void adapt(FrequencyModel &model, uint32_t symbol) {
         const uint32_t increment = model.increment;
         model.total += increment;
         model.freq[symbol] += increment;
         if (model.total > model.limit) {
-            aside([&] { halveCounts(model); });
+            aside([&] { coder::halveCounts(model); });
         } else {
-            raiseFrom<Shape>(model, symbol);
-            model.reciprocal = reciprocalOf<Shape>(model.total);
+            coder::raiseFrom<Shape>(model, symbol);
+            model.reciprocal = coder::reciprocalOf<Shape>(model.total);
         }
-        return symbol;
     }
 };
 
