@@ -363,7 +363,9 @@ inline __attribute__((always_inline)) int decodeSymbols(RangeDecoder &decoder, S
     DecoderRegisters coder(decoder);
     coder::ModelLanes main(models.main());
     uint32_t s = coder.decode(main);
-    static_assert(SYM_RUN_2 < SYM_RUN_1 && SYM_RUN_1 + 1 == SYM_RANK_1, "run digits first, then rank 1");
+    // The kinds are told apart by lastAtMost, which looks at symbols 1 to 3.
+    static_assert(SYM_RUN_2 < SYM_RUN_1 && SYM_RUN_1 + 1 == SYM_RANK_1 && SYM_RANK_1 < 4 && MAIN_SYMBOLS >= 4,
+                  "run digits first, then rank 1");
     for (;;) {
         if (coder.lastAtMost(s, SYM_RUN_1)) {
             uint64_t n = 0;
