@@ -276,17 +276,49 @@ inline __attribute__((always_inline)) uint32_t symbolCovering(const FrequencyMod
 }
 
 
-// The decoder's symbol without the division code / q, for models of at
-// most GROUP symbols, whose cumulative counts are the entries 0 .. 15 of
-// cum[] alone: s is the first symbol with q * cum[s] > code (cum[s] > code /
-// q is cum[s] > floor(code / q)), and n when none of 1 .. n - 1 is. The
+// The decoder's symbol without the division code / q: s is the first symbol
+// with q * cum[s] > code (cum[s] > code / q is cum[s] > floor(code / q)),
+// and n when none of 1 .. n - 1 is, for models of at most GROUP symbols,
+// whose cumulative counts are the entries 0 .. 15 of cum[] alone. The
 // products of the entries below n stay below range < 2^26; code is cut to
 // 2^26 (it passes that only in damaged data), so that the comparisons can be
-// signed. The products are 32-bit vector multiplications (one instruction
-// from SSE4.1 on, a few on the baseline).
+// signed. `quads` groups of four entries are compared (enough to cover
+// entries 1 .. n - 1). The products are 32-bit vector multiplications (one
+// instruction from SSE4.1 on, a few on the baseline).
+#if defined(__SSE2__)
+typedef uint32_t Quad __attribute__((vector_size(16)));
+
+// Entries 4k .. 4k + 3 of cum as 32-bit lanes, times q, compared with the
+// cut code: all ones where the product is greater.
+template <uint32_t K>
+inline __attribute__((always_inline)) __m128i productsAbove(const int16_t *cum, const Quad &factor, __m128i limit) {
+    const __m128i entries = _mm_load_si128(reinterpret_cast<const __m128i *>(cum + (K / 2) * 8));
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i widened = K % 2 == 0 ? _mm_unpacklo_epi16(entries, zero) : _mm_unpackhi_epi16(entries, zero);
+    return _mm_cmpgt_epi32(reinterpret_cast<__m128i>(reinterpret_cast<Quad>(widened) * factor), limit);
+}
+
+template <uint32_t Quads>
+inline __attribute__((always_inline)) uint32_t firstAbove(const int16_t *cum, uint32_t q, uint32_t code, uint32_t n) {
+    static_assert(Quads >= 2 && Quads <= 4, "two to four quads of entries");
+    const Quad factor = Quad{} + q;
+    const __m128i limit = _mm_set1_epi32(static_cast<int32_t>(code < REGISTER ? code : REGISTER));
+    const __m128i none = _mm_set1_epi32(-1);
+    const __m128i low = _mm_packs_epi32(productsAbove<0>(cum, factor, limit), productsAbove<1>(cum, factor, limit));
+    const __m128i high = Quads == 2 ? none
+                         : _mm_packs_epi32(productsAbove<2>(cum, factor, limit),
+                                           Quads == 3 ? none : productsAbove<3>(cum, factor, limit));
+    const uint32_t mask = static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(low, high)));
+    return static_cast<uint32_t>(__builtin_ctz(mask | (1u << n)));
+}
+#endif
+
+// The same comparisons can give the interval's ends without the symbol's
+// number on the way (spanOf below). They take 32-bit vector minima and
+// maxima besides the multiplications: single instructions from SSE4.1 on,
+// several each on SSE2 alone, where firstAbove is the faster.
 #if defined(__SSE2__)
 typedef int32_t Ints __attribute__((vector_size(16)));
-typedef uint32_t Quad __attribute__((vector_size(16)));
 
 // What the decoder takes from the symbol that code falls in, for a model of
 // at most GROUP symbols.
@@ -390,7 +422,11 @@ struct ModelLanes {
     Ints increment;
     uint32_t total;
 
-    explicit ModelLanes(FrequencyModel &m) : model(m), increment(Ints{} + static_cast<int32_t>(m.increment)) { load(); }
+    // With `held` false the model stays where it is (and store() must not
+    // be called).
+    ModelLanes(FrequencyModel &m, bool held) : model(m), increment(Ints{} + static_cast<int32_t>(m.increment)) {
+        if (held) load();
+    }
 
     void load() {
         const __m128i live0 = _mm_and_si128(_mm_load_si128(reinterpret_cast<const __m128i *>(model.belowN)),
@@ -437,7 +473,7 @@ struct ModelLanes {
 // Without the vector instructions the model stays where it is.
 struct ModelLanes {
     FrequencyModel &model;
-    explicit ModelLanes(FrequencyModel &m) : model(m) {}
+    ModelLanes(FrequencyModel &m, bool) : model(m) {}
     void store() {}
 };
 #endif
@@ -445,6 +481,11 @@ struct ModelLanes {
 // The symbol the decoder reads from code with q = range / total.
 template <ModelShape Shape = ANY_MODEL>
 inline __attribute__((always_inline)) uint32_t decodedSymbol(const FrequencyModel &model, uint32_t q, uint32_t code) {
+#if defined(__SSE2__)
+    if (Shape == MAIN_MODEL) return firstAbove<3>(model.cum, q, code, model.symbolCount);
+    if (Shape == BUCKET_MODEL && model.symbolCount <= GROUP)
+        return firstAbove<4>(model.cum, q, code, model.symbolCount);
+#endif
     // The symbol whose scaled range holds code: it covers t = code / q (the
     // last symbol when t reaches the total).
     uint32_t t = code / q;
@@ -620,16 +661,15 @@ struct DecoderRegisters {
     explicit DecoderRegisters(RangeDecoder &c)
         : codec(c), range(c.range), code(c.code), window(c.readerBits), count(c.readerCount), lastAbove(0) {}
 
-    // Whether the last symbol of the model in registers is at most k (k <
-    // 4): tells the symbol's kind to the branches that follow it sooner
-    // than the symbol's number, so that a wrong guess there costs less.
-    inline __attribute__((always_inline)) bool lastAtMost(uint32_t symbol, uint32_t k) const {
+    // Whether the last symbol of the main model is at most k (k < 4): with
+    // the spans, from the model in registers, which tells the symbol's kind
+    // to the branches that follow it sooner than the symbol's number, so
+    // that a wrong guess there costs less.
+    template <bool Spans> inline __attribute__((always_inline)) bool lastAtMost(uint32_t symbol, uint32_t k) const {
 #if defined(__SSE2__)
-        (void)symbol;
-        return ((lastAbove >> k) & 1) == 0;
-#else
-        return symbol <= k;
+        if (Spans) return ((lastAbove >> k) & 1) == 0;
 #endif
+        return symbol <= k;
     }
 
     void store() {
@@ -700,13 +740,7 @@ struct DecoderRegisters {
         return symbol;
     }
 
-#else
-    inline __attribute__((always_inline)) uint32_t decode(coder::ModelLanes &lanes) {
-        return decode<coder::MAIN_MODEL>(lanes.model);
-    }
-#endif
 
-#if defined(__SSE2__)
     // Narrows the interval to the span and renormalises.
     inline __attribute__((always_inline)) uint32_t narrow(const coder::SymbolSpan &span) {
         range = span.high - span.low;
@@ -718,15 +752,24 @@ struct DecoderRegisters {
     }
 #endif
 
+    // A symbol of the symbol coder's main model: from the model in
+    // registers with the spans, else from the model.
+    template <bool Spans> inline __attribute__((always_inline)) uint32_t decodeMain(coder::ModelLanes &lanes) {
+#if defined(__SSE2__)
+        if (Spans) return decode(lanes);
+#endif
+        return decode<coder::MAIN_MODEL>(lanes.model);
+    }
+
     // A symbol of a bucket model of the symbol coder; `small` tells that the
     // model has at most 16 symbols (from the bucket's number, known before
     // the model is read).
+    template <bool Spans>
     inline __attribute__((always_inline)) uint32_t decodeBucket(FrequencyModel &model, bool small) {
 #if defined(__SSE2__)
-        if (small) return decodeSmall(model);
-#else
-        (void)small;
+        if (Spans && small) return decodeSmall(model);
 #endif
+        (void)small;
         return decode<coder::BUCKET_MODEL>(model);
     }
 

@@ -345,10 +345,27 @@ int32_t decodeBlockStart(RangeDecoder &decoder) {
     return start;
 }
 
+// Whether the decoder takes the interval's ends from the spans (coder::
+// spanOf), which pays where 32-bit vector multiplications, minima and
+// maxima are single instructions: in the x86-64-v3 clone of the loops, the
+// one that runs when the processor has it. Without the clones, x86-64
+// builds take them too (the sanitizer and fuzzing builds check them so),
+// the others (32-bit, WebAssembly) search for the symbol's number.
+inline bool spansPay() {
+#if defined(VEK_HOT_PATH_CLONES)
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("x86-64-v3");
+#elif defined(__x86_64__) && defined(__SSE2__)
+    return true;
+#else
+    return false;
+#endif
+}
+
 // Decodes the symbols of the block with the given start value into `sink`;
 // returns its last index, its primary index in *primaryIndex and whether it
 // is the last block.
-template <typename Sink>
+template <bool Spans, typename Sink>
 inline __attribute__((always_inline)) int decodeSymbols(RangeDecoder &decoder, SymbolModels &models, size_t capacityBytes,
                                                         int32_t start, Sink &sink, int32_t *blockLast,
                                                         int32_t *primaryIndex) {
@@ -361,18 +378,18 @@ inline __attribute__((always_inline)) int decodeSymbols(RangeDecoder &decoder, S
     const int64_t capacity = static_cast<int64_t>(capacityBytes);
     int64_t last = -1;
     DecoderRegisters coder(decoder);
-    coder::ModelLanes main(models.main());
-    uint32_t s = coder.decode(main);
+    coder::ModelLanes main(models.main(), Spans);
+    uint32_t s = coder.decodeMain<Spans>(main);
     // The kinds are told apart by lastAtMost, which looks at symbols 1 to 3.
     static_assert(SYM_RUN_2 < SYM_RUN_1 && SYM_RUN_1 + 1 == SYM_RANK_1 && SYM_RANK_1 < 4 && MAIN_SYMBOLS >= 4,
                   "run digits first, then rank 1");
     for (;;) {
-        if (coder.lastAtMost(s, SYM_RUN_1)) {
+        if (coder.lastAtMost<Spans>(s, SYM_RUN_1)) {
             uint64_t n = 0;
-            while (coder.lastAtMost(s, SYM_RUN_1)) {
+            while (coder.lastAtMost<Spans>(s, SYM_RUN_1)) {
                 n = 2 * n + (s == SYM_RUN_2 ? 2 : 1);
                 if (n > static_cast<uint64_t>(capacity)) failureExit(VEK_FAILURE_DAMAGED_VEK);
-                s = coder.decode(main);
+                s = coder.decodeMain<Spans>(main);
             }
             if (last + static_cast<int64_t>(n) >= capacity) failureExit(VEK_FAILURE_DAMAGED_VEK);
             if (n <= SHORT_RUN)
@@ -384,16 +401,16 @@ inline __attribute__((always_inline)) int decodeSymbols(RangeDecoder &decoder, S
         }
         if (s == SYM_END) break;
         uint32_t rank = 1;
-        if (!coder.lastAtMost(s, SYM_RANK_1)) {
+        if (!coder.lastAtMost<Spans>(s, SYM_RANK_1)) {
             const uint32_t b = s - SYM_RANK_1;
-            rank = coder.decodeBucket(models.models[b], b <= SMALL_BUCKETS) + OFFSET_BASE[b];
+            rank = coder.decodeBucket<Spans>(models.models[b], b <= SMALL_BUCKETS) + OFFSET_BASE[b];
         }
         if (++last >= capacity) failureExit(VEK_FAILURE_DAMAGED_VEK);
         sink.rank(last, rank);
-        s = coder.decode(main);
+        s = coder.decodeMain<Spans>(main);
     }
     coder.store();
-    main.store();
+    if (Spans) main.store();
 
     if (last < 0) failureExit(VEK_FAILURE_DAMAGED_VEK);  // a block ends before its first byte
     if (primary > static_cast<uint64_t>(last))
@@ -412,7 +429,10 @@ VEK_HOT_PATH int decodeColumnFrom(RangeDecoder &decoder, SymbolModels &models, s
     uint8_t list[256];  // the move-to-front list, entry 0 at the front
     resetMoveToFront(list);
     ColumnSink sink(list, decoded.column);
-    const int isLast = decodeSymbols(decoder, models, capacity, start, sink, &decoded.blockLast, &decoded.primaryIndex);
+    const int isLast = spansPay() ? decodeSymbols<true>(decoder, models, capacity, start, sink, &decoded.blockLast,
+                                                        &decoded.primaryIndex)
+                                  : decodeSymbols<false>(decoder, models, capacity, start, sink, &decoded.blockLast,
+                                                         &decoded.primaryIndex);
     sink.countsInto(decoded);
     decoded.ranks = false;
     return isLast;
@@ -421,7 +441,10 @@ VEK_HOT_PATH int decodeColumnFrom(RangeDecoder &decoder, SymbolModels &models, s
 VEK_HOT_PATH int decodeRanksFrom(RangeDecoder &decoder, SymbolModels &models, size_t capacity, int32_t start,
                                  DecodedColumn &decoded) {
     RankSink sink{decoded.column};
-    const int isLast = decodeSymbols(decoder, models, capacity, start, sink, &decoded.blockLast, &decoded.primaryIndex);
+    const int isLast = spansPay() ? decodeSymbols<true>(decoder, models, capacity, start, sink, &decoded.blockLast,
+                                                        &decoded.primaryIndex)
+                                  : decodeSymbols<false>(decoder, models, capacity, start, sink, &decoded.blockLast,
+                                                         &decoded.primaryIndex);
     decoded.ranks = true;
     return isLast;
 }

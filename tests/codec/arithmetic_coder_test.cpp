@@ -171,7 +171,7 @@ TEST(FrequencyModel, DecodedSymbolWithoutDivisionMatchesTheDivision) {
                 std::vector<coder::SymbolSpan> spans;
                 if (n <= 16) spans.push_back(coder::symbolSpan<4>(model, q, range, code));
                 if (n <= 12) {
-                    coder::ModelLanes lanes(model);
+                    coder::ModelLanes lanes(model, true);
                     spans.push_back(coder::spanOf<3>(lanes.cum0, lanes.cum1, lanes.cum2, coder::Ints{}, n, q, range, code));
                 }
                 for (const coder::SymbolSpan &span : spans) {
@@ -198,7 +198,7 @@ TEST(FrequencyModel, ModelInRegistersAdaptsAsTheModel) {
         FrequencyModel plain, held;
         initModel(plain, n, 8, 900);
         initModel(held, n, 8, 900);
-        coder::ModelLanes lanes(held);
+        coder::ModelLanes lanes(held, true);
         for (int k = 0; k < 3000; ++k) {
             const uint32_t symbol = 1 + (rng() % 3 == 0 ? rng() % n : rng() % (1 + n / 3));
             const uint32_t range = 0x1000001 + rng() % 0x1000000;
