@@ -48,7 +48,11 @@ void coder::rebuildCumulative(FrequencyModel &model) {
     const uint32_t baseEntries = (groups + LANES - 1) / LANES * LANES;
     for (uint32_t g = groups; g < baseEntries; ++g) model.groupBase[g] = PAST_LAST;
     for (uint32_t k = 0; k < LANES; ++k) model.incrementLanes[k] = static_cast<int16_t>(model.increment);
+    for (uint32_t k = 0; k < GROUP; ++k) model.belowN[k] = k < n ? -1 : 0;
+    model.reciprocal = reciprocalOf(model.total);
 }
+
+void coder::halveCounts(FrequencyModel &model) { halveInPlace(model); }
 
 void StreamBits::appendRun(uint32_t bit, uint32_t count) {
     while (count > 0) {

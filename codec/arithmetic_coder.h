@@ -38,6 +38,14 @@ struct FrequencyModel {
     alignas(16) int16_t cum[272];
     alignas(16) int16_t groupBase[24];
     alignas(16) int16_t incrementLanes[8];  // the increment, eight times
+    // All ones at the entries 0 .. 15 below n: which of the first group's
+    // entries hold symbols (the decoder masks the others).
+    alignas(16) int16_t belowN[16];
+    // ceil(2^38 / total) (coder::RECIPROCALS) while total is within that
+    // table, else 0: range / total as one multiplication whose factor is
+    // at hand with the model, not loaded through total. Kept by initModel,
+    // the halving and the decoder's updates (the encoder does not use it).
+    uint64_t reciprocal;
 };
 
 // Sets a model of n symbols (n <= 256) to its starting counts: each
@@ -171,9 +179,14 @@ const int16_t PAST_LAST = 0x4000;
 // The number of groups that hold symbols 0 .. n.
 inline uint32_t groupCount(const FrequencyModel &model) { return model.symbolCount / GROUP + 1; }
 
-// Recomputes cum[] and groupBase[] from freq[]: after initModel and after a
-// halving.
-void rebuildCumulative(FrequencyModel &model);
+// range / total by a multiplication: for d <= RECIPROCAL_LIMIT, with
+// m = ceil(2^38 / d) (so m*d = 2^38 + e, 0 <= e < d), x*m / 2^38 is x/d plus
+// x*e / (d * 2^38) < 2^26 * d / (d * 2^38) = 2^-12 <= 1/d, too little to
+// reach the next multiple of 1/d: the floor is exact for every x < 2^26.
+// The product x*m stays below 2^26 * 2^38 = 2^64. Larger totals (no model of
+// the codec has them) divide.
+const uint32_t RECIPROCAL_LIMIT = 4096;
+extern const std::array<uint64_t, RECIPROCAL_LIMIT + 1> RECIPROCALS;
 
 // Which models a call site codes with, so that steps can be left out:
 // MAIN_MODEL for at most 12 symbols (one group, of which the decoder
@@ -183,6 +196,29 @@ void rebuildCumulative(FrequencyModel &model);
 // (checked where its models are set up).
 enum ModelShape { MAIN_MODEL, BUCKET_MODEL, ANY_MODEL };
 
+// A model's `reciprocal` for its total.
+template <ModelShape Shape = ANY_MODEL> inline uint64_t reciprocalOf(uint32_t total) {
+    return Shape != ANY_MODEL || total <= RECIPROCAL_LIMIT ? RECIPROCALS[total] : 0;
+}
+
+// Recomputes cum[], groupBase[], belowN[] and reciprocal from freq[] and
+// total: after initModel and after a halving.
+void rebuildCumulative(FrequencyModel &model);
+
+// Halves every count (rounding up, so none falls to 0) and rebuilds the
+// running sums: once total has passed the limit. Inline for the encoder's
+// loops (a call there costs more than the loop); halveCounts is the same
+// out of line.
+inline void halveInPlace(FrequencyModel &model) {
+    model.total = 0;
+    for (uint32_t k = model.symbolCount; k >= 1; --k) {
+        model.freq[k] = (model.freq[k] + 1) / 2;
+        model.total += model.freq[k];
+    }
+    rebuildCumulative(model);
+}
+void halveCounts(FrequencyModel &model);
+
 // freq[1] + ... + freq[symbol - 1], for symbol >= 1 (the index is signed
 // so that the - 1 can go into the address).
 template <ModelShape Shape = ANY_MODEL> inline uint32_t cumulativeBelow(const FrequencyModel &model, uint32_t symbol) {
@@ -191,24 +227,10 @@ template <ModelShape Shape = ANY_MODEL> inline uint32_t cumulativeBelow(const Fr
     return static_cast<uint32_t>(model.groupBase[static_cast<uint64_t>(k) / GROUP]) + static_cast<uint32_t>(model.cum[k]);
 }
 
-// The count update after coding `symbol` (both directions), with the halving
-// once total passes the limit.
-template <ModelShape Shape = ANY_MODEL>
-inline __attribute__((always_inline)) void updateModel(FrequencyModel &model, uint32_t symbol) {
-    const uint32_t increment = model.increment;
-    model.total += increment;
-    model.freq[symbol] += increment;
-    if (model.total > model.limit) {
-        model.total = 0;
-        for (uint32_t k = model.symbolCount; k >= 1; --k) {
-            model.freq[k] = (model.freq[k] + 1) / 2;
-            model.total += model.freq[k];
-        }
-        rebuildCumulative(model);
-        return;
-    }
-    // Within the symbol's group, cum[k] += increment from the symbol on; the
-    // later groups start higher.
+// The running sums' part of the update (no halving): within the symbol's
+// group, cum[k] += increment from the symbol on; the later groups start
+// higher.
+template <ModelShape Shape> inline __attribute__((always_inline)) void raiseFrom(FrequencyModel &model, uint32_t symbol) {
     const Lanes add = loadLanes(model.incrementLanes);
     const uint32_t group = Shape == MAIN_MODEL ? 0 : symbol / GROUP;
     int16_t *p = model.cum + group * GROUP;
@@ -225,6 +247,20 @@ inline __attribute__((always_inline)) void updateModel(FrequencyModel &model, ui
     }
 }
 
+// The count update after coding `symbol` (both directions), with the halving
+// once total passes the limit.
+template <ModelShape Shape = ANY_MODEL>
+inline __attribute__((always_inline)) void updateModel(FrequencyModel &model, uint32_t symbol) {
+    const uint32_t increment = model.increment;
+    model.total += increment;
+    model.freq[symbol] += increment;
+    if (model.total > model.limit) {
+        halveInPlace(model);
+        return;
+    }
+    raiseFrom<Shape>(model, symbol);
+}
+
 // The symbol s whose counts cover t (0 <= t < total): the first whose
 // cumulative count passes t. Its group is the last one starting at or below
 // t; within the group the running sums rise strictly (and the first group
@@ -238,6 +274,7 @@ inline __attribute__((always_inline)) uint32_t symbolCovering(const FrequencyMod
     const uint32_t within = Shape == MAIN_MODEL ? t : t - static_cast<uint32_t>(model.groupBase[group]);
     return group * GROUP + countAtMost(model.cum + group * GROUP, GROUP / LANES, within);
 }
+
 
 // The decoder's symbol without the division code / q: s is the first symbol
 // with q * cum[s] > code (cum[s] > code / q is cum[s] > floor(code / q)),
@@ -276,6 +313,171 @@ inline __attribute__((always_inline)) uint32_t firstAbove(const int16_t *cum, ui
 }
 #endif
 
+// The same comparisons can give the interval's ends without the symbol's
+// number on the way (spanOf below). They take 32-bit vector minima and
+// maxima besides the multiplications: single instructions from SSE4.1 on,
+// several each on SSE2 alone, where firstAbove is the faster.
+#if defined(__SSE2__)
+typedef int32_t Ints __attribute__((vector_size(16)));
+
+// What the decoder takes from the symbol that code falls in, for a model of
+// at most GROUP symbols.
+struct SymbolSpan {
+    uint32_t symbol;
+    uint32_t low;   // q * cumLow
+    uint32_t high;  // q * (cumLow + freq[symbol]); range for symbol n, which takes the remainder
+    // Bit k (k < 4, k < n) set when the symbol is above k: from the
+    // comparisons directly, a few steps before the symbol's number.
+    uint32_t aboveFirst;
+    // Per entry (four to a quad): all ones where q times the entry is at or
+    // below code, which is every entry before the symbol and every entry
+    // taken as 0.
+    Ints atMost0, atMost1, atMost2, atMost3;
+};
+
+inline __attribute__((always_inline)) Ints largerOf(Ints a, Ints b) { return a > b ? a : b; }
+
+inline __attribute__((always_inline)) Quad smallerOf(Quad a, Quad b) { return a < b ? a : b; }
+
+template <int Order, typename V> inline __attribute__((always_inline)) V swapLanes(V v) {
+    return reinterpret_cast<V>(_mm_shuffle_epi32(reinterpret_cast<__m128i>(v), Order));
+}
+
+// The span from the cumulative counts of entries 0 .. n - 1 as 32-bit lanes
+// (`Quads` of them, entries from n on 0) without the symbol's number on the
+// way: each entry times q, compared with code (cut to 2^26); the products
+// at or below code end at the symbol's low end,
+// the first one above it is the high end. Both come from a maximum and a
+// minimum across the lanes, so that the new range and code do not wait for
+// the symbol's number and a load of its counts. The entries taken as 0 add
+// nothing to the maximum, and the minimum falls back on range when no
+// product passes code (symbol n, or damaged data).
+template <uint32_t Quads>
+inline __attribute__((always_inline)) SymbolSpan spanOf(Ints e0, Ints e1, Ints e2, Ints e3, uint32_t n, uint32_t q,
+                                                        uint32_t range, uint32_t code) {
+    static_assert(Quads >= 3 && Quads <= 4, "three or four quads of entries");
+    const Ints factor = Ints{} + static_cast<int32_t>(q);
+    const Ints bound = Ints{} + static_cast<int32_t>((code < REGISTER ? code : REGISTER) + 1);
+    const Ints p0 = e0 * factor, p1 = e1 * factor, p2 = e2 * factor, p3 = Quads == 4 ? e3 * factor : Ints{};
+    SymbolSpan span;
+    span.atMost0 = p0 < bound;
+    span.atMost1 = p1 < bound;
+    span.atMost2 = p2 < bound;
+    span.atMost3 = Quads == 4 ? p3 < bound : Ints{} - 1;
+    Ints low = largerOf(largerOf(p0 & span.atMost0, p1 & span.atMost1),
+                        Quads == 4 ? largerOf(p2 & span.atMost2, p3 & span.atMost3) : p2 & span.atMost2);
+    // Unsigned: the entries at or below code become all ones.
+    const Quad top = Quad{} + range;
+    Quad high = smallerOf(
+        smallerOf(reinterpret_cast<Quad>(p0 | span.atMost0), reinterpret_cast<Quad>(p1 | span.atMost1)),
+        smallerOf(reinterpret_cast<Quad>(p2 | span.atMost2), Quads == 4 ? reinterpret_cast<Quad>(p3 | span.atMost3) : top));
+    if (Quads == 4) high = smallerOf(high, top);
+    low = largerOf(low, swapLanes<0x4E>(low));
+    low = largerOf(low, swapLanes<0xB1>(low));
+    high = smallerOf(high, swapLanes<0x4E>(high));
+    high = smallerOf(high, swapLanes<0xB1>(high));
+    span.low = static_cast<uint32_t>(_mm_cvtsi128_si32(reinterpret_cast<__m128i>(low)));
+    span.high = static_cast<uint32_t>(_mm_cvtsi128_si32(reinterpret_cast<__m128i>(high)));
+    // The symbol is the number of entries at or below code before the first
+    // that is not (n when all are).
+    const __m128i first = _mm_packs_epi32(reinterpret_cast<__m128i>(span.atMost0), reinterpret_cast<__m128i>(span.atMost1));
+    const __m128i second = _mm_packs_epi32(reinterpret_cast<__m128i>(span.atMost2), reinterpret_cast<__m128i>(span.atMost3));
+    span.aboveFirst = static_cast<uint32_t>(_mm_movemask_ps(reinterpret_cast<__m128>(span.atMost0)));
+    const uint32_t mask = static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(first, second)));
+    span.symbol = static_cast<uint32_t>(__builtin_ctz(~mask | (1u << n)));
+    return span;
+}
+
+// Entries 4k .. 4k + 3 of 16-bit lanes (k = 0 or 1) as 32-bit lanes.
+template <uint32_t K> inline __attribute__((always_inline)) Ints widened(__m128i entries) {
+    const __m128i zero = _mm_setzero_si128();
+    return reinterpret_cast<Ints>(K == 0 ? _mm_unpacklo_epi16(entries, zero) : _mm_unpackhi_epi16(entries, zero));
+}
+
+// The span for a model of at most GROUP symbols, from its cum[] (entries 0
+// .. 15; cum[16] of a 16-symbol model lies in the next group and is not
+// needed: the last symbol is the one no entry passes).
+template <uint32_t Quads>
+inline __attribute__((always_inline)) SymbolSpan symbolSpan(const FrequencyModel &model, uint32_t q, uint32_t range,
+                                                            uint32_t code) {
+    const uint32_t n = model.symbolCount;
+    const __m128i live0 = _mm_and_si128(_mm_load_si128(reinterpret_cast<const __m128i *>(model.belowN)),
+                                        _mm_load_si128(reinterpret_cast<const __m128i *>(model.cum)));
+    const __m128i live1 = _mm_and_si128(_mm_load_si128(reinterpret_cast<const __m128i *>(model.belowN + 8)),
+                                        _mm_load_si128(reinterpret_cast<const __m128i *>(model.cum + 8)));
+    return spanOf<Quads>(widened<0>(live0), widened<1>(live0), widened<0>(live1), widened<1>(live1), n, q, range,
+                         code);
+}
+
+// A model of at most 12 symbols that codes every few symbols (the symbol
+// coder's main model), held in registers by the decoder for a block: its
+// running sums cum[0 .. 11] as 32-bit lanes, those from n on 0, and its
+// total. The count update adds the increment to the lanes above code, which
+// are those from the symbol on, so that it does not wait for the symbol's
+// number. freq[] is not kept meanwhile: store() and a halving rebuild it
+// from the lanes.
+struct ModelLanes {
+    FrequencyModel &model;
+    Ints cum0, cum1, cum2;
+    Ints increment;
+    uint32_t total;
+
+    // With `held` false the model stays where it is (and store() must not
+    // be called).
+    ModelLanes(FrequencyModel &m, bool held) : model(m), increment(Ints{} + static_cast<int32_t>(m.increment)) {
+        if (held) load();
+    }
+
+    void load() {
+        const __m128i live0 = _mm_and_si128(_mm_load_si128(reinterpret_cast<const __m128i *>(model.belowN)),
+                                            _mm_load_si128(reinterpret_cast<const __m128i *>(model.cum)));
+        const __m128i live1 = _mm_and_si128(_mm_load_si128(reinterpret_cast<const __m128i *>(model.belowN + 8)),
+                                            _mm_load_si128(reinterpret_cast<const __m128i *>(model.cum + 8)));
+        cum0 = widened<0>(live0);
+        cum1 = widened<1>(live0);
+        cum2 = widened<0>(live1);
+        total = model.total;
+    }
+
+    // Writes the counts back into the model (and its running sums afresh).
+    void store() {
+        storeCounts();
+        rebuildCumulative(model);
+    }
+
+    // freq[] and total alone.
+    void storeCounts() {
+        alignas(16) int32_t cum[12];
+        std::memcpy(cum, &cum0, sizeof(cum0));
+        std::memcpy(cum + 4, &cum1, sizeof(cum1));
+        std::memcpy(cum + 8, &cum2, sizeof(cum2));
+        const uint32_t n = model.symbolCount;
+        for (uint32_t k = 1; k < n; ++k) model.freq[k] = static_cast<uint32_t>(cum[k] - cum[k - 1]);
+        model.freq[n] = total - static_cast<uint32_t>(cum[n - 1]);
+        model.total = total;
+    }
+
+    inline __attribute__((always_inline)) void raise(const SymbolSpan &span) {
+        cum0 += ~span.atMost0 & increment;
+        cum1 += ~span.atMost1 & increment;
+        cum2 += ~span.atMost2 & increment;
+    }
+
+    void halve() {
+        storeCounts();
+        halveCounts(model);
+        load();
+    }
+};
+#else
+// Without the vector instructions the model stays where it is.
+struct ModelLanes {
+    FrequencyModel &model;
+    ModelLanes(FrequencyModel &m, bool) : model(m) {}
+    void store() {}
+};
+#endif
+
 // The symbol the decoder reads from code with q = range / total.
 template <ModelShape Shape = ANY_MODEL>
 inline __attribute__((always_inline)) uint32_t decodedSymbol(const FrequencyModel &model, uint32_t q, uint32_t code) {
@@ -305,15 +507,6 @@ inline void takeStoredBytes(const uint8_t *bytes, uint32_t take, uint64_t &windo
     window |= (~word >> dropped << dropped) >> count;
     count += 8 * take;
 }
-
-// range / total by a multiplication: for d <= RECIPROCAL_LIMIT, with
-// m = ceil(2^38 / d) (so m*d = 2^38 + e, 0 <= e < d), x*m / 2^38 is x/d plus
-// x*e / (d * 2^38) < 2^26 * d / (d * 2^38) = 2^-12 <= 1/d, too little to
-// reach the next multiple of 1/d: the floor is exact for every x < 2^26.
-// The product x*m stays below 2^26 * 2^38 = 2^64. Larger totals (no model of
-// the codec has them) divide.
-const uint32_t RECIPROCAL_LIMIT = 4096;
-extern const std::array<uint64_t, RECIPROCAL_LIMIT + 1> RECIPROCALS;
 
 template <ModelShape Shape = ANY_MODEL> inline uint32_t divideByTotal(uint32_t range, uint32_t total) {
     if (Shape != ANY_MODEL || total <= RECIPROCAL_LIMIT)
@@ -463,15 +656,43 @@ struct DecoderRegisters {
     uint32_t range, code;
     uint64_t window;  // the reader's bits, the next at bit 63
     uint32_t count;
+    uint32_t lastAbove;  // of the last symbol of the model in registers: bit k set when it is above k (k < 4)
 
     explicit DecoderRegisters(RangeDecoder &c)
-        : codec(c), range(c.range), code(c.code), window(c.readerBits), count(c.readerCount) {}
+        : codec(c), range(c.range), code(c.code), window(c.readerBits), count(c.readerCount), lastAbove(0) {}
+
+    // Whether the last symbol of the main model is at most k (k < 4): with
+    // the spans, from the model in registers, which tells the symbol's kind
+    // to the branches that follow it sooner than the symbol's number, so
+    // that a wrong guess there costs less.
+    template <bool Spans> inline __attribute__((always_inline)) bool lastAtMost(uint32_t symbol, uint32_t k) const {
+#if defined(__SSE2__)
+        if (Spans) return ((lastAbove >> k) & 1) == 0;
+#endif
+        return symbol <= k;
+    }
 
     void store() {
         codec.range = range;
         codec.code = code;
         codec.readerBits = window;
         codec.readerCount = count;
+    }
+
+    void load() {
+        range = codec.range;
+        code = codec.code;
+        window = codec.readerBits;
+        count = codec.readerCount;
+    }
+
+    // Runs a call that the loops rarely make with the registers in the
+    // decoder's fields and read back after it, so that they need not be
+    // kept across it: in the loops they keep to registers of their own.
+    template <typename Call> inline __attribute__((always_inline)) void aside(Call call) {
+        store();
+        call();
+        load();
     }
 
     // The next `n` stream bits (n <= 25), first bit highest.
@@ -485,11 +706,7 @@ struct DecoderRegisters {
                 codec.avail -= take;
                 codec.remaining -= static_cast<int32_t>(take);
             } else {
-                codec.readerBits = window;
-                codec.readerCount = count;
-                codec.refillReader(n);
-                window = codec.readerBits;
-                count = codec.readerCount;
+                aside([&] { codec.refillReader(n); });
             }
         }
         const uint32_t bits = static_cast<uint32_t>((window >> 1) >> (63 - n));  // 0 for n = 0
@@ -498,11 +715,71 @@ struct DecoderRegisters {
         return bits;
     }
 
+#if defined(__SSE2__)
+    // A symbol of a model of at most 16 symbols. The symbol coder's totals
+    // lie within the reciprocal table.
+    inline __attribute__((always_inline)) uint32_t decodeSmall(FrequencyModel &model) {
+        using namespace coder;
+        const uint32_t q = static_cast<uint32_t>((range * model.reciprocal) >> 38);
+        const uint32_t symbol = narrow(symbolSpan<4>(model, q, range, code));
+        adapt<BUCKET_MODEL>(model, symbol);
+        return symbol;
+    }
+
+    // A symbol of the model in registers.
+    inline __attribute__((always_inline)) uint32_t decode(coder::ModelLanes &lanes) {
+        using namespace coder;
+        const uint32_t q = divideByTotal<MAIN_MODEL>(range, lanes.total);
+        const SymbolSpan span =
+            spanOf<3>(lanes.cum0, lanes.cum1, lanes.cum2, Ints{}, lanes.model.symbolCount, q, range, code);
+        const uint32_t symbol = narrow(span);
+        lastAbove = span.aboveFirst;
+        lanes.total += lanes.model.increment;
+        lanes.raise(span);
+        if (lanes.total > lanes.model.limit) aside([&] { lanes.halve(); });
+        return symbol;
+    }
+
+
+    // Narrows the interval to the span and renormalises.
+    inline __attribute__((always_inline)) uint32_t narrow(const coder::SymbolSpan &span) {
+        range = span.high - span.low;
+        const uint32_t shift = coder::doublings<coder::BUCKET_MODEL>(range);
+        range <<= shift;
+        code = (code - span.low) << shift;
+        code += takeBits(shift);  // after the bits are taken: it need not be kept across a refill
+        return span.symbol;
+    }
+#endif
+
+    // A symbol of the symbol coder's main model: from the model in
+    // registers with the spans, else from the model.
+    template <bool Spans> inline __attribute__((always_inline)) uint32_t decodeMain(coder::ModelLanes &lanes) {
+#if defined(__SSE2__)
+        if (Spans) return decode(lanes);
+#endif
+        return decode<coder::MAIN_MODEL>(lanes.model);
+    }
+
+    // A symbol of a bucket model of the symbol coder; `small` tells that the
+    // model has at most 16 symbols (from the bucket's number, known before
+    // the model is read).
+    template <bool Spans>
+    inline __attribute__((always_inline)) uint32_t decodeBucket(FrequencyModel &model, bool small) {
+#if defined(__SSE2__)
+        if (Spans && small) return decodeSmall(model);
+#endif
+        (void)small;
+        return decode<coder::BUCKET_MODEL>(model);
+    }
+
     template <coder::ModelShape Shape = coder::ANY_MODEL>
     inline __attribute__((always_inline)) uint32_t decode(FrequencyModel &model) {
         using namespace coder;
         const uint32_t total = model.total;
-        const uint32_t q = divideByTotal<Shape>(range, total);
+        // The symbol coder's models keep their reciprocal at hand.
+        const uint32_t q = Shape == ANY_MODEL ? divideByTotal(range, total)
+                                              : static_cast<uint32_t>((range * model.reciprocal) >> 38);
         const uint32_t symbol = decodedSymbol<Shape>(model, q, code);
         const uint32_t cumLow = cumulativeBelow<Shape>(model, symbol);
         const uint32_t count = model.freq[symbol];
@@ -514,9 +791,24 @@ struct DecoderRegisters {
         // One stream bit shifts in per doubling.
         const uint32_t shift = doublings<Shape>(range);
         range <<= shift;
-        code = (code << shift) + takeBits(shift);
-        updateModel<Shape>(model, symbol);
+        code <<= shift;
+        code += takeBits(shift);
+        adapt<Shape>(model, symbol);
         return symbol;
+    }
+
+    // The model update, with the halving's call set aside and the model's
+    // reciprocal kept.
+    template <coder::ModelShape Shape> inline __attribute__((always_inline)) void adapt(FrequencyModel &model, uint32_t symbol) {
+        const uint32_t increment = model.increment;
+        model.total += increment;
+        model.freq[symbol] += increment;
+        if (model.total > model.limit) {
+            aside([&] { coder::halveCounts(model); });
+        } else {
+            coder::raiseFrom<Shape>(model, symbol);
+            model.reciprocal = coder::reciprocalOf<Shape>(model.total);
+        }
     }
 };
 

@@ -11,6 +11,7 @@
 #if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__linux__) && \
     !defined(VEK_BASELINE_ONLY)
 #define VEK_HOT_PATH __attribute__((target_clones("arch=x86-64-v3", "default")))
+#define VEK_HOT_PATH_CLONES 1
 #else
 #define VEK_HOT_PATH
 #endif

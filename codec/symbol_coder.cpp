@@ -60,6 +60,12 @@ constexpr bool totalsWithinReciprocals() {
 }
 static_assert(totalsWithinReciprocals(), "symbol model totals beyond the reciprocal table");
 
+// Buckets 1 to SMALL_BUCKETS have models of at most 16 symbols.
+const uint32_t SMALL_BUCKETS = 4;
+static_assert(SYMBOL_MODELS[SMALL_BUCKETS].symbols <= coder::GROUP &&
+                  SYMBOL_MODELS[SMALL_BUCKETS + 1].symbols > coder::GROUP,
+              "the small bucket models");
+
 void resetMoveToFront(uint8_t *list) {
     for (int k = 0; k < 256; ++k) list[k] = static_cast<uint8_t>(k);
 }
@@ -270,6 +276,34 @@ VEK_HOT_PATH void encodeRanks(RangeEncoder &encoder, SymbolModels &models, const
 
 namespace {
 
+// Runs of zero ranks up to this length are stored without a call.
+const uint64_t SHORT_RUN = 32;
+
+// Sets n bytes at p to `value`: the short runs with a few overlapping
+// stores, the others with std::memset.
+inline __attribute__((always_inline)) void fillBytes(uint8_t *p, uint8_t value, uint64_t n) {
+    if (n > SHORT_RUN) {
+        std::memset(p, value, static_cast<size_t>(n));
+        return;
+    }
+    const uint64_t word = value * 0x0101010101010101ull;
+    if (n >= 8) {
+        std::memcpy(p, &word, 8);
+        std::memcpy(p + n - 8, &word, 8);
+        if (n > 16) {
+            std::memcpy(p + 8, &word, 8);
+            std::memcpy(p + n - 16, &word, 8);
+        }
+    } else if (n >= 4) {
+        std::memcpy(p, &word, 4);
+        std::memcpy(p + n - 4, &word, 4);
+    } else if (n > 0) {
+        p[0] = value;
+        p[n / 2] = value;
+        p[n - 1] = value;
+    }
+}
+
 // Where the symbol decoder puts a block: its bytes at once (moving each
 // rank's byte to the front of the list), or the ranks, turned into bytes
 // later by ranksToColumn.
@@ -283,7 +317,7 @@ struct ColumnSink {
     int32_t counts[256];
     int32_t changes;
     inline void zeros(int64_t first, uint64_t n) {
-        std::memset(column + first, list[0], static_cast<size_t>(n));
+        fillBytes(column + first, list[0], n);
         counts[list[0]] += static_cast<int32_t>(n);
     }
     inline void rank(int64_t at, uint32_t r) {
@@ -300,7 +334,7 @@ struct ColumnSink {
 
 struct RankSink {
     uint8_t *ranks;
-    inline void zeros(int64_t first, uint64_t n) { std::memset(ranks + first, 0, static_cast<size_t>(n)); }
+    inline void zeros(int64_t first, uint64_t n) { fillBytes(ranks + first, 0, n); }
     inline void rank(int64_t at, uint32_t r) { ranks[at] = static_cast<uint8_t>(r); }
 };
 
@@ -311,10 +345,27 @@ int32_t decodeBlockStart(RangeDecoder &decoder) {
     return start;
 }
 
+// Whether the decoder takes the interval's ends from the spans (coder::
+// spanOf), which pays where 32-bit vector multiplications, minima and
+// maxima are single instructions: in the x86-64-v3 clone of the loops, the
+// one that runs when the processor has it. Without the clones, x86-64
+// builds take them too (the sanitizer and fuzzing builds check them so),
+// the others (32-bit, WebAssembly) search for the symbol's number.
+inline bool spansPay() {
+#if defined(VEK_HOT_PATH_CLONES)
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("x86-64-v3");
+#elif defined(__x86_64__) && defined(__SSE2__)
+    return true;
+#else
+    return false;
+#endif
+}
+
 // Decodes the symbols of the block with the given start value into `sink`;
 // returns its last index, its primary index in *primaryIndex and whether it
 // is the last block.
-template <typename Sink>
+template <bool Spans, typename Sink>
 inline __attribute__((always_inline)) int decodeSymbols(RangeDecoder &decoder, SymbolModels &models, size_t capacityBytes,
                                                         int32_t start, Sink &sink, int32_t *blockLast,
                                                         int32_t *primaryIndex) {
@@ -327,32 +378,39 @@ inline __attribute__((always_inline)) int decodeSymbols(RangeDecoder &decoder, S
     const int64_t capacity = static_cast<int64_t>(capacityBytes);
     int64_t last = -1;
     DecoderRegisters coder(decoder);
-    FrequencyModel &main = models.main();
-    uint32_t s = coder.decode<coder::MAIN_MODEL>(main);
+    coder::ModelLanes main(models.main(), Spans);
+    uint32_t s = coder.decodeMain<Spans>(main);
+    // The kinds are told apart by lastAtMost, which looks at symbols 1 to 3.
+    static_assert(SYM_RUN_2 < SYM_RUN_1 && SYM_RUN_1 + 1 == SYM_RANK_1 && SYM_RANK_1 < 4 && MAIN_SYMBOLS >= 4,
+                  "run digits first, then rank 1");
     for (;;) {
-        if (s == SYM_RUN_2 || s == SYM_RUN_1) {
+        if (coder.lastAtMost<Spans>(s, SYM_RUN_1)) {
             uint64_t n = 0;
-            while (s == SYM_RUN_2 || s == SYM_RUN_1) {
+            while (coder.lastAtMost<Spans>(s, SYM_RUN_1)) {
                 n = 2 * n + (s == SYM_RUN_2 ? 2 : 1);
                 if (n > static_cast<uint64_t>(capacity)) failureExit(VEK_FAILURE_DAMAGED_VEK);
-                s = coder.decode<coder::MAIN_MODEL>(main);
+                s = coder.decodeMain<Spans>(main);
             }
             if (last + static_cast<int64_t>(n) >= capacity) failureExit(VEK_FAILURE_DAMAGED_VEK);
-            sink.zeros(last + 1, n);
+            if (n <= SHORT_RUN)
+                sink.zeros(last + 1, n);
+            else
+                coder.aside([&] { sink.zeros(last + 1, n); });
             last += static_cast<int64_t>(n);
             continue;
         }
         if (s == SYM_END) break;
         uint32_t rank = 1;
-        if (s != SYM_RANK_1) {
+        if (!coder.lastAtMost<Spans>(s, SYM_RANK_1)) {
             const uint32_t b = s - SYM_RANK_1;
-            rank = coder.decode<coder::BUCKET_MODEL>(models.models[b]) + OFFSET_BASE[b];
+            rank = coder.decodeBucket<Spans>(models.models[b], b <= SMALL_BUCKETS) + OFFSET_BASE[b];
         }
         if (++last >= capacity) failureExit(VEK_FAILURE_DAMAGED_VEK);
         sink.rank(last, rank);
-        s = coder.decode<coder::MAIN_MODEL>(main);
+        s = coder.decodeMain<Spans>(main);
     }
     coder.store();
+    if (Spans) main.store();
 
     if (last < 0) failureExit(VEK_FAILURE_DAMAGED_VEK);  // a block ends before its first byte
     if (primary > static_cast<uint64_t>(last))
@@ -371,7 +429,10 @@ VEK_HOT_PATH int decodeColumnFrom(RangeDecoder &decoder, SymbolModels &models, s
     uint8_t list[256];  // the move-to-front list, entry 0 at the front
     resetMoveToFront(list);
     ColumnSink sink(list, decoded.column);
-    const int isLast = decodeSymbols(decoder, models, capacity, start, sink, &decoded.blockLast, &decoded.primaryIndex);
+    const int isLast = spansPay() ? decodeSymbols<true>(decoder, models, capacity, start, sink, &decoded.blockLast,
+                                                        &decoded.primaryIndex)
+                                  : decodeSymbols<false>(decoder, models, capacity, start, sink, &decoded.blockLast,
+                                                         &decoded.primaryIndex);
     sink.countsInto(decoded);
     decoded.ranks = false;
     return isLast;
@@ -380,7 +441,10 @@ VEK_HOT_PATH int decodeColumnFrom(RangeDecoder &decoder, SymbolModels &models, s
 VEK_HOT_PATH int decodeRanksFrom(RangeDecoder &decoder, SymbolModels &models, size_t capacity, int32_t start,
                                  DecodedColumn &decoded) {
     RankSink sink{decoded.column};
-    const int isLast = decodeSymbols(decoder, models, capacity, start, sink, &decoded.blockLast, &decoded.primaryIndex);
+    const int isLast = spansPay() ? decodeSymbols<true>(decoder, models, capacity, start, sink, &decoded.blockLast,
+                                                        &decoded.primaryIndex)
+                                  : decodeSymbols<false>(decoder, models, capacity, start, sink, &decoded.blockLast,
+                                                         &decoded.primaryIndex);
     decoded.ranks = true;
     return isLast;
 }

@@ -2,6 +2,7 @@
 // streams and by round trips through a file.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <random>
 #include <vector>
@@ -162,10 +163,61 @@ TEST(FrequencyModel, DecodedSymbolWithoutDivisionMatchesTheDivision) {
                     ASSERT_EQ(coder::decodedSymbol<coder::MAIN_MODEL>(model, q, code), expected) << n << " " << code;
                 }
                 ASSERT_EQ(coder::decodedSymbol<coder::BUCKET_MODEL>(model, q, code), expected) << n << " " << code;
+#if defined(__SSE2__)
+                // The interval's ends straight from the comparisons: the
+                // symbol's low end, and its high end or range for symbol n.
+                const uint32_t low = q * coder::cumulativeBelow(model, expected);
+                const uint32_t high = expected < n ? low + q * model.freq[expected] : range;
+                std::vector<coder::SymbolSpan> spans;
+                if (n <= 16) spans.push_back(coder::symbolSpan<4>(model, q, range, code));
+                if (n <= 12) {
+                    coder::ModelLanes lanes(model, true);
+                    spans.push_back(coder::spanOf<3>(lanes.cum0, lanes.cum1, lanes.cum2, coder::Ints{}, n, q, range, code));
+                }
+                for (const coder::SymbolSpan &span : spans) {
+                    ASSERT_EQ(span.symbol, expected) << n << " " << code;
+                    ASSERT_EQ(span.low, low) << n << " " << code;
+                    ASSERT_EQ(span.high, high) << n << " " << code;
+                    if (n >= 4) {
+                        ASSERT_EQ(span.aboveFirst, (1u << std::min(expected, 4u)) - 1) << n << " " << code;
+                    }
+                }
+#endif
             }
         }
     }
 }
+
+#if defined(__SSE2__)
+TEST(FrequencyModel, ModelInRegistersAdaptsAsTheModel) {
+    // The decoder's copy of a small model in registers, updated from the
+    // comparisons and halved through the model, ends with the counts that
+    // the plain update gives, symbol for symbol.
+    std::mt19937 rng(21);
+    for (uint32_t n : {2u, 5u, 11u, 12u}) {
+        FrequencyModel plain, held;
+        initModel(plain, n, 8, 900);
+        initModel(held, n, 8, 900);
+        coder::ModelLanes lanes(held, true);
+        for (int k = 0; k < 3000; ++k) {
+            const uint32_t symbol = 1 + (rng() % 3 == 0 ? rng() % n : rng() % (1 + n / 3));
+            const uint32_t range = 0x1000001 + rng() % 0x1000000;
+            const uint32_t q = coder::divideByTotal(range, lanes.total);
+            const uint32_t code = q * coder::cumulativeBelow(plain, symbol) + rng() % (q * plain.freq[symbol]);
+            const coder::SymbolSpan span = coder::spanOf<3>(lanes.cum0, lanes.cum1, lanes.cum2, coder::Ints{}, n, q, range, code);
+            ASSERT_EQ(span.symbol, symbol) << n << " " << k;
+            coder::updateModel(plain, symbol);
+            lanes.total += held.increment;
+            lanes.raise(span);
+            if (lanes.total > held.limit) lanes.halve();
+            ASSERT_EQ(lanes.total, plain.total) << n << " " << k;
+        }
+        lanes.store();
+        for (uint32_t k = 0; k <= n + 1; ++k) ASSERT_EQ(held.freq[k], plain.freq[k]) << n << " " << k;
+        for (uint32_t k = 0; k <= n; ++k) ASSERT_EQ(held.cum[k], plain.cum[k]) << n << " " << k;
+    }
+}
+#endif
 
 TEST(FrequencyModel, StaticModelNeverChanges) {
     auto codec = std::make_unique<Coders>();

@@ -169,6 +169,41 @@ TEST(SymbolCoder, RunLengthDigitsRoundTrip) {
     }
 }
 
+TEST(SymbolCoder, ShortRunsFillExactlyTheirBytes) {
+    // The decoder stores runs of up to 32 bytes with overlapping word
+    // stores: every such length, inside a block and at the very end of a
+    // block that fills the whole buffer (where a store past the run would
+    // leave the buffer), into the column and into the ranks.
+    auto codec = std::make_unique<Coders>();
+    StreamBuffer stream;
+    std::vector<BlockSpec> blocks;
+    for (uint32_t n = 1; n <= 34; ++n) {
+        Bytes column(BLOCK_UNIT - n);
+        for (size_t i = 0; i < column.size(); ++i) column[i] = static_cast<uint8_t>(1 + i % 5);
+        Bytes inside = column;
+        inside.insert(inside.begin() + 100, n, inside[99]);
+        inside.resize(BLOCK_UNIT);
+        column.insert(column.end(), n, column.back());
+        blocks.push_back({inside, 3, 0});
+        blocks.push_back({column, 5, n == 34});
+    }
+    encodeBlocks(*codec, stream, blocks);
+    for (bool ranks : {false, true}) {
+        Decoding d(*codec, stream, 1);
+        for (const BlockSpec &b : blocks) {
+            if (!ranks) {
+                ASSERT_EQ(d.block(), b.isLast);
+                ASSERT_EQ(d.column(), b.column);
+                continue;
+            }
+            ASSERT_EQ(decodeRanks(codec->decoder, codec->models, d.capacity, d.decoded, false), b.isLast);
+            Bytes want = b.column;
+            if (!b.isLast) moveToFrontRanks(want.data(), static_cast<int32_t>(want.size()) - 1);
+            ASSERT_EQ(d.column(), want);
+        }
+    }
+}
+
 TEST(SymbolCoder, RandomColumnsRoundTrip) {
     auto codec = std::make_unique<Coders>();
     StreamBuffer stream;
