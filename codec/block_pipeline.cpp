@@ -16,12 +16,10 @@ ThreadSetting operationThreads() {
 }
 
 ProcessorCheck::Verdict ProcessorCheck::verdict() const {
-    // Idle time is counted in steps of 10 ms on each processor: over 50 ms
-    // the share of a processor is known within about 0.4, and the verdict
-    // falls between one processor (1) and two (2).
-    const double SHORTEST = 0.05;
+    // The verdict falls between one free processor (this thread's own) and
+    // two.
     if (read_ == nullptr) return UNKNOWN;
-    const double free = platform::processorsFreeForThread(start_, read_(), SHORTEST);
+    const double free = platform::processorsFreeForThread(start_, read_());
     if (free < 0) return UNKNOWN;
     return free >= 1.5 ? FREE : BUSY;
 }

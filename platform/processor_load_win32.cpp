@@ -1,6 +1,7 @@
 // Processor load on Windows: GetSystemTimes gives the idle time summed over
 // the processors, GetThreadTimes the calling thread's own time (both in 100 ns
-// units), GetTickCount64 the milliseconds since the system started.
+// units, counted in clock ticks of 1/64 s), the performance counter the
+// steady clock.
 #include "processor_load.h"
 
 #include <windows.h>
@@ -23,7 +24,10 @@ LoadReading readProcessorLoad() {
     if (!GetThreadTimes(GetCurrentThread(), &created, &exited, &ownKernel, &ownUser)) return reading;
     reading.idle = seconds(idle);
     reading.ownTime = seconds(ownKernel) + seconds(ownUser);
-    reading.uptime = static_cast<double>(GetTickCount64()) / 1e3;
+    LARGE_INTEGER now, frequency;
+    if (!QueryPerformanceCounter(&now) || !QueryPerformanceFrequency(&frequency)) return reading;
+    reading.clock = static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
+    reading.idleStep = 1.0 / 64;
     reading.valid = true;
     return reading;
 }
