@@ -36,9 +36,10 @@ ThreadSetting operationThreads();
 
 // Whether the processors leave room for a second thread of an operation,
 // told from the processors' idle time and the operation's thread's own time
-// since the check was made (in that thread, while it works alone). Where other work keeps the other processor busy, the
-// second thread takes its time from the first one's processor, and the
-// operation ends later than in one thread.
+// since the check was made (in that thread, while it works alone). Where
+// other work keeps the other processor busy, the second thread takes its
+// time from the first one's processor, and the operation ends later than in
+// one thread.
 class ProcessorCheck {
 public:
     enum Verdict { UNKNOWN, FREE, BUSY };
