@@ -82,37 +82,75 @@ uint32_t RunPrecoder::readRun() {
     return (length << 16) | v;
 }
 
+namespace {
+
+// True when none of p[0..7] equals the byte after it: then each of them is a
+// run of one byte (the first one starts a run anyway).
+inline bool noRepeatInEight(const uint8_t *p) {
+    uint64_t here, next;
+    std::memcpy(&here, p, sizeof(here));
+    std::memcpy(&next, p + 1, sizeof(next));
+    const uint64_t same = here ^ next;  // a zero byte where a byte repeats
+    return ((same - 0x0101010101010101ull) & ~same & 0x8080808080808080ull) == 0;
+}
+
+// How many of p[0..limit-1] (limit >= 1) equal p[0] before the first that
+// does not.
+inline uint32_t runLength(const uint8_t *p, uint32_t limit) {
+    const uint8_t v = p[0];
+    uint32_t i = 1;
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    const uint64_t pattern = 0x0101010101010101ull * v;
+    for (; i + 8 <= limit; i += 8) {
+        uint64_t word;
+        std::memcpy(&word, p + i, sizeof(word));
+        const uint64_t differ = word ^ pattern;
+        if (differ != 0) return i + static_cast<uint32_t>(__builtin_ctzll(differ)) / 8;
+    }
+#endif
+    while (i < limit && p[i] == v) ++i;
+    return i;
+}
+
+} // namespace
+
 VEK_HOT_PATH int RunPrecoder::fillBlock(uint8_t *text, size_t capacity, int32_t &blockLast, ProgressSink *progress) {
     // The index at which the block's length reaches C - BLOCK_CLOSE_SHORTFALL.
     const int32_t closeAt = static_cast<int32_t>(capacity - BLOCK_CLOSE_SHORTFALL) - 1;
     int32_t last = 0;
     for (;;) {
-        // Short runs that end inside the buffer, straight from it: what
-        // readRun would return, without its byte-at-a-time reading.
-        if (remaining_ >= 2 && avail_ >= 2) {
-            const uint32_t avail = std::min(static_cast<uint32_t>(remaining_), avail_);
+        // Runs that end inside the buffer are taken straight from it, words
+        // at a time: what readRun would return, without its byte-at-a-time
+        // reading. A run that reaches the buffer's end goes through readRun,
+        // which reads on.
+        uint32_t run = 0;
+        const uint32_t window = remaining_ > 0 ? std::min(static_cast<uint32_t>(remaining_), avail_) : 0;
+        if (window >= 2) {
             const uint8_t *p = buffer_ + (filled_ - avail_);
-            const uint8_t v = p[0];
-            if (p[1] != v) {
-                text[last] = v;
+            if (p[1] != p[0]) {
+                if (window >= 9 && last + 7 < closeAt && noRepeatInEight(p)) {
+                    // Eight runs of one byte, none of them the block's last.
+                    std::memcpy(text + last, p, 8);
+                    avail_ -= 8;
+                    remaining_ -= 8;
+                    last += 8;
+                    continue;
+                }
+                text[last] = p[0];
                 --avail_;
                 --remaining_;
                 if (last >= closeAt) break;
                 ++last;
                 continue;
             }
-            if (avail >= 4 && p[2] != v) {
-                text[last] = v;
-                text[last + 1] = v;
-                avail_ -= 2;
-                remaining_ -= 2;
-                ++last;
-                if (last >= closeAt) break;
-                ++last;
-                continue;
+            const uint32_t length = runLength(p, std::min(window, MAX_RUN));
+            if (length < window || length == MAX_RUN) {
+                run = (length << 16) | p[0];
+                avail_ -= length;
+                remaining_ -= static_cast<int32_t>(length);
             }
         }
-        const uint32_t run = readRun();
+        if (run == 0) run = readRun();
         if (isRunEnd(run)) {
             text[last] = BLOCK_END_MARKER;
             blockLast = last;

@@ -143,12 +143,18 @@ std::vector<Block> plainPrecode(const Bytes &data, uint32_t blockFactor) {
 
 TEST(RunPrecoder, SameBlocksAsThePlainPrecoderAcrossReadBuffers) {
     // Mostly runs of one to five bytes (the buffered shortcuts) with longer
-    // ones between, over several 64 KB reads, so that runs of every kind
-    // meet the ends of the read buffer and of blocks.
+    // ones and stretches without repeats (taken eight bytes at a time)
+    // between, over several 64 KB reads, so that runs of every kind meet the
+    // ends of the read buffer and of blocks.
     const Bytes choice = randomBytes(400000, 41);
     Bytes data;
     for (size_t k = 0; data.size() < 300000; ++k) {
         const uint8_t r = choice[k];
+        if (r >= 250) {
+            for (size_t n = 1 + choice[k + 1] % 40; n > 0; --n)
+                data.push_back(static_cast<uint8_t>(data.empty() || data.back() != 7 ? 7 : 8));
+            continue;
+        }
         const size_t length = r < 200 ? 1 + r % 3 : r < 240 ? 4 + r % 3 : 1 + choice[k + 1] % 300;
         const uint8_t value = static_cast<uint8_t>(choice[k + 2] % 4);
         data.insert(data.end(), length, value);
