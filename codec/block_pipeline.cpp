@@ -63,6 +63,11 @@ void BlockPipeline::release() {
     changed_.notify_all();
 }
 
+bool BlockPipeline::consumerBehind(uint32_t block) {
+    std::lock_guard<std::mutex> guard(lock_);
+    return released_ < block;
+}
+
 void BlockPipeline::fail(std::exception_ptr failure) {
     {
         std::lock_guard<std::mutex> guard(lock_);

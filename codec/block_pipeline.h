@@ -76,6 +76,9 @@ public:
     bool waitForBlock(uint32_t block);
     // Consumer: the slot of the oldest ready block is free again.
     void release();
+    // Producer: whether the consumer has yet to release block k - 1, so
+    // that it is not waiting for block k.
+    bool consumerBehind(uint32_t block);
     // Either side: stops both, keeping the first failure.
     void fail(std::exception_ptr failure);
     void stop() { fail(nullptr); }

@@ -170,11 +170,12 @@ struct SortedBlock {
 void EncoderContext::encodeBlocksInPipeline(EncoderBlock &first) {
     // Two sorting threads, each with its own block, take the blocks in turn:
     // the first the even ones, in `first`, the second the odd ones, in a
-    // second block. They also find the move-to-front ranks, so that this
-    // thread only codes; but not for the first and the last block, which
-    // this thread waits for anyway and codes straight from the column, with
-    // the ranks found on the way. (The second block is declared before the
-    // threads, so they end before it is released.)
+    // second block. Where this thread is still coding an earlier block, they
+    // also find the move-to-front ranks, so that it only codes; a block it
+    // already waits for (always the first) it gets as the column and codes
+    // straight from it, with the ranks found on the way. Either way the
+    // bytes are the same. (The second block is declared before the threads,
+    // so they end before it is released.)
     EncoderBlock second(memory_, first.capacity);
     EncoderBlock *lanes[BlockPipeline::SLOTS] = {&first, &second};
 
@@ -192,7 +193,7 @@ void EncoderContext::encodeBlocksInPipeline(EncoderBlock &first) {
                                            reporting ? &b.progress : nullptr);
             pipeline.passTurn(k, b.isLast != 0);
             sortBlock(block);
-            b.ranks = k != 0 && !b.isLast;
+            b.ranks = k != 0 && pipeline.consumerBehind(k);
             if (b.ranks) moveToFrontRanks(block.lastColumn.get(), block.blockLast);
             pipeline.publish(k);
             if (b.isLast) return;
