@@ -16,9 +16,9 @@ ThreadSetting operationThreads() {
 }
 
 ProcessorCheck::Verdict ProcessorCheck::verdict() const {
+    if (decided_ != UNKNOWN || read_ == nullptr) return decided_;
     // The verdict falls between one free processor (this thread's own) and
     // two.
-    if (read_ == nullptr) return UNKNOWN;
     const double free = platform::processorsFreeForThread(start_, read_());
     if (free < 0) return UNKNOWN;
     return free >= 1.5 ? FREE : BUSY;

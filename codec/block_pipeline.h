@@ -34,27 +34,35 @@ struct ThreadSetting {
 };
 ThreadSetting operationThreads();
 
-// Whether the processors leave room for a second thread of an operation,
-// told from the processors' idle time and the operation's thread's own time
-// since the check was made (in that thread, while it works alone). Where
-// other work keeps the other processor busy, the second thread takes its
-// time from the first one's processor, and the operation ends later than in
-// one thread.
+// Whether an operation may take its second thread. Never where one thread
+// is allowed; always where VEK_THREADS fixed two (`forced`); otherwise
+// where the processors leave room for it, told from the processors' idle
+// time and the operation's thread's own time since the check was made (in
+// that thread, while it works alone). Where other work keeps the other
+// processor busy, the second thread takes its time from the first one's
+// processor, and the operation ends later than in one thread.
 class ProcessorCheck {
 public:
     enum Verdict { UNKNOWN, FREE, BUSY };
     // Where the readings come from: the system's, a test's, or none.
     typedef platform::LoadReading (*Reader)();
-    explicit ProcessorCheck(Reader read = platform::readProcessorLoad)
-        : read_(read), start_(read != nullptr ? read() : platform::LoadReading()) {}
-    // UNKNOWN until the stretch since the start is long enough to tell (or
-    // where there are no readings); then FREE where the thread had room for
-    // two threads on average, BUSY where it had less. Called in the thread
-    // that made the check.
+    explicit ProcessorCheck(ThreadSetting threads, Reader read = platform::readProcessorLoad)
+        : read_(threads.threads >= 2 && !threads.fixed ? read : nullptr),
+          decided_(threads.threads < 2 ? BUSY : threads.fixed ? FREE : UNKNOWN),
+          start_(read_ != nullptr ? read_() : platform::LoadReading()) {}
+    // Decided at once by the setting; otherwise UNKNOWN until the stretch
+    // since the start is long enough to tell (or for good where there are no
+    // readings), then FREE where the thread had room for two threads on
+    // average, BUSY where it had less. Called in the thread that made the
+    // check.
     Verdict verdict() const;
+    // VEK_THREADS asked for the second thread: the operation takes it
+    // wherever it can use one.
+    bool forced() const { return decided_ == FREE; }
 
 private:
     Reader read_;
+    Verdict decided_;
     platform::LoadReading start_;
 };
 

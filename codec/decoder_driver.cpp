@@ -83,18 +83,17 @@ template <typename Write> void DecoderContext::decodeBlocks(const VekFileHeader 
     // by default it starts once the decode of the blocks before has shown a
     // processor free (the first block is decoded in this thread alone, so
     // the check sees this thread and the machine's other work only).
-    const bool twoThreads = threads_.threads >= 2;
-    const ProcessorCheck processors(twoThreads && !threads_.fixed ? readLoad_ : nullptr);
-    ProcessorCheck::Verdict verdict = twoThreads && threads_.fixed ? ProcessorCheck::FREE : ProcessorCheck::UNKNOWN;
-    const bool pipelined = twoThreads && dataSizeOf(header) >= block.capacity;
+    const ProcessorCheck processors(threads_, readLoad_);
+    ProcessorCheck::Verdict verdict = ProcessorCheck::UNKNOWN;
+    const bool pipelined = dataSizeOf(header) >= block.capacity;
     DecodedColumn decoded;
     decoded.column = block.lastColumn.get();
     for (;;) {
         const auto started = std::chrono::steady_clock::now();
         const int isLast = decodeColumn(decoder_, symbols_, block.capacity, decoded);
-        if (twoThreads && verdict == ProcessorCheck::UNKNOWN) verdict = processors.verdict();
+        if (verdict == ProcessorCheck::UNKNOWN) verdict = processors.verdict();
         const bool free = verdict == ProcessorCheck::FREE;
-        if (!isLast && pipelined && free && (threads_.fixed || pipelinePays(started, decoded.blockLast)) &&
+        if (!isLast && pipelined && free && (processors.forced() || pipelinePays(started, decoded.blockLast)) &&
             decodeBlocksInPipeline(block, decoded, write))
             return;
         invertBlock(block, decoded.column, decoded.blockLast, decoded.primaryIndex, decoded.counts,

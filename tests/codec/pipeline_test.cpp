@@ -165,6 +165,21 @@ TEST(Pipeline, BusyProcessorsLeaveTheDecodeToOneThread) {
     EXPECT_EQ(threadCount(), threadsBefore) << "no thread outlives its operation";
 }
 
+// One allowed thread never takes a second one, whatever the processors;
+// VEK_THREADS=2 takes it without asking them.
+TEST(Pipeline, TheThreadSettingComesBeforeTheLoadReadings) {
+    LoadScript::start(0, 2);
+    EXPECT_EQ(ProcessorCheck(ThreadSetting{1, true}, LoadScript::read).verdict(), ProcessorCheck::BUSY);
+    EXPECT_EQ(ProcessorCheck(ThreadSetting{1, false}, LoadScript::read).verdict(), ProcessorCheck::BUSY);
+    const ProcessorCheck fixedTwo(ThreadSetting{2, true}, LoadScript::read);
+    EXPECT_EQ(fixedTwo.verdict(), ProcessorCheck::FREE);
+    EXPECT_TRUE(fixedTwo.forced());
+    EXPECT_EQ(LoadScript::readings, 0);
+    const ProcessorCheck measured(ThreadSetting{2, false}, LoadScript::read);
+    EXPECT_EQ(measured.verdict(), ProcessorCheck::FREE);
+    EXPECT_FALSE(measured.forced());
+}
+
 TEST(Pipeline, TwoThreadsGiveTheBytesAndProgressOfOne) {
     struct Case {
         const char *what;
