@@ -23,6 +23,11 @@ struct PictureTimes {
 // against the peer (above 1: VEK is faster).
 double ratioOf(double a, double b);
 
+// How a report shows a target: "met" or "MISSED".
+inline const char *metOrMissed(bool met) {
+    return met ? "met" : "MISSED";
+}
+
 struct TargetCheck {
     std::string what;  // the target with its measured value
     bool met = false;

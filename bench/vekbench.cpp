@@ -47,6 +47,7 @@
 #include "module_loader.h"
 #include "picture_generator.h"
 #include "process_bench.h"
+#include "speed_targets.h"
 #include "vek/vek.h"
 
 using vekbench::Bytes;
@@ -273,10 +274,6 @@ void removeTree(const std::string &folder) {
     ::rmdir(folder.c_str());
 }
 
-const char *verdict(bool met) {
-    return met ? "met" : "MISSED";
-}
-
 void printReport(const std::vector<Measure> &all) {
     std::printf("\nEncode (%s seconds, fastest run; x = bzip2 time / VEK time, above 1 means VEK is faster)\n",
                 useWallClock ? "wall-clock" : "processor");
@@ -320,14 +317,14 @@ void printReport(const std::vector<Measure> &all) {
     std::printf("\nTargets\n");
     if (regularVek > 0) {
         std::printf("  encode faster than bzip2 -9 on every regular picture: least x = %.2f (%s): %s\n", slowestRegular,
-                    slowestRegularName.c_str(), verdict(slowestRegular > 1));
+                    slowestRegularName.c_str(), vekbench::metOrMissed(slowestRegular > 1));
         std::printf("  encode over the regular set (%.1f MB): VEK %.2f s, bzip2 -9 %.2f s, x = %.2f (want >= 2): %s\n",
-                    regularBytes / MB, regularVek, regularBz, regularBz / regularVek, verdict(regularBz / regularVek >= 2));
+                    regularBytes / MB, regularVek, regularBz, regularBz / regularVek, vekbench::metOrMissed(regularBz / regularVek >= 2));
     }
     std::printf("  encode over all pictures: VEK %.2f s, bzip2 -9 %.2f s, x = %.2f\n", vekAll, bzAll, bzAll / vekAll);
     std::printf("  decode at least as fast as bzip2 -d on every picture: least x = %.2f (%s): %s\n", slowestDecode,
-                slowestDecodeName.c_str(), verdict(slowestDecode >= 1));
-    std::printf("  peak encoder memory within 10 x block capacity + 16 MiB on every picture: %s\n", verdict(memoryOk));
+                slowestDecodeName.c_str(), vekbench::metOrMissed(slowestDecode >= 1));
+    std::printf("  peak encoder memory within 10 x block capacity + 16 MiB on every picture: %s\n", vekbench::metOrMissed(memoryOk));
 
     const Measure *noise = nullptr;
     for (const Measure &m : all)
@@ -344,7 +341,7 @@ void printReport(const std::vector<Measure> &all) {
                         m.bytes == noise->bytes ? "" : "  (size differs from the noise picture)");
         }
         std::printf("    %-18s %6.1f ns/byte\n", noise->name.c_str(), base * 1e9);
-        std::printf("  worst adversarial picture %.2f x noise: %s\n", worst, verdict(worst <= 3));
+        std::printf("  worst adversarial picture %.2f x noise: %s\n", worst, vekbench::metOrMissed(worst <= 3));
     }
 }
 
