@@ -47,10 +47,11 @@ private:
     // second thread while the ranks of block k + 1 are decoded into a second
     // column.
     template <typename Write> void decodeBlocks(const VekFileHeader &header, Write write);
-    // The blocks from `first` on (decoded, not yet written, not the last) in
-    // two threads; false when no second thread could be had (`first` still
-    // to be written).
-    template <typename Write> bool decodeBlocksInPipeline(DecoderBlock &block, DecodedColumn &first, Write write);
+    // The blocks from `first` on (decoded from `firstCoded` coded bytes, not
+    // yet written, not the last) in two threads; false when no second thread
+    // could be had (`first` still to be written).
+    template <typename Write>
+    bool decodeBlocksInPipeline(DecoderBlock &block, DecodedColumn &first, int64_t firstCoded, Write write);
 
     RangeDecoder decoder_;
     SymbolModels symbols_;
