@@ -84,14 +84,28 @@ uint32_t RunPrecoder::readRun() {
 
 namespace {
 
-// True when none of p[0..7] equals the byte after it: then each of them is a
-// run of one byte (the first one starts a run anyway).
-inline bool noRepeatInEight(const uint8_t *p) {
-    uint64_t here, next;
-    std::memcpy(&here, p, sizeof(here));
-    std::memcpy(&next, p + 1, sizeof(next));
-    const uint64_t same = here ^ next;  // a zero byte where a byte repeats
-    return ((same - 0x0101010101010101ull) & ~same & 0x8080808080808080ull) == 0;
+// How many bytes from p on certainly lie in runs of fewer than four bytes,
+// which are stored as they are: p[-3..7] are data bytes, and p starts a run
+// or continues one of fewer than three bytes. Byte j of the word is zero
+// where p[j-3..j] are equal, the fourth byte of a run (or a later one). With
+// none of those, no run of four touches p[0..4]; otherwise the bytes before
+// the first such run's start.
+inline uint32_t shortRunBytes(const uint8_t *p) {
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    uint64_t a, b, c, d;
+    std::memcpy(&a, p - 3, sizeof(a));
+    std::memcpy(&b, p - 2, sizeof(b));
+    std::memcpy(&c, p - 1, sizeof(c));
+    std::memcpy(&d, p, sizeof(d));
+    const uint64_t differ = (a ^ b) | (b ^ c) | (c ^ d);
+    const uint64_t fourth = (differ - 0x0101010101010101ull) & ~differ & 0x8080808080808080ull;
+    if (fourth == 0) return 5;
+    const uint32_t j = static_cast<uint32_t>(__builtin_ctzll(fourth)) / 8;  // the first one, exactly
+    return j >= 3 ? j - 3 : 0;
+#else
+    (void)p;
+    return 0;
+#endif
 }
 
 // How many of p[0..limit-1] (limit >= 1) equal p[0] before the first that
@@ -127,15 +141,20 @@ VEK_HOT_PATH int RunPrecoder::fillBlock(uint8_t *text, size_t capacity, int32_t 
         const uint32_t window = remaining_ > 0 ? std::min(static_cast<uint32_t>(remaining_), avail_) : 0;
         if (window >= 2) {
             const uint8_t *p = buffer_ + (filled_ - avail_);
-            if (p[1] != p[0]) {
-                if (window >= 9 && last + 7 < closeAt && noRepeatInEight(p)) {
-                    // Eight runs of one byte, none of them the block's last.
+            if (window >= 8 && filled_ - avail_ >= 3 && last + 4 < closeAt) {
+                // Bytes of short runs, none of them the block's last: as
+                // they are, several at once. (A short run cut here goes on
+                // as one that is as short, ending where it did.)
+                const uint32_t take = shortRunBytes(p);
+                if (take > 0) {
                     std::memcpy(text + last, p, 8);
-                    avail_ -= 8;
-                    remaining_ -= 8;
-                    last += 8;
+                    avail_ -= take;
+                    remaining_ -= static_cast<int32_t>(take);
+                    last += static_cast<int32_t>(take);
                     continue;
                 }
+            }
+            if (p[1] != p[0]) {
                 text[last] = p[0];
                 --avail_;
                 --remaining_;
