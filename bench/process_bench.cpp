@@ -315,7 +315,8 @@ void printReport(const std::vector<Picture> &all, int rounds, double ownBytes, b
     // Against the targets of the speed work, on the wall-clock times.
     std::printf("\nTargets (wall-clock time, %.1f MB in %zu pictures%s)\n", bytes / MB, all.size(),
                 underLoad ? ", under load" : "");
-    for (const TargetCheck &t : speedTargets(wallTimes(all))) std::printf("  %s: %s\n", t.what.c_str(), metOrMissed(t.met));
+    for (const TargetCheck &t : speedTargets(wallTimes(all)))
+        std::printf("  %s: %s\n", t.what.c_str(), metOrMissed(t.met));
     std::printf("  VEK peak memory within 20 x block bytes + 16 MiB on every picture: %s\n", metOrMissed(memoryMet));
 }
 

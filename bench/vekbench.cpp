@@ -51,6 +51,7 @@
 #include "vek/vek.h"
 
 using vekbench::Bytes;
+using vekbench::metOrMissed;
 
 namespace {
 
@@ -317,14 +318,16 @@ void printReport(const std::vector<Measure> &all) {
     std::printf("\nTargets\n");
     if (regularVek > 0) {
         std::printf("  encode faster than bzip2 -9 on every regular picture: least x = %.2f (%s): %s\n", slowestRegular,
-                    slowestRegularName.c_str(), vekbench::metOrMissed(slowestRegular > 1));
+                    slowestRegularName.c_str(), metOrMissed(slowestRegular > 1));
         std::printf("  encode over the regular set (%.1f MB): VEK %.2f s, bzip2 -9 %.2f s, x = %.2f (want >= 2): %s\n",
-                    regularBytes / MB, regularVek, regularBz, regularBz / regularVek, vekbench::metOrMissed(regularBz / regularVek >= 2));
+                    regularBytes / MB, regularVek, regularBz, regularBz / regularVek,
+                    metOrMissed(regularBz / regularVek >= 2));
     }
     std::printf("  encode over all pictures: VEK %.2f s, bzip2 -9 %.2f s, x = %.2f\n", vekAll, bzAll, bzAll / vekAll);
     std::printf("  decode at least as fast as bzip2 -d on every picture: least x = %.2f (%s): %s\n", slowestDecode,
-                slowestDecodeName.c_str(), vekbench::metOrMissed(slowestDecode >= 1));
-    std::printf("  peak encoder memory within 10 x block capacity + 16 MiB on every picture: %s\n", vekbench::metOrMissed(memoryOk));
+                slowestDecodeName.c_str(), metOrMissed(slowestDecode >= 1));
+    std::printf("  peak encoder memory within 10 x block capacity + 16 MiB on every picture: %s\n",
+                metOrMissed(memoryOk));
 
     const Measure *noise = nullptr;
     for (const Measure &m : all)
@@ -341,7 +344,7 @@ void printReport(const std::vector<Measure> &all) {
                         m.bytes == noise->bytes ? "" : "  (size differs from the noise picture)");
         }
         std::printf("    %-18s %6.1f ns/byte\n", noise->name.c_str(), base * 1e9);
-        std::printf("  worst adversarial picture %.2f x noise: %s\n", worst, vekbench::metOrMissed(worst <= 3));
+        std::printf("  worst adversarial picture %.2f x noise: %s\n", worst, metOrMissed(worst <= 3));
     }
 }
 
