@@ -253,9 +253,21 @@ TEST(ArithmeticCoder, AdaptiveSymbolsRoundTripAcrossBufferBoundaries) {
     EXPECT_GT(coded.size(), 2 * IO_BUFFER_SIZE);
 
     startDecoding(*codec, stream);
+    // The coded bytes left (the decoder's pipeline rules read them) start
+    // below the stream's length by the 26 bits in the code register, fall
+    // as symbols are decoded and end within the last of those bits.
+    const int64_t length = static_cast<int64_t>(coded.size());
+    int64_t left = codec->decoder.codedBytesLeft();
+    EXPECT_LE(left, length - 3);
+    EXPECT_GE(left, length - 4);
     for (int m = 0; m < 8; ++m) initModel(models[m], sizes[m], increments[m], limits[m]);
-    for (size_t i = 0; i < choice.size(); ++i)
+    for (size_t i = 0; i < choice.size(); ++i) {
         ASSERT_EQ(codec->decoder.decodeSymbol(models[i % 8]), symbolAt(i)) << "at symbol " << i;
+        const int64_t now = codec->decoder.codedBytesLeft();
+        ASSERT_LE(now, left) << "at symbol " << i;
+        left = now;
+    }
+    EXPECT_LE(left, 4);
 }
 
 TEST(ArithmeticCoder, PaddingAndExactByteStreams) {

@@ -180,6 +180,23 @@ TEST(Pipeline, TheThreadSettingComesBeforeTheLoadReadings) {
     EXPECT_FALSE(measured.forced());
 }
 
+// A sorting thread finds the ranks of a block only while the coding thread
+// is still busy before it; once block k - 1 is released, the coder waits
+// for block k.
+TEST(Pipeline, ProducersTellWhetherTheConsumerWaitsForTheirBlock) {
+    BlockPipeline pipeline;
+    for (uint32_t k = 0; k < 2; ++k) {
+        ASSERT_TRUE(pipeline.waitForTurn(k));
+        pipeline.passTurn(k, k == 1);
+        pipeline.publish(k);
+    }
+    EXPECT_FALSE(pipeline.consumerBehind(0));
+    EXPECT_TRUE(pipeline.consumerBehind(1));
+    ASSERT_TRUE(pipeline.waitForBlock(0));
+    pipeline.release();
+    EXPECT_FALSE(pipeline.consumerBehind(1));
+}
+
 TEST(Pipeline, TwoThreadsGiveTheBytesAndProgressOfOne) {
     struct Case {
         const char *what;
