@@ -96,9 +96,9 @@ public:
     // Takes stored bytes into readerBits while there is room and data; fails
     // if fewer than `needed` bits are then at hand.
     void refillReader(uint32_t needed);
-    // Coded bytes of the stream not yet decoded (to within a byte), or -1
-    // when the stream's length is not known.
-    int64_t codedBytesLeft() const { return remaining < 0 ? -1 : int64_t(remaining) + readerCount / 8; }
+    // Coded bytes of the stream not yet decoded (to within a byte). (A
+    // stream whose length is not known fails at its first symbol.)
+    int64_t codedBytesLeft() const { return int64_t(remaining) + readerCount / 8; }
 
     uint32_t range, code;
     uint64_t readerBits;   // stream bits taken and not yet used, the next at bit 63

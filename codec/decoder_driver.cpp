@@ -72,11 +72,11 @@ namespace {
 const double PIPELINE_MIN_DECODE_NS_PER_BYTE = 1.0;
 const int64_t PIPELINE_MIN_REST_PARTS = 4;
 
-bool pipelinePays(std::chrono::steady_clock::time_point decodeStarted, int32_t blockLast, int64_t codedBefore,
-                  int64_t codedAfter) {
+bool pipelinePays(std::chrono::steady_clock::time_point decodeStarted, int32_t blockLast, int64_t codedTaken,
+                  int64_t codedLeft) {
     const double ns = std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - decodeStarted).count();
     if (ns < PIPELINE_MIN_DECODE_NS_PER_BYTE * (static_cast<double>(blockLast) + 1)) return false;
-    return codedBefore < 0 || codedAfter * PIPELINE_MIN_REST_PARTS >= codedBefore - codedAfter;
+    return codedLeft * PIPELINE_MIN_REST_PARTS >= codedTaken;
 }
 
 } // namespace
@@ -102,9 +102,10 @@ template <typename Write> void DecoderContext::decodeBlocks(const VekFileHeader 
         if (verdict == ProcessorCheck::UNKNOWN) verdict = processors.verdict();
         const bool free = verdict == ProcessorCheck::FREE;
         if (!isLast && pipelined && free) {
-            const bool pays = processors.forced() ||
-                              pipelinePays(started, decoded.blockLast, codedBefore, decoder_.codedBytesLeft());
-            if (pays && decodeBlocksInPipeline(block, decoded, codedBefore - decoder_.codedBytesLeft(), write)) return;
+            const int64_t codedLeft = decoder_.codedBytesLeft();
+            const int64_t codedTaken = codedBefore - codedLeft;
+            const bool pays = processors.forced() || pipelinePays(started, decoded.blockLast, codedTaken, codedLeft);
+            if (pays && decodeBlocksInPipeline(block, decoded, codedTaken, write)) return;
         }
         invertBlock(block, decoded.column, decoded.blockLast, decoded.primaryIndex, decoded.counts,
                     isLast && free ? 2 : 1);
@@ -154,11 +155,11 @@ bool DecoderContext::decodeBlocksInPipeline(DecoderBlock &block, DecodedColumn &
         // writing thread's step (8 ms for a block of 1.3 MB) would only come
         // on top of its inverse, after this thread has finished.
         const int64_t left = decoder_.codedBytesLeft();
-        const bool restFollows = left < 0 || left >= 2 * codedBefore;
+        const bool restFollows = left >= 2 * codedBefore;
         const int isLast = k == 0 ? 0
                                   : decodeRanks(decoder_, symbols_, block.capacity, blocks[k % BlockPipeline::SLOTS],
                                                 waited || !restFollows);
-        if (left >= 0) codedBefore = left - decoder_.codedBytesLeft();
+        if (k > 0) codedBefore = left - decoder_.codedBytesLeft();
         lastFlags[k % BlockPipeline::SLOTS] = isLast;
         pipeline.passTurn(k, isLast != 0);
         pipeline.publish(k);
